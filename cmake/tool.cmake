@@ -1,0 +1,17 @@
+# The tool's code (operator shell, simulation, rendering, motion data) as a static
+# library, linked whole into the plug-in module and directly into the unit tests.
+file(GLOB LUMETS_TOOL_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/operator/*.cpp ${CMAKE_SOURCE_DIR}/simulation/*.cpp
+     ${CMAKE_SOURCE_DIR}/render/*.cpp ${CMAKE_SOURCE_DIR}/motiondata/*.cpp)
+list(FILTER LUMETS_TOOL_SOURCES EXCLUDE REGEX "/operator/registration\\.cpp$")
+add_library(lumets_tool STATIC ${LUMETS_TOOL_SOURCES})
+target_include_directories(lumets_tool PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(lumets_tool PRIVATE ${LUMETS_WARNINGS})
+target_link_libraries(lumets_tool PUBLIC lumets_host)
+
+# The plug-in module the host loads at run time from its plug-in folder.
+add_library(lumets_particles MODULE ${CMAKE_SOURCE_DIR}/operator/registration.cpp
+            $<TARGET_OBJECTS:lumets_resources>)
+target_compile_options(lumets_particles PRIVATE ${LUMETS_WARNINGS})
+target_link_libraries(lumets_particles PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,lumets_tool>" lumets_host)
+set_target_properties(lumets_particles PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${LUMETS_PLUGIN_DIR})

@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "host/parameters.h"
+
+// What an image's read-pixel and write-pixel routines fill and take:
+// four 32-bit values in the order blue, green, red, alpha, each 0 to 65535.
+struct HostPixel {
+    uint32_t B = 0, G = 0, R = 0, A = 0;
+};
+
+// A host image. Pixels are stored as 16-bit blue, green, red, alpha (8 bytes per
+// pixel); row r starts at byte RowOffsets[r] and pixels follow PixelStep bytes
+// apart. Row 0 is the top row; VerticalOrigin is 0 for every image this host makes.
+class Image : public Parameter {
+public:
+    using PixelFn = void (*)(const Image* img, int64_t byteOffset, HostPixel* p);
+    using WritePixelFn = void (*)(Image* img, int64_t byteOffset, const HostPixel* p);
+
+    // A transparent black image. Throws std::bad_alloc (or std::length_error for
+    // sizes that cannot be represented) when the pixels cannot be allocated.
+    Image(int32_t width, int32_t height, double aspectX = 1.0, double aspectY = 1.0);
+
+    // A new image with the same pixels, aspects and attribute list, owned by the caller.
+    Image* CopyOfImage() const;
+
+    void ReadPixel(int64_t byteOffset, HostPixel* p) const { ReadPixelFn(this, byteOffset, p); }
+    void WritePixel(int64_t byteOffset, const HostPixel* p) { WritePixelFunc(this, byteOffset, p); }
+
+    // Convenience for hosts and tests: pixel (x, y) through the routines above.
+    HostPixel GetPixel(int32_t x, int32_t y) const;
+    void SetPixel(int32_t x, int32_t y, const HostPixel& p);
+    void Fill(const HostPixel& p);
+
+    // Direct access to the 16-bit B, G, R, A words (for fast paths that give the
+    // same result as the routines).
+    uint16_t* Data() { return Pixels.data(); }
+    const uint16_t* Data() const { return Pixels.data(); }
+
+    // The image's attribute list (full width and height, field indicator).
+    TagList& ImageTags() { return Attrs; }
+    const TagList& ImageTags() const { return Attrs; }
+
+    const int32_t Width, Height;
+    int32_t VerticalOrigin = 0;
+    double AspectX, AspectY;
+    int32_t PixelStep = 8;
+    std::vector<int64_t> RowOffsets;
+    PixelFn ReadPixelFn;
+    WritePixelFn WritePixelFunc;
+
+private:
+    std::vector<uint16_t> Pixels;
+};
