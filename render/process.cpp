@@ -1,0 +1,3 @@
+#include "operator/particle_operator.h"
+
+void ParticleOperator::Process(Request*) {}
