@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds lumets into ./build (or the folder given as $1).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+shift || true
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
