@@ -83,3 +83,9 @@ namespace OperatorReg {
 inline constexpr RegistryHook RegInit = &Registry::RegInit;
 inline constexpr RegistryHook RegCleanup = &Registry::RegCleanup;
 }  // namespace OperatorReg
+
+// Restores a saved operator: reads the class ID that the operator's Save wrote
+// first, checks it against the class's ID (tag 0x10000005), then runs the
+// factory with the rest of the archive. Throws CArchiveException when the ID is
+// missing or belongs to another class.
+Operator* CreateFromSaved(Registry* reg, CArchive* archive, TagList* tags);

@@ -1,0 +1,61 @@
+#include "host/flow.h"
+
+#include <cmath>
+
+Flow::Flow(double firstFrame, double lastFrame) : First(firstFrame), Last(lastFrame) {}
+
+Flow::~Flow() {
+    for (Operator* op : ToolList) {
+        op->OnRemoveFromFlow();
+        op->SetFlow(nullptr);
+        op->Recycle();
+    }
+}
+
+void Flow::AddTool(Operator* op) {
+    if (!op) return;
+    ToolList.push_back(op);
+    op->SetFlow(this);
+    op->OnAddToFlow();
+}
+
+bool Flow::Render(double start, double end) {
+    for (Operator* op : ToolList) op->OnStartRender();
+    // The render end reaches every tool however the render ends (done, stopped
+    // or failed), so passes that wait for it are always closed.
+    struct EndRender {
+        const std::vector<Operator*>& Tools;
+        ~EndRender() {
+            for (Operator* op : Tools) op->OnEndRender();
+        }
+    } endRender{ToolList};
+
+    const double span = end - start;
+    if (!(span >= 0) || !std::isfinite(span)) return true;  // empty (or unusable) range
+    const int64_t frames = int64_t(std::floor(span)) + 1;
+    for (int64_t i = 0; i < frames; ++i) {
+        const double t = start + double(i);
+        for (Operator* op : ToolList) {
+            if (PrepareFrame && !PrepareFrame(op, t)) return false;
+            uint32_t flags = RequestFlags;
+            if (t <= SimulateOnlyBefore) flags |= Request::FlagSimulateOnly;
+            Request req(op, t, flags);
+            op->Process(&req);
+            Image* result = op->Outputs().empty() ? nullptr : req.TakeOutput(op->Outputs().front());
+            if (FrameDone)
+                FrameDone(op, t, result);
+            else if (result)
+                result->Recycle();
+        }
+    }
+    return true;
+}
+
+int Flow::ServeMessages() {
+    int served = 0;
+    while (std::unique_ptr<RenderMessage> msg = MessagePort.GetMsg()) {
+        Render(msg->Start, msg->End);
+        ++served;
+    }
+    return served;
+}
