@@ -13,6 +13,7 @@
 #include "simulation/vec2d.h"
 
 class Registry;
+struct CompositePass;
 
 // Flags shared between the interface side (control changes, render end) and the
 // render thread: plain 0/1 values, atomic so that neither side races the other.
@@ -216,6 +217,10 @@ public:
     // Held by Process for the whole call, and by the interface-side actions that
     // free shapes or close files, so those never overlap a render.
     std::mutex RenderGate;
+
+    // The compositing pass under way: set by CompositeParticles while its worker
+    // passes run, telling ProcessChunk what a chunk stands for; null otherwise.
+    CompositePass* ActivePass = nullptr;
 
     // --- the pool ---
     Particle Particles[PoolSize];
