@@ -1,0 +1,181 @@
+// Ageing and the free step of the particles: attractors, jitter, gravity, the two
+// bounce lines, rotation and banking.
+#include <cmath>
+
+#include "host/parameters.h"
+#include "operator/particle_operator.h"
+#include "simulation/step_settings.h"
+
+namespace {
+
+constexpr double JitterAngleScale = 0.00019174760492860372;  // 2 pi / 32768 to eight digits
+
+// Where the move from P by M meets the line from S to Q: u is the fraction of the
+// move, w the place along the line (0 at S, 1 at Q). All comparisons are strict,
+// so a move starting or ending on the line, or meeting it at an end point, is no
+// hit; a parallel or zero move gives no finite u and is no hit either.
+bool HitsLine(const StepSettings::Line& line, const Vec2d& P, const Vec2d& M, double* u) {
+    const Vec2d& S = line.Start;
+    const Vec2d& Q = line.End;
+    const double m = -(Q.x - S.x) / (Q.y - S.y);
+    const double uu = (S.x + (S.y - P.y) * m - P.x) / (m * M.y + M.x);
+    const double w = (P.x + uu * M.x - S.x) / (Q.x - S.x);
+    *u = uu;
+    return 0.0 < uu && uu < 1.0 && 0.0 < w && w < 1.0;
+}
+
+// The bounce off a line that was hit at fraction u of the move M: three draws for
+// the rough normal, then the mirrored and damped displacement. Returns the new
+// displacement of the step and sets the particle's velocity.
+Vec2d Bounce(const StepSettings::Line& line, const StepSettings& s, RandomSource& random, Particle& p,
+             const Vec2d& M, double u) {
+    const Vec2d& N = line.Normal;
+    const int32_t r1 = random.Next();
+    const int32_t r2 = random.Next();
+    const int32_t r3 = random.Next();
+    const double rough = double(r1 + r2 + r3 - 49151) * 2e-05 * line.Roughness;
+    Vec2d along = N;
+    along.Perpendicular();
+    Vec2d R = N + along * rough;
+    R.Normalize();
+
+    Vec2d Mn = M;
+    Mn.Negate();
+    double d = ScalarProduct(Mn, R);
+    const double dn = ScalarProduct(Mn, N);
+    // The rough normal may not turn the particle to the other side of approach.
+    if ((d < 0 && dn > 0) || (d > 0 && dn < 0)) {
+        R = N;
+        d = dn;
+    }
+    const bool side = d < 0;
+
+    Vec2d F = R * (2 * d) - Mn;
+    F = F * line.Elasticity;
+    // A reflection that still points through the line is mirrored across the true line.
+    const double c = ScalarProduct(F, N);
+    if ((c < 0 && !side) || (c >= 0 && side)) F = F - N * (2 * c);
+
+    p.Velocity = F / s.SimStep;
+    return M * u + F * (1 - u);
+}
+
+}  // namespace
+
+StepSettings StepSettings::Take(const ParticleOperator& op) {
+    StepSettings s;
+    for (int k = 0; k < 2; ++k) {
+        s.AttractorOn[k] = op.Attractors[k].AttractorEnabled.load() != 0;
+        s.AttractorPosition[k] = op.Attractors[k].Position;
+        s.AttractorStrength[k] = op.Attractors[k].Strength;
+        const BounceLine& b = op.BounceLines[k];
+        s.Lines[k].Enabled = b.Enabled.load() != 0;
+        s.Lines[k].Start = b.Start;
+        s.Lines[k].End = b.End;
+        s.Lines[k].Normal = b.Normal;
+        s.Lines[k].Elasticity = b.Elasticity;
+        s.Lines[k].Roughness = b.Roughness;
+    }
+    s.Tumble = op.Tumble;
+    s.GravityStep = op.GravityVector / 100.0;
+    s.SimStep = op.SimStep;
+    s.Banking = op.BankingEnabled.load() != 0;
+    s.StartingAngle = op.StartingAngle;
+
+    s.PathBinding = op.PathBindingEnabled.load() != 0;
+    s.Strict = op.StrictModeEnabled.load() != 0;
+    s.PathPointCount = op.PathPolyline ? op.PathPolyline->GetCount(0) : 0;
+    s.Lifetime = op.Lifetime;
+    s.PathSpeedVariance = op.PathSpeedVariance;
+    s.Deviation = op.StrictDeviationLut;
+    s.DeviationIsIdentity = op.StrictDeviationLut && op.StrictDeviationLut->IsOneToOne() != 0;
+    s.MaximumDeviation = op.MaximumDeviation;
+    s.AspectX = op.AspectX;
+    s.AspectY = op.AspectY;
+    s.Path = &op.MotionPath;
+    return s;
+}
+
+void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
+    const Vec2d P = p.Position;
+
+    Vec2d F;
+    for (int k = 0; k < 2; ++k) {
+        if (!s.AttractorOn[k]) continue;
+        // A particle exactly at (or too close to tell from) the attractor point has
+        // no direction to it; that attractor then leaves it alone for this step.
+        const Vec2d pull = Inverse(s.AttractorPosition[k] - P);
+        if (std::isfinite(pull.x) && std::isfinite(pull.y)) F += pull * s.AttractorStrength[k];
+    }
+
+    // Jitter: six draws, taken even when Tumble is 0.
+    const int32_t r1 = random.Next();
+    const int32_t r2 = random.Next();
+    const int32_t r3 = random.Next();
+    const int32_t r4 = random.Next();
+    const double amplitude = double(r1 + r2 + r3 + r4 - 65535) * 1e-06 * s.Tumble;
+    const int32_t r5 = random.Next();
+    const double jx = std::sin(double(r5) * JitterAngleScale) * amplitude;
+    const int32_t r6 = random.Next();
+    const double jy = std::cos(double(r6) * JitterAngleScale) * amplitude;
+    F += Vec2d(jx, jy);
+
+    p.Velocity += (F + s.GravityStep) * s.SimStep;
+    Vec2d D = p.Velocity * s.SimStep;
+    const Vec2d E = D;
+
+    // Both lines test the move as first computed; when both are hit, the second
+    // line's bounce is the one that stands.
+    for (int k = 0; k < 2; ++k) {
+        if (!s.Lines[k].Enabled) continue;
+        double u = 0.0;
+        if (HitsLine(s.Lines[k], P, E, &u)) D = Bounce(s.Lines[k], s, random, p, E, u);
+    }
+
+    p.Position += D;
+
+    if (s.Banking) {
+        if (Differs(p.Position, p.PreviousPosition))
+            p.Angle = DirectionAngle(p.Position - p.PreviousPosition) + s.StartingAngle;
+    } else {
+        p.Angle += p.RotationSpeed * s.SimStep;
+    }
+    p.PreviousPosition = p.Position;
+}
+
+void ParticleOperator::FreeStep(Particle& p) { FreeStepWith(StepSettings::Take(*this), Random, p); }
+
+void ParticleOperator::PathBoundStep(Particle& p) { PathBoundStepWith(StepSettings::Take(*this), p); }
+
+void ParticleOperator::AgeParticles() {
+    for (int32_t i = 0; i < LiveCount; ++i) LiveParticle(i).Age += SimStep;
+
+    // Every particle ages at the same rate and births follow the ring order, so
+    // the expired ones are all at the old end.
+    int32_t retired = 0;
+    while (OldestIndex != NextIndex && std::trunc(Particles[OldestIndex].Age) >= Lifetime) {
+        RetireOldest();
+        retired += 1;
+    }
+    if (RecordActive()) {
+        int32_t r = retired;
+        RecordWrite(&r, 4);
+    }
+}
+
+void ParticleOperator::StepParticles() {
+    const StepSettings s = StepSettings::Take(*this);
+    const bool recording = RecordActive();
+    for (int32_t i = 0; i < LiveCount; ++i) {
+        Particle& p = LiveParticle(i);
+        if (s.PathBinding) {
+            PathBoundStepWith(s, p);
+        } else {
+            FreeStepWith(s, Random, p);
+        }
+        if (recording && RecordActive()) {
+            double rec[5] = {p.Position.x, p.Position.y, p.Angle, p.Age, p.Size};
+            RecordWrite(rec, 40);
+        }
+    }
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The values one simulation step reads, taken once per StepParticles call: the
+// check-box flags are read a single time (the interface side may change them
+// meanwhile), and the particle loops work on plain values.
+#include <cstdint>
+
+#include "simulation/vec2d.h"
+
+class LookUpTable;
+class ParticleOperator;
+class PolyLine;
+class RandomSource;
+class SegmentPath;
+struct Particle;
+
+struct StepSettings {
+    struct Line {
+        bool Enabled = false;
+        Vec2d Start, End, Normal;
+        double Elasticity = 1.0, Roughness = 0.0;
+    };
+
+    bool AttractorOn[2] = {false, false};
+    Vec2d AttractorPosition[2];
+    double AttractorStrength[2] = {0.0, 0.0};
+    Line Lines[2];
+    double Tumble = 0.0;
+    Vec2d GravityStep;  // GravityVector / 100
+    double SimStep = 0.0;
+    bool Banking = false;
+    double StartingAngle = 0.0;
+
+    bool PathBinding = false;
+    bool Strict = false;
+    int32_t PathPointCount = 0;  // points of the path polyline (0 without one)
+    double Lifetime = 0.0;
+    float PathSpeedVariance = 0.0f;
+    const LookUpTable* Deviation = nullptr;
+    bool DeviationIsIdentity = false;
+    float MaximumDeviation = 0.0f;
+    double AspectX = 1.0, AspectY = 1.0;
+    const SegmentPath* Path = nullptr;
+
+    static StepSettings Take(const ParticleOperator& op);
+};
+
+// One free step of a particle: forces, jitter, gravity, bounce lines, rotation.
+void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p);
+// One path-bound step of a particle along the motion path.
+void PathBoundStepWith(const StepSettings& s, Particle& p);
