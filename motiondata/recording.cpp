@@ -1,0 +1,155 @@
+// Recording the particle system into a motion-data file: the "Save MotionData
+// under..." and "Record now" buttons, and the writes the frame driver and the
+// particle steps make while a recording runs.
+#include <cmath>
+#include <mutex>
+
+#include "host/messages.h"
+#include "motiondata/motion_file.h"
+#include "motiondata/user_dialogs.h"
+#include "operator/particle_operator.h"
+
+using namespace motion_file;
+
+namespace {
+
+// Closes a file handle if one is held and forgets it at once.
+void CloseHandle(platform::FileHandle& h) {
+    if (h != platform::NoFile) {
+        platform::Get().CloseFile(h);
+        h = platform::NoFile;
+    }
+}
+
+}  // namespace
+
+// Closes both motion-data files and ends playback and recording. The control
+// layout stays as it is. Runs on the render thread (reset, end of a loaded file)
+// under the render gate, so it takes no lock itself.
+void ParticleOperator::CloseMotionFiles() {
+    CloseHandle(PlaybackFile);
+    SystemLoaded = 0;
+    CloseHandle(RecordFile);
+    Recording = 0;
+    RecordFrameInRange = 0;
+}
+
+bool ParticleOperator::RecordActive() const {
+    return Recording && RecordFrameInRange && !PreRolling && !RecordFailed && RecordFile != platform::NoFile;
+}
+
+// Every write of a recording is positioned at RecordOffset. A write that fails or
+// comes up short, or one that would reach the end of the 32-bit offsets, marks the
+// recording as failed: nothing more is written, the frames written so far stay,
+// and the render end says the file is incomplete.
+void ParticleOperator::RecordWrite(const void* data, uint32_t n) {
+    if (!RecordActive()) return;
+    if (uint64_t(RecordOffset) + n >= OffsetLimit) {
+        RecordFailed = 2;
+        return;
+    }
+    int64_t written = platform::Get().WriteAt(RecordFile, RecordOffset, data, n);
+    if (written != int64_t(n)) {
+        RecordFailed = 1;
+        return;
+    }
+    RecordOffset += n;
+}
+
+// Start of a recorded frame: selects the frame's table entry by the whole part of
+// the request time and writes the lifetime in force. A frame outside the recorded
+// range (or beyond the table the file was created with) writes nothing at all, so
+// no write can land outside the frame table.
+void ParticleOperator::BeginRecordedFrame(double time) {
+    RecordFrameInRange = 0;
+    if (!Recording || RecordFile == platform::NoFile) return;
+    double frame = std::trunc(time);
+    if (!(frame >= RecordStartFrame && frame <= RecordLastFrame)) return;  // also refuses NaN
+    int64_t index = int64_t(frame) - RecordStartFrame;
+    if (index < 0 || index >= FileFrameCount) return;
+    RecordOffset = uint32_t(EntryOffset(index));
+    RecordFrameInRange = 1;
+    RecordWrite(&Lifetime, 8);
+}
+
+// After the frame's ageing: the live count and the offset of the frame's particle
+// block complete the entry; the block is then appended at NextDataOffset.
+void ParticleOperator::WriteFrameCounts() {
+    if (!RecordActive()) return;
+    uint64_t blockEnd = uint64_t(NextDataOffset) + uint64_t(RecordSize) * uint64_t(LiveCount < 0 ? 0 : LiveCount);
+    if (blockEnd >= OffsetLimit) {
+        // The block would not fit below 4 GiB: stop here, leaving the earlier frames.
+        RecordFailed = 2;
+        return;
+    }
+    int32_t live = LiveCount;
+    uint32_t dataOffset = NextDataOffset;
+    RecordWrite(&live, 4);
+    RecordWrite(&dataOffset, 4);
+    if (RecordFailed) return;
+    RecordOffset = NextDataOffset;
+    NextDataOffset = uint32_t(blockEnd);
+}
+
+void ParticleOperator::OnSaveFile(double /*time*/) {
+    std::optional<std::string> name = user_dialogs::AskMotionFile(user_dialogs::SaveTitle, InitialDirectory);
+    // A cancelled dialog forgets the earlier choice: "Record now" then asks for one.
+    MotionFileName = name ? *name : std::string();
+}
+
+void ParticleOperator::OnRecordNow(double /*time*/) {
+    std::lock_guard<std::mutex> gate(RenderGate);
+    if (Recording) {
+        // Pressed again during a recording: stop it here. The render end that
+        // follows finds no file and says nothing more.
+        CloseHandle(RecordFile);
+        Recording = 0;
+        RecordFrameInRange = 0;
+        if (RecordFailed) {
+            user_dialogs::ReportIncompleteRecording(RecordFailed);
+        } else {
+            user_dialogs::Plain(MotionFileName, "Particle Data Saved in File");
+        }
+        return;
+    }
+    if (SystemLoaded) {
+        user_dialogs::Warn("Input File Open!");
+        return;
+    }
+    CloseHandle(RecordFile);
+    if (MotionFileName.empty()) {
+        user_dialogs::Warn("No Save File Specified!");
+        return;
+    }
+    int64_t frames = int64_t(RecordLastFrame) - int64_t(RecordStartFrame) + 1;
+    if (frames < 1) {
+        // A last frame before the start frame gives no frame to record; refuse before
+        // an existing file of that name is replaced.
+        user_dialogs::Warn("Recording range is empty!");
+        return;
+    }
+    if (DataStart(frames) >= OffsetLimit) {
+        // The frame table alone would pass the 32-bit file offsets.
+        user_dialogs::Warn("Recording range is too long!");
+        return;
+    }
+    platform::FileHandle h = platform::Get().OpenFile(MotionFileName, platform::OpenMode::CreateForWrite);
+    if (h == platform::NoFile) {
+        user_dialogs::Warn("Error on opening file");
+        return;
+    }
+    RecordFile = h;
+    RecordFailed = 0;
+    RecordFrameInRange = 0;
+    ResetRequested = 1;
+    BirthAccumulator = 0.0;
+    FileFrameCount = int32_t(frames);
+    int32_t count = FileFrameCount;
+    if (platform::Get().WriteAt(RecordFile, 0, &count, 4) != 4) RecordFailed = 1;
+    NextDataOffset = uint32_t(DataStart(FileFrameCount));
+    Recording = 1;
+    SkipCompositing = 1;
+    if (MsgPort* port = GetMsgPort()) {
+        port->PutMsg(new RenderMessage(double(RecordStartFrame), double(RecordLastFrame), 0, nullptr, this, 0, 1));
+    }
+}
