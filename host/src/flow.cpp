@@ -39,9 +39,14 @@ bool Flow::Render(double start, double end) {
             if (PrepareFrame && !PrepareFrame(op, t)) return false;
             uint32_t flags = RequestFlags;
             if (t <= SimulateOnlyBefore) flags |= Request::FlagSimulateOnly;
-            Request req(op, t, flags);
-            op->Process(&req);
-            Image* result = op->Outputs().empty() ? nullptr : req.TakeOutput(op->Outputs().front());
+            Image* result = nullptr;
+            {
+                // The request ends before the result is handed on, so the callee
+                // holds the only reference to it.
+                Request req(op, t, flags);
+                op->Process(&req);
+                if (!op->Outputs().empty()) result = req.TakeOutput(op->Outputs().front());
+            }
             if (FrameDone)
                 FrameDone(op, t, result);
             else if (result)

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/flow.h"
+#include "host/operator.h"
+
+namespace {
+
+// A tool that logs the host's calls and outputs a 1x1 image per frame.
+class LoggingOp : public Operator {
+public:
+    LoggingOp(std::vector<std::string>* log, bool* destroyed)
+        : Operator(nullptr, nullptr, nullptr), Log(log), Destroyed(destroyed) {
+        Out = AddOutput("Image", DT_Image, FourCC("Out1"));
+    }
+    void OnAddToFlow() override { Log->push_back("add"); }
+    void OnRemoveFromFlow() override { Log->push_back("remove"); }
+    void OnStartRender() override { Log->push_back("start"); }
+    void OnEndRender() override { Log->push_back("end"); }
+    void Process(Request* req) override {
+        Log->push_back("process " + std::to_string(int(req->Time())) + " flags " + std::to_string(req->Flags()));
+        if (req->Flags() & Request::FlagSimulateOnly) return;
+        Image* img = new Image(1, 1);
+        img->SetPixel(0, 0, HostPixel{0, 0, 0, uint32_t(req->Time())});
+        req->SetOutputData(Out, img);
+    }
+    // Posts a render of 7..8 when asked to (as a recording button would).
+    void Post(double start, double end) { GetMsgPort()->PutMsg(new RenderMessage(start, end, 0, nullptr, this, 0, 1)); }
+
+    Output* Out;
+
+protected:
+    ~LoggingOp() override { *Destroyed = true; }
+
+private:
+    std::vector<std::string>* Log;
+    bool* Destroyed;
+};
+
+struct FlowTest : ::testing::Test {
+    std::vector<std::string> Log;
+    bool Destroyed = false;
+    std::vector<std::pair<double, uint32_t>> Results;  // time, alpha of the result (0 when none)
+
+    void Wire(Flow& flow, double stopAt = 1e9) {
+        flow.PrepareFrame = [this, stopAt](Operator*, double t) {
+            Log.push_back("prepare " + std::to_string(int(t)));
+            return t < stopAt;
+        };
+        flow.FrameDone = [this](Operator*, double t, Image* img) {
+            Results.emplace_back(t, img ? img->GetPixel(0, 0).A : 0u);
+            if (img) {
+                EXPECT_EQ(img->RefCount(), 1);
+                img->Recycle();
+            }
+        };
+    }
+};
+
+TEST_F(FlowTest, RenderRunsPrepareProcessAndDoneInFrameOrderThenEndRender) {
+    {
+        Flow flow(0, 10);
+        LoggingOp* op = new LoggingOp(&Log, &Destroyed);
+        flow.AddTool(op);
+        EXPECT_EQ(op->GetFlow(), &flow);
+        Wire(flow);
+        flow.RequestFlags = Request::FlagQuick;
+        EXPECT_TRUE(flow.Render(2, 4));
+        EXPECT_FALSE(Destroyed);
+    }
+    EXPECT_TRUE(Destroyed);
+    const std::vector<std::string> expected = {
+        "add",       "start",   "prepare 2", "process 2 flags 1", "prepare 3", "process 3 flags 1",
+        "prepare 4", "process 4 flags 1", "end", "remove"};
+    EXPECT_EQ(Log, expected);
+    ASSERT_EQ(Results.size(), 3u);
+    EXPECT_EQ(Results[0], std::make_pair(2.0, 2u));
+    EXPECT_EQ(Results[2], std::make_pair(4.0, 4u));
+}
+
+TEST_F(FlowTest, StoppedRenderStillEndsTheRenderOnEveryTool) {
+    Flow flow(0, 10);
+    flow.AddTool(new LoggingOp(&Log, &Destroyed));
+    Wire(flow, 6);
+    EXPECT_FALSE(flow.Render(5, 9));
+    ASSERT_GE(Log.size(), 2u);
+    EXPECT_EQ(Log[Log.size() - 2], "prepare 6");
+    EXPECT_EQ(Log.back(), "end");
+    ASSERT_EQ(Results.size(), 1u);
+    EXPECT_EQ(Results[0].first, 5.0);
+}
+
+TEST_F(FlowTest, FramesUpToSimulateOnlyBeforeCarryTheSimulateFlag) {
+    Flow flow(0, 10);
+    flow.AddTool(new LoggingOp(&Log, &Destroyed));
+    Wire(flow);
+    flow.SimulateOnlyBefore = 1;
+    flow.Render(0, 2);
+    ASSERT_EQ(Results.size(), 3u);
+    EXPECT_EQ(Results[0].second, 0u);  // no picture for simulate-only frames
+    EXPECT_EQ(Results[1].second, 0u);
+    EXPECT_EQ(Results[2].second, 2u);
+    EXPECT_EQ(Log[3], "process 0 flags 2");
+    EXPECT_EQ(Log[7], "process 2 flags 0");
+}
+
+TEST_F(FlowTest, EmptyRangeRendersNothingButStillEnds) {
+    Flow flow(0, 10);
+    flow.AddTool(new LoggingOp(&Log, &Destroyed));
+    Wire(flow);
+    EXPECT_TRUE(flow.Render(5, 4));
+    EXPECT_TRUE(Results.empty());
+    EXPECT_EQ(Log.back(), "end");
+}
+
+TEST_F(FlowTest, ServeMessagesRendersEachPostedRangeInOrder) {
+    Flow flow(0, 100);
+    LoggingOp* op = new LoggingOp(&Log, &Destroyed);
+    flow.AddTool(op);
+    Wire(flow);
+    op->Post(7, 8);
+    op->Post(20, 20);
+    EXPECT_FALSE(flow.Port().Empty());
+    EXPECT_EQ(flow.ServeMessages(), 2);
+    EXPECT_TRUE(flow.Port().Empty());
+    ASSERT_EQ(Results.size(), 3u);
+    EXPECT_EQ(Results[0].first, 7.0);
+    EXPECT_EQ(Results[1].first, 8.0);
+    EXPECT_EQ(Results[2].first, 20.0);
+    int ends = 0;
+    for (const auto& l : Log) ends += l == "end";
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(flow.ServeMessages(), 0);
+}
+
+TEST(MsgPortQueue, MessagesComeOutInOrderAndNullIsIgnored) {
+    MsgPort port;
+    EXPECT_EQ(port.GetMsg(), nullptr);
+    port.PutMsg(nullptr);
+    EXPECT_TRUE(port.Empty());
+    port.PutMsg(new RenderMessage(1, 2, 0, nullptr, nullptr, 0, 1));
+    port.PutMsg(new RenderMessage(3, 4, 0, nullptr, nullptr, 0, 1));
+    auto a = port.GetMsg();
+    auto b = port.GetMsg();
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->Start, 1);
+    EXPECT_EQ(b->End, 4);
+    EXPECT_TRUE(port.Empty());
+}
+
+}  // namespace

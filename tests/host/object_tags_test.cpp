@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "host/object.h"
+#include "host/parameters.h"
+#include "host/tags.h"
+
+namespace {
+
+// An object that tells when it is destroyed.
+class Tracked : public Object {
+public:
+    explicit Tracked(bool* destroyed) : Destroyed(destroyed) {}
+
+protected:
+    ~Tracked() override { *Destroyed = true; }
+
+private:
+    bool* Destroyed;
+};
+
+TEST(ObjectRefCount, RecycleDeletesOnlyWithTheLastReference) {
+    bool destroyed = false;
+    Tracked* obj = new Tracked(&destroyed);
+    EXPECT_EQ(obj->RefCount(), 1);
+    obj->AddRef();
+    obj->AddRef();
+    EXPECT_EQ(obj->RefCount(), 3);
+    obj->Recycle();
+    obj->Recycle();
+    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(obj->RefCount(), 1);
+    obj->Recycle();
+    EXPECT_TRUE(destroyed);
+}
+
+TEST(ObjectRefCount, ConcurrentAddRefAndRecycleKeepTheCount) {
+    bool destroyed = false;
+    Tracked* obj = new Tracked(&destroyed);
+    auto churn = [obj] {
+        for (int i = 0; i < 100000; ++i) {
+            obj->AddRef();
+            obj->Recycle();
+        }
+    };
+    std::thread a(churn), b(churn);
+    a.join();
+    b.join();
+    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(obj->RefCount(), 1);
+    obj->Recycle();
+    EXPECT_TRUE(destroyed);
+}
+
+TEST(ObjectAttributes, SetAttrsReplacesAndAppendsAndReadsBack) {
+    Number* n = new Number(0.0);
+    n->SetAttrs({{Tags::Disabled, 1}, {Tags::RangeLow, 0.25}, {Tags::RangeHigh, 10}});
+    EXPECT_EQ(n->GetAttrLong(Tags::Disabled, -1), 1);
+    EXPECT_DOUBLE_EQ(n->GetAttrDouble(Tags::RangeLow, -1), 0.25);
+    EXPECT_DOUBLE_EQ(n->GetAttrDouble(Tags::RangeHigh, -1), 10.0);
+    n->SetAttrs({{Tags::Disabled, 0}});
+    EXPECT_EQ(n->GetAttrLong(Tags::Disabled, -1), 0);
+    EXPECT_EQ(n->GetAttrLong(Tags::Visible, 7), 7);
+    // Replaced in place: still three entries, in their first order.
+    TagList all = n->GetAttrs();
+    ASSERT_EQ(all.Items.size(), 3u);
+    EXPECT_EQ(all.Items[0].Tag, Tags::Disabled);
+    EXPECT_EQ(all.Items[2].Tag, Tags::RangeHigh);
+    n->Recycle();
+}
+
+TEST(ObjectAttributes, SettingWhileReadingFromAnotherThreadIsSafe) {
+    Number* n = new Number(0.0);
+    std::thread writer([n] {
+        for (int i = 0; i < 20000; ++i) n->SetAttrs({{Tags::RangeHigh, double(i)}, {Tags::Group, i}});
+    });
+    double last = -1;
+    bool monotonic = true;
+    for (int i = 0; i < 20000; ++i) {
+        const double v = n->GetAttrDouble(Tags::RangeHigh, -1);
+        if (v < last) monotonic = false;
+        last = v;
+    }
+    writer.join();
+    EXPECT_TRUE(monotonic);
+    EXPECT_DOUBLE_EQ(n->GetAttrDouble(Tags::RangeHigh, -1), 19999.0);
+    n->Recycle();
+}
+
+TEST(TagListValues, DoubleTagsKeepDoublesAndReadAsTruncatedLongs) {
+    TagList tags{{Tags::Default, 2.75}, {Tags::DefaultX, -3.9}, {Tags::Integer, 5}};
+    EXPECT_TRUE(TagIsDouble(Tags::Default));
+    EXPECT_FALSE(TagIsDouble(Tags::Integer));
+    EXPECT_DOUBLE_EQ(tags.GetDouble(Tags::Default, 0), 2.75);
+    EXPECT_EQ(tags.GetLong(Tags::Default, 0), 2);
+    EXPECT_EQ(tags.GetLong(Tags::DefaultX, 0), -3);  // toward zero
+    EXPECT_DOUBLE_EQ(tags.GetDouble(Tags::Integer, 0), 5.0);
+    EXPECT_EQ(tags.GetLong(Tags::DefaultY, 42), 42);
+    EXPECT_DOUBLE_EQ(tags.GetDouble(Tags::DefaultY, 1.5), 1.5);
+}
+
+TEST(TagListValues, HugeDoubleReadAsLongIsLimitedNotUndefined) {
+    TagList tags{{Tags::RangeHigh, 1e300}, {Tags::RangeLow, -1e300}};
+    EXPECT_EQ(tags.GetLong(Tags::RangeHigh, 0), INT32_MAX);
+    EXPECT_EQ(tags.GetLong(Tags::RangeLow, 0), INT32_MIN);
+}
+
+TEST(TagListValues, LongsAreThirtyTwoBitAndPointersRoundTrip) {
+    static const char text[] = "hello";
+    TagList tags{{0x10000005, 0x8046000D}, {Tags::DefaultText, text}};
+    EXPECT_EQ(uint32_t(tags.GetLong(0x10000005, 0)), 0x8046000Du);
+    EXPECT_EQ(reinterpret_cast<const char*>(tags.GetPtr(Tags::DefaultText, 0)), text);
+    EXPECT_EQ(tags.GetPtr(Tags::PageControl, 99), 99);
+}
+
+TEST(TagListEditing, SetReplacesInPlaceAppendsAndRemoveDeletes) {
+    TagList tags{{Tags::Visible, 1}, {Tags::Disabled, 0}};
+    tags.Set({Tags::Visible, 0});
+    tags.Set({Tags::Group, 3});
+    ASSERT_EQ(tags.Items.size(), 3u);
+    EXPECT_EQ(tags.Items[0].Tag, Tags::Visible);
+    EXPECT_EQ(tags.GetLong(Tags::Visible, -1), 0);
+    EXPECT_EQ(tags.Items[2].Tag, Tags::Group);
+    tags.Remove(Tags::Visible);
+    EXPECT_FALSE(tags.Has(Tags::Visible));
+    EXPECT_TRUE(tags.Has(Tags::Disabled));
+    EXPECT_EQ(tags.Items.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "host/flow.h"
+#include "host/operator.h"
+#include "host/registry.h"
+
+namespace {
+
+constexpr uint32_t TestClassId = 0x8046000D;
+
+// A tool with one page of controls, one image input and one output.
+class SampleOp : public ThreadedOperator {
+public:
+    SampleOp(Registry* reg, CArchive* ar, TagList* tags) : ThreadedOperator(reg, ar, tags) {
+        Image = AddInput("Image", DT_Image, FourCC("Img1"));
+        AddControlPage("Setup");
+        Rate = AddInput("Rate", DT_Number, FourCC("Rate"), {{Tags::Default, 2.5}, {Tags::Disabled, 1}});
+        Where = AddInput("Where", DT_Point, FourCC("Wher"), {{Tags::DefaultX, 0.25}, {Tags::DefaultY, 0.75}});
+        AddControlPage("Curves");
+        Name = AddInput("Name", DT_Text, FourCC("Name"), {{Tags::DefaultText, "start.lpd"}});
+        Blank = AddInput("Blank", DT_Text, FourCC("Blnk"));
+        Curve = AddInput("Curve", DT_LookUpTable, FourCC("Curv"));
+        Path = AddInput("Path", DT_PolyLine, FourCC("Path"));
+        Out = AddOutput("Image", DT_Image, FourCC("Out1"));
+        if (ar) *ar >> OwnWord;
+    }
+    uint32_t Save(CArchive* ar, TagList* tags) override {
+        *ar << TestClassId;
+        const uint32_t r = Operator::Save(ar, tags);
+        *ar << OwnWord;
+        return r & 1;
+    }
+    void ProcessChunk(Request*, long chunk) override {
+        ++Runs[size_t(chunk)];
+        {
+            std::lock_guard<std::mutex> g(ThreadLock);
+            Threads.insert(std::this_thread::get_id());
+        }
+        if (ThrowAt == chunk) throw std::runtime_error("chunk failed");
+    }
+
+    Input *Image, *Rate, *Where, *Name, *Blank, *Curve, *Path;
+    Output* Out;
+    uint32_t OwnWord = 0;
+    std::vector<std::atomic<int>> Runs = std::vector<std::atomic<int>>(0);
+    std::set<std::thread::id> Threads;
+    std::mutex ThreadLock;
+    long ThrowAt = -1;
+};
+
+Operator* CreateSample(Registry* reg, CArchive* ar, TagList* tags) { return new SampleOp(reg, ar, tags); }
+
+struct OperatorTest : ::testing::Test {
+    Registry Reg{&ClassRegistry, "HostSampleOp", {{RegTags::Factory, &CreateSample}, {RegTags::ClassID, TestClassId}}};
+    SampleOp* Make(CArchive* ar = nullptr) { return static_cast<SampleOp*>(Reg.Create(ar, nullptr)); }
+};
+
+TEST_F(OperatorTest, ControlsAreRecordedInOrderWithTheirPages) {
+    SampleOp* op = Make();
+    ASSERT_EQ(op->Pages().size(), 2u);
+    EXPECT_EQ(op->Pages()[1].Name, "Curves");
+    ASSERT_EQ(op->Inputs().size(), 7u);
+    EXPECT_EQ(op->Inputs()[0], op->Image);
+    EXPECT_EQ(op->Image->Page, -1);
+    EXPECT_EQ(op->Rate->Page, 0);
+    EXPECT_EQ(op->Name->Page, 1);
+    EXPECT_EQ(op->FindInput(FourCC("Wher")), op->Where);
+    EXPECT_EQ(op->FindInput(FourCC("None")), nullptr);
+    EXPECT_EQ(op->Rate->Owner, op);
+    ASSERT_EQ(op->Outputs().size(), 1u);
+    EXPECT_EQ(op->Out->DataType, DT_Image);
+    EXPECT_EQ(op->GetRegistry(), &Reg);
+    op->Recycle();
+}
+
+TEST_F(OperatorTest, CreationTagsBecomeAttributesThatCanChangeWhileCreationTagsStay) {
+    SampleOp* op = Make();
+    EXPECT_EQ(op->Rate->GetAttrLong(Tags::Disabled, -1), 1);
+    op->Rate->SetAttrs({{Tags::Disabled, 0}});
+    EXPECT_EQ(op->Rate->GetAttrLong(Tags::Disabled, -1), 0);
+    EXPECT_EQ(op->Rate->CreationTags.GetLong(Tags::Disabled, -1), 1);
+    op->Recycle();
+}
+
+TEST_F(OperatorTest, InputsWithoutValueGiveDefaultsFromTheirCreationTags) {
+    SampleOp* op = Make();
+    Parameter* p = op->Rate->GetValue(0);
+    ASSERT_EQ(p->DataType, DT_Number);
+    EXPECT_DOUBLE_EQ(static_cast<Number*>(p)->Value, 2.5);
+    p->Recycle();
+    p = op->Where->GetValue(0);
+    ASSERT_EQ(p->DataType, DT_Point);
+    EXPECT_DOUBLE_EQ(static_cast<Point*>(p)->X, 0.25);
+    EXPECT_DOUBLE_EQ(static_cast<Point*>(p)->Y, 0.75);
+    p->Recycle();
+    p = op->Name->GetValue(1.0);
+    EXPECT_EQ(static_cast<Text*>(p)->Value, "start.lpd");
+    p->Recycle();
+    p = op->Blank->GetValue(0);
+    EXPECT_EQ(static_cast<Text*>(p)->Value, "");
+    p->Recycle();
+    p = op->Curve->GetValue(0);
+    EXPECT_NE(static_cast<LookUpTable*>(p)->IsOneToOne(), 0);
+    p->Recycle();
+    p = op->Path->GetValue(0);
+    EXPECT_EQ(static_cast<PolyLine*>(p)->GetCount(0), 0);
+    p->Recycle();
+    EXPECT_EQ(op->Image->GetValue(0), nullptr);
+    op->Recycle();
+}
+
+TEST_F(OperatorTest, SetValueHoldsItsOwnReferenceAndGetValueAddsOneForTheCaller) {
+    SampleOp* op = Make();
+    Number* n = new Number(9.0);
+    op->Rate->SetValue(n, 0, 1);
+    EXPECT_EQ(n->RefCount(), 2);
+    Parameter* got = op->Rate->GetValue(0);
+    EXPECT_EQ(got, n);
+    EXPECT_EQ(n->RefCount(), 3);
+    got->Recycle();
+    Number* replacement = new Number(1.0);
+    op->Rate->SetValue(replacement, 0, 1);
+    EXPECT_EQ(n->RefCount(), 1);  // the input let go of the old value
+    EXPECT_EQ(replacement->RefCount(), 2);
+    n->Recycle();
+    replacement->Recycle();
+    got = op->Rate->GetValue(0);
+    EXPECT_DOUBLE_EQ(static_cast<Number*>(got)->Value, 1.0);
+    got->Recycle();
+    op->Recycle();
+}
+
+TEST_F(OperatorTest, RequestHoldsInputDataUntilItEndsAndHandsOutTheResult) {
+    SampleOp* op = Make();
+    Image* bg = new Image(2, 2);
+    op->Image->SetValue(bg, 0, 1);
+    Image* result = nullptr;
+    {
+        Request req(op, 3.0, Request::FlagQuick);
+        EXPECT_EQ(req.Time(), 3.0);
+        EXPECT_EQ(req.Flags(), Request::FlagQuick);
+        Parameter* data = req.GetInputData(op->Image, 0);
+        EXPECT_EQ(data, bg);
+        EXPECT_EQ(bg->RefCount(), 3);  // caller, input, request
+        Parameter* rate = req.GetInputData(op->Rate, 0);
+        EXPECT_DOUBLE_EQ(static_cast<Number*>(rate)->Value, 2.5);
+        EXPECT_EQ(req.TakeOutput(op->Out), nullptr);
+        Image* out = bg->CopyOfImage();
+        EXPECT_TRUE(req.SetOutputData(op->Out, out));
+        result = req.TakeOutput(op->Out);
+        EXPECT_EQ(result, out);
+        EXPECT_EQ(out->RefCount(), 2);
+    }
+    EXPECT_EQ(bg->RefCount(), 2);
+    EXPECT_EQ(result->RefCount(), 1);
+    result->Recycle();
+    bg->Recycle();
+    op->Recycle();
+}
+
+TEST_F(OperatorTest, SaveAndRestoreRoundTripThroughCreateFromSaved) {
+    SampleOp* op = Make();
+    op->OwnWord = 0x12345678;
+    CArchive out;
+    EXPECT_EQ(op->Save(&out, nullptr), 1u);
+    op->Recycle();
+
+    CArchive in(out.Buffer());
+    SampleOp* back = static_cast<SampleOp*>(CreateFromSaved(&Reg, &in, nullptr));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->OwnWord, 0x12345678u);
+    EXPECT_EQ(in.Remaining(), 0u);
+    back->Recycle();
+}
+
+TEST_F(OperatorTest, RestoringRejectsAnotherClassIdABadHostBlockAndTruncation) {
+    SampleOp* op = Make();
+    CArchive out;
+    op->Save(&out, nullptr);
+    op->Recycle();
+    std::vector<uint8_t> bytes = out.Buffer();
+
+    std::vector<uint8_t> wrongId = bytes;
+    wrongId[0] ^= 1;
+    CArchive a(wrongId);
+    EXPECT_THROW(CreateFromSaved(&Reg, &a, nullptr), CArchiveException);
+
+    std::vector<uint8_t> wrongMarker = bytes;
+    wrongMarker[4] = 'X';
+    CArchive b(wrongMarker);
+    EXPECT_THROW(CreateFromSaved(&Reg, &b, nullptr), CArchiveException);
+
+    std::vector<uint8_t> hugeLength = bytes;
+    hugeLength[8] = 0xFF;
+    CArchive c(hugeLength);
+    EXPECT_THROW(CreateFromSaved(&Reg, &c, nullptr), CArchiveException);
+
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        CArchive d(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)));
+        EXPECT_THROW(CreateFromSaved(&Reg, &d, nullptr), CArchiveException) << "cut at " << cut;
+    }
+}
+
+TEST_F(OperatorTest, BaseNotifyChangedCountsAndExtentComesFromTheFlow) {
+    SampleOp* op = Make();
+    op->NotifyChanged(op->Rate, nullptr, 0);
+    op->NotifyChanged(op->Rate, nullptr, 0);
+    EXPECT_EQ(op->BaseNotifyCount(), 2);
+    TimeExtent ext(-1e9, -1e9, -1e9);
+    op->GetExtent(&ext);
+    EXPECT_EQ(ext.Start, -1e9);  // no flow: left as it was
+    EXPECT_EQ(op->GetMsgPort(), nullptr);
+    Flow flow(10, 50);
+    flow.AddTool(op);
+    op->GetExtent(&ext);
+    EXPECT_EQ(ext.Start, 10);
+    EXPECT_EQ(ext.End, 50);
+    EXPECT_EQ(op->GetMsgPort(), &flow.Port());
+}
+
+TEST_F(OperatorTest, RegistryIsListedWhileItLivesAndCreatesThroughItsFactory) {
+    EXPECT_EQ(ClassRegistry.Find("HostSampleOp"), &Reg);
+    {
+        Registry noFactory(&ClassRegistry, "HostNoFactory", {});
+        EXPECT_EQ(ClassRegistry.Find("HostNoFactory"), &noFactory);
+        EXPECT_EQ(noFactory.Create(nullptr, nullptr), nullptr);
+        EXPECT_EQ(noFactory.GetResource(2000).Data, nullptr);
+    }
+    EXPECT_EQ(ClassRegistry.Find("HostNoFactory"), nullptr);
+}
+
+class MultiProcessTest : public OperatorTest, public ::testing::WithParamInterface<int> {
+protected:
+    void TearDown() override { SetWorkerThreads(0); }
+};
+
+TEST_P(MultiProcessTest, EveryChunkRunsExactlyOnce) {
+    SetWorkerThreads(GetParam());
+    EXPECT_EQ(WorkerThreads(), GetParam());
+    SampleOp* op = Make();
+    const long chunks = 5000;
+    op->Runs = std::vector<std::atomic<int>>(size_t(chunks));
+    Request req(op, 0, 0);
+    op->DoMultiProcess(&req, chunks);
+    int wrong = 0;
+    for (auto& r : op->Runs) wrong += r.load() != 1;
+    EXPECT_EQ(wrong, 0);
+    if (GetParam() == 1) {
+        EXPECT_EQ(op->Threads.size(), 1u);
+    }
+    EXPECT_LE(op->Threads.size(), size_t(GetParam()));
+    op->DoMultiProcess(&req, 0);  // nothing to do
+    op->Recycle();
+}
+
+TEST_P(MultiProcessTest, AChunkExceptionArrivesAfterAllChunksRan) {
+    SetWorkerThreads(GetParam());
+    SampleOp* op = Make();
+    op->Runs = std::vector<std::atomic<int>>(200);
+    op->ThrowAt = 17;
+    Request req(op, 0, 0);
+    EXPECT_THROW(op->DoMultiProcess(&req, 200), std::runtime_error);
+    int ran = 0;
+    for (auto& r : op->Runs) ran += r.load();
+    EXPECT_EQ(ran, 200);
+    op->Recycle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, MultiProcessTest, ::testing::Values(1, 2));
+
+}  // namespace
