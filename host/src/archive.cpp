@@ -4,10 +4,6 @@
 
 namespace {
 
-void PutLE(std::vector<uint8_t>& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
-
 uint64_t GetLE(const uint8_t* in, int bytes) {
     uint64_t v = 0;
     for (int i = 0; i < bytes; ++i) v |= uint64_t(in[i]) << (8 * i);
@@ -56,9 +52,9 @@ CArchive& CArchive::operator<<(float v) {
 CArchive& CArchive::operator<<(double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, 8);
-    std::vector<uint8_t> b;
-    PutLE(b, bits, 8);
-    Write(b.data(), 8);
+    uint8_t b[8];
+    for (int i = 0; i < 8; ++i) b[i] = uint8_t(bits >> (8 * i));
+    Write(b, 8);
     return *this;
 }
 

@@ -2,6 +2,38 @@
 
 #include <cmath>
 
+namespace {
+
+// Frames start..end (step 1) on every tool; false when PrepareFrame stopped them.
+bool RenderFrames(Flow& flow, double start, double end) {
+    const double span = end - start;
+    if (!(span >= 0) || !std::isfinite(span)) return true;  // empty (or unusable) range
+    const int64_t frames = int64_t(std::floor(span)) + 1;
+    for (int64_t i = 0; i < frames; ++i) {
+        const double t = start + double(i);
+        for (Operator* op : flow.Tools()) {
+            if (flow.PrepareFrame && !flow.PrepareFrame(op, t)) return false;
+            uint32_t flags = flow.RequestFlags;
+            if (t <= flow.SimulateOnlyBefore) flags |= Request::FlagSimulateOnly;
+            Image* result = nullptr;
+            {
+                // The request ends before the result is handed on, so the callee
+                // holds the only reference to it.
+                Request req(op, t, flags);
+                op->Process(&req);
+                if (!op->Outputs().empty()) result = req.TakeOutput(op->Outputs().front());
+            }
+            if (flow.FrameDone)
+                flow.FrameDone(op, t, result);
+            else if (result)
+                result->Recycle();
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 Flow::Flow(double firstFrame, double lastFrame) : First(firstFrame), Last(lastFrame) {}
 
 Flow::~Flow() {
@@ -22,38 +54,22 @@ void Flow::AddTool(Operator* op) {
 bool Flow::Render(double start, double end) {
     for (Operator* op : ToolList) op->OnStartRender();
     // The render end reaches every tool however the render ends (done, stopped
-    // or failed), so passes that wait for it are always closed.
-    struct EndRender {
-        const std::vector<Operator*>& Tools;
-        ~EndRender() {
-            for (Operator* op : Tools) op->OnEndRender();
-        }
-    } endRender{ToolList};
-
-    const double span = end - start;
-    if (!(span >= 0) || !std::isfinite(span)) return true;  // empty (or unusable) range
-    const int64_t frames = int64_t(std::floor(span)) + 1;
-    for (int64_t i = 0; i < frames; ++i) {
-        const double t = start + double(i);
+    // or failed), so passes that wait for it are always closed. When a frame
+    // failed, its error is the one passed on.
+    bool finished;
+    try {
+        finished = RenderFrames(*this, start, end);
+    } catch (...) {
         for (Operator* op : ToolList) {
-            if (PrepareFrame && !PrepareFrame(op, t)) return false;
-            uint32_t flags = RequestFlags;
-            if (t <= SimulateOnlyBefore) flags |= Request::FlagSimulateOnly;
-            Image* result = nullptr;
-            {
-                // The request ends before the result is handed on, so the callee
-                // holds the only reference to it.
-                Request req(op, t, flags);
-                op->Process(&req);
-                if (!op->Outputs().empty()) result = req.TakeOutput(op->Outputs().front());
+            try {
+                op->OnEndRender();
+            } catch (...) {
             }
-            if (FrameDone)
-                FrameDone(op, t, result);
-            else if (result)
-                result->Recycle();
         }
+        throw;
     }
-    return true;
+    for (Operator* op : ToolList) op->OnEndRender();
+    return finished;
 }
 
 int Flow::ServeMessages() {

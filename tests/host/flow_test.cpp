@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ public:
     void OnStartRender() override { Log->push_back("start"); }
     void OnEndRender() override { Log->push_back("end"); }
     void Process(Request* req) override {
+        if (req->Time() == FailAt) throw std::runtime_error("frame failed");
         Log->push_back("process " + std::to_string(int(req->Time())) + " flags " + std::to_string(req->Flags()));
         if (req->Flags() & Request::FlagSimulateOnly) return;
         Image* img = new Image(1, 1);
@@ -30,6 +32,7 @@ public:
     void Post(double start, double end) { GetMsgPort()->PutMsg(new RenderMessage(start, end, 0, nullptr, this, 0, 1)); }
 
     Output* Out;
+    double FailAt = -1;
 
 protected:
     ~LoggingOp() override { *Destroyed = true; }
@@ -90,6 +93,17 @@ TEST_F(FlowTest, StoppedRenderStillEndsTheRenderOnEveryTool) {
     EXPECT_EQ(Log.back(), "end");
     ASSERT_EQ(Results.size(), 1u);
     EXPECT_EQ(Results[0].first, 5.0);
+}
+
+TEST_F(FlowTest, AFailingFrameStillEndsTheRenderAndPassesTheErrorOn) {
+    Flow flow(0, 10);
+    LoggingOp* op = new LoggingOp(&Log, &Destroyed);
+    op->FailAt = 3;
+    flow.AddTool(op);
+    Wire(flow);
+    EXPECT_THROW(flow.Render(2, 5), std::runtime_error);
+    EXPECT_EQ(Log.back(), "end");
+    EXPECT_EQ(Results.size(), 1u);
 }
 
 TEST_F(FlowTest, FramesUpToSimulateOnlyBeforeCarryTheSimulateFlag) {

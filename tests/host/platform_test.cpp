@@ -154,6 +154,9 @@ TEST(PluginLoading, LoadAllFindsTheParticlePlugInOnce) {
     Registry* reg = ClassRegistry.Find("SamplePlugIn");
     ASSERT_NE(reg, nullptr);
     EXPECT_EQ(uint32_t(reg->RegTagList().GetLong(RegTags::ClassID, 0)), 0x8046000Du);
+    // The module's resource lookup reached the registry it made while loading.
+    EXPECT_NE(reg->Resources, nullptr);
+    EXPECT_GT(reg->GetResource(2000).Size, 0u);
     EXPECT_EQ(plugins::LoadAll(), 0);  // already loaded
     int count = 0;
     for (Registry* r : ClassRegistry.All()) count += r->ClassId() == "SamplePlugIn";
