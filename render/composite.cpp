@@ -116,9 +116,25 @@ uint32_t Limit16(double v) {
     return uint32_t(v);
 }
 
+bool DirectAccess(const Image* img);
+
 void ReadImagePixels(const Image* img, std::vector<uint16_t>& out) {
     out.resize(std::size_t(img->Width) * std::size_t(img->Height) * 4);
     uint16_t* px = out.data();
+    if (DirectAccess(img)) {
+        // The host's own layout: blue, green, red, alpha words at each offset.
+        for (int32_t r = 0; r < img->Height; ++r) {
+            const uint16_t* in = img->Data() + img->RowOffsets[std::size_t(r)] / 2;
+            const int64_t step = img->PixelStep / 2;
+            for (int32_t c = 0; c < img->Width; ++c, in += step, px += 4) {
+                px[0] = in[2];
+                px[1] = in[1];
+                px[2] = in[0];
+                px[3] = in[3];
+            }
+        }
+        return;
+    }
     HostPixel hp;
     for (int32_t r = 0; r < img->Height; ++r) {
         int64_t offset = img->RowOffsets[std::size_t(r)];
@@ -390,8 +406,8 @@ void BlendRows(const FrameLook& look, const ParticlePlan& plan, const uint16_t* 
     }
 }
 
-// Whether the output keeps its pixels as this host's images do, so that the
-// blend may work on the 16-bit words directly and give what the routines give.
+// Whether an image keeps its pixels as this host's images do, so that its
+// 16-bit words may be read and written directly with what the routines give.
 bool DirectAccess(const Image* out) {
     static const auto routines = [] {
         Image* probe = new Image(1, 1);
