@@ -15,6 +15,7 @@
 #include "render/composite.h"
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 #include <mutex>
 #include <new>
@@ -330,16 +331,16 @@ const uint16_t* SourceOf(const FrameLook& look, const ParticlePlan& plan, std::v
 }
 
 // The particle's picture for rows R0..R1 and columns C0..C1 of its drawn size,
-// resampled and tinted, row after row.
-void RenderVisible(const FrameLook& look, const ParticlePlan& plan, std::vector<uint16_t>& out) {
-    std::vector<uint16_t> scratch;
+// resampled and tinted, row after row into out. The source scratch is kept per
+// worker thread, so a frame's particles do not allocate one each.
+void RenderVisible(const FrameLook& look, const ParticlePlan& plan, uint16_t* out) {
+    static thread_local std::vector<uint16_t> scratch;
     int32_t sw = 0, sh = 0;
     const uint16_t* src = SourceOf(look, plan, scratch, sw, sh);
     const int32_t cw = plan.C1 - plan.C0, ch = plan.R1 - plan.R0;
-    out.resize(std::size_t(cw) * std::size_t(ch) * 4);
     ResampleShapeRegion(src, sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Quality, look.Ay,
-                        look.Ax, plan.R0, plan.R1, plan.C0, plan.C1, out.data());
-    if (plan.Tint) TintShape(out.data(), cw, ch, plan.TR, plan.TG, plan.TB, plan.TW);
+                        look.Ax, plan.R0, plan.R1, plan.C0, plan.C1, out);
+    if (plan.Tint) TintShape(out, cw, ch, plan.TR, plan.TG, plan.TB, plan.TW);
 }
 
 // The blend of one particle pixel P (red, green, blue, alpha) over a background
@@ -471,7 +472,7 @@ struct CompositePass {
     Stage Current = Stage::Prepare;
     const FrameLook* Look = nullptr;
     const ParticlePlan* Plans = nullptr;  // the batch, oldest first
-    std::vector<std::vector<uint16_t>> Pictures;
+    std::vector<uint16_t*> Pictures;      // each particle's place in the arena
     std::vector<char> Ready;
     int32_t BandRows = 1;
     bool Direct = false;
@@ -483,8 +484,7 @@ struct CompositePass {
                 RenderVisible(*Look, Plans[i], Pictures[i]);
                 Ready[i] = 1;
             } catch (const std::bad_alloc&) {
-                Pictures[i].clear();
-                Pictures[i].shrink_to_fit();
+                Ready[i] = 0;  // a source that cannot be allocated skips the particle
             }
             return;
         }
@@ -495,11 +495,36 @@ struct CompositePass {
             const ParticlePlan& plan = Plans[i];
             const int32_t top = plan.Y + plan.R0, bottom = plan.Y + plan.R1;
             if (bottom <= y0 || top >= y1) continue;
-            BlendRows(*Look, plan, Pictures[i].data(), std::max(top, y0) - plan.Y, std::min(bottom, y1) - plan.Y,
-                      Direct);
+            BlendRows(*Look, plan, Pictures[i], std::max(top, y0) - plan.Y, std::min(bottom, y1) - plan.Y, Direct);
         }
     }
 };
+
+namespace {
+
+// Memory for the prepared pictures of a batch, kept by the render thread from
+// frame to frame (and left uninitialised: every word is written before it is
+// read), so a frame does not fault in fresh pages for its pictures.
+class PictureArena {
+public:
+    // Room for n words, or null when it cannot be had.
+    uint16_t* Reserve(std::size_t n) {
+        if (n > Capacity || n < Capacity / 8) {
+            Words.reset();
+            Capacity = 0;
+            Words.reset(new (std::nothrow) uint16_t[n]);
+            if (!Words) return nullptr;
+            Capacity = n;
+        }
+        return Words.get();
+    }
+
+private:
+    std::unique_ptr<uint16_t[]> Words;
+    std::size_t Capacity = 0;
+};
+
+}  // namespace
 
 void CompositeParticlesBanded(ParticleOperator& op, Request* req, const CompositeOptions& options) {
     FrameLook look = LookAtFrame(op);
@@ -525,6 +550,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         ParticleOperator& Op;
         ~ActiveLink() { Op.ActivePass = nullptr; }
     } link{op};
+    static thread_local PictureArena arena;
 
     std::size_t begin = 0;
     while (begin < plans.size()) {
@@ -533,15 +559,30 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         while (end < plans.size() && (end == begin || bytes + plans[end].Bytes() <= int64_t(options.BatchBytes)))
             bytes += plans[end++].Bytes();
 
+        uint16_t* words = arena.Reserve(std::size_t(bytes) / 2);
+        if (!words && end - begin > 1) {
+            // Short of memory: this batch goes one particle at a time.
+            end = begin + 1;
+            bytes = plans[begin].Bytes();
+            words = arena.Reserve(std::size_t(bytes) / 2);
+        }
         pass.Plans = plans.data() + begin;
-        pass.Pictures.assign(end - begin, {});
+        pass.Pictures.assign(end - begin, nullptr);
         pass.Ready.assign(end - begin, 0);
-        op.ActivePass = &pass;
-        pass.Current = CompositePass::Stage::Prepare;
-        op.DoMultiProcess(req, long(end - begin));
-        pass.Current = CompositePass::Stage::Blend;
-        op.DoMultiProcess(req, bands);
-        op.ActivePass = nullptr;
+        if (words) {
+            std::size_t at = 0;
+            for (std::size_t i = begin; i < end; ++i) {
+                pass.Pictures[i - begin] = words + at;
+                at += std::size_t(plans[i].Bytes()) / 2;
+            }
+            op.ActivePass = &pass;
+            pass.Current = CompositePass::Stage::Prepare;
+            op.DoMultiProcess(req, long(end - begin));
+            pass.Current = CompositePass::Stage::Blend;
+            op.DoMultiProcess(req, bands);
+            op.ActivePass = nullptr;
+        }
+        // A particle whose picture cannot be allocated is skipped.
         begin = end;
     }
 }

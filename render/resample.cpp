@@ -133,7 +133,8 @@ void ResampleShapeRegion(const uint16_t* src, int32_t sw, int32_t sh, float angl
     const float width = float(sw), height = float(sh);
     const bool empty = sw <= 0 || sh <= 0 || src == nullptr;
 
-    std::vector<double> widened;
+    // Kept per thread: the compositing workers resample many small shapes.
+    static thread_local std::vector<double> widened;
     const double* wide = nullptr;
     if (q != 0 && !empty && std::size_t(sw) * std::size_t(sh) <= WidenedSourceLimit) {
         widened.assign(src, src + std::size_t(sw) * std::size_t(sh) * 4);
