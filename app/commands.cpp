@@ -1,0 +1,499 @@
+#include "app/commands.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "app/base64.h"
+#include "app/demo_flow.h"
+#include "app/errors.h"
+#include "app/flow_loader.h"
+#include "app/frame_pattern.h"
+#include "app/image_io.h"
+#include "app/motion_file.h"
+#include "app/progress.h"
+#include "app/session.h"
+#include "host/platform.h"
+#include "host/registry.h"
+
+namespace fs = std::filesystem;
+
+namespace lumets {
+
+namespace {
+
+struct RenderArgs {
+    std::string Flow;
+    std::string Output;
+    std::string Frames;
+    int Threads = 0;
+    bool Quick = false;
+    int Proxy = 1;
+    int64_t Seed = -1;
+    std::vector<std::string> Sets;
+    bool NoWarmup = false;
+    bool Quiet = false;
+    // record / play / capture
+    std::string Motion;
+    bool Reverse = false;
+    std::string Save;
+    bool Json = false;
+};
+
+SessionOptions OptionsFrom(const RenderArgs& a) {
+    SessionOptions o;
+    if (a.Seed >= 0) o.Seed = uint32_t(a.Seed);
+    o.Proxy = a.Proxy;
+    o.Quiet = a.Quiet;
+    for (const std::string& s : a.Sets) {
+        const size_t eq = s.find('=');
+        if (eq == std::string::npos || eq == 0) throw UserError("bad --set \"" + s + "\" (use NAME=VALUE)");
+        o.Sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+    }
+    return o;
+}
+
+std::pair<int64_t, int64_t> RangeWithin(const FlowFile& flow, const std::string& text) {
+    if (text.empty()) return {flow.First, flow.Last};
+    const auto range = ParseFrameRange(text);
+    if (range.first < flow.First || range.second > flow.Last)
+        throw UserError("frames " + text + " lie outside the flow's frames " + std::to_string(flow.First) + "-" +
+                        std::to_string(flow.Last));
+    return range;
+}
+
+FramePattern OutputPattern(const std::string& text, int64_t from, int64_t to) {
+    if (text.empty()) throw UserError("no output: give -o PATTERN or an \"output\" in the flow");
+    FramePattern pattern(text);
+    if (!pattern.HasField() && to > from)
+        throw UserError("output \"" + text + "\" has no frame-number field (#### or %04d) for " +
+                        std::to_string(to - from + 1) + " frames");
+    CheckOutputFormat(pattern.At(from));
+    return pattern;
+}
+
+void ApplyThreads(int threads) {
+    if (threads > 0) SetWorkerThreads(threads);
+}
+
+// Warnings and failures the tool reported through message boxes since the last clear.
+std::vector<platform::MessageRecord> Messages() { return platform::Default().Messages(); }
+bool SawMessage(const std::string& text) {
+    for (const auto& m : Messages())
+        if (m.Text == text) return true;
+    return false;
+}
+std::optional<std::string> FirstWarning() {
+    for (const auto& m : Messages())
+        if (m.Title == "Warning" || m.Title == "WARNING") return m.Title + ": " + m.Text;
+    return std::nullopt;
+}
+
+// Renders frames of a loaded session to the output pattern.
+void RenderFrames(Session& session, const RenderArgs& a, const std::string& outputText, const std::string& verb) {
+    const auto [from, to] = RangeWithin(session.File(), a.Frames);
+    const FramePattern pattern = OutputPattern(outputText, from, to);
+    const bool warmup = !a.NoWarmup;
+    session.CheckInputs(warmup ? std::min(from, session.File().First) : from, to);
+    ApplyThreads(a.Threads);
+    const uint32_t flags = a.Quick ? Request::FlagQuick : 0;
+    session.Render(
+        from, to, warmup, flags, [&](int64_t frame, Image* picture) { WriteImageFile(*picture, pattern.At(frame)); },
+        verb);
+    if (!a.Quiet) {
+        const int64_t n = to - from + 1;
+        std::printf("wrote %lld frame%s: %s%s\n", (long long)n, n == 1 ? "" : "s", pattern.At(from).c_str(),
+                    n > 1 ? (" .. " + pattern.At(to)).c_str() : "");
+    }
+}
+
+int CommandRender(const RenderArgs& a) {
+    FlowFile flow = LoadFlowFile(a.Flow);
+    const std::string output = a.Output.empty() ? flow.Output : a.Output;
+    RangeWithin(flow, a.Frames);
+    Session session(std::move(flow), OptionsFrom(a));
+    RenderFrames(session, a, output, "frame");
+    return 0;
+}
+
+int CommandDemo(const RenderArgs& a) {
+    FlowFile flow = ParseFlow(DemoFlowJson, "demo", "");
+    const std::string dir = a.Output.empty() ? "out/demo" : a.Output;
+    const std::string output = (fs::path(dir) / "demo.####.png").string();
+    RangeWithin(flow, a.Frames);
+    Session session(std::move(flow), OptionsFrom(a));
+    RenderFrames(session, a, output, "frame");
+    if (!a.Quiet) std::printf("demo frames are in %s\n", dir.c_str());
+    return 0;
+}
+
+int CommandRecord(const RenderArgs& a) {
+    FlowFile flow = LoadFlowFile(a.Flow);
+    if (a.Motion.empty()) throw UserError("record needs --to FILE.lpd");
+    RangeWithin(flow, a.Frames);
+    const int64_t flowFirst = flow.First, flowLast = flow.Last;
+    Session session(std::move(flow), OptionsFrom(a));
+    const ControlCatalog& names = session.Catalog();
+    const ControlInfo& start = names.Require("RecordStartFrame");
+    const ControlInfo& last = names.Require("RecordLastFrame");
+    // The recording range: --frames, else the flow's own range controls, else the flow's frames.
+    bool flowSetsRange = false;
+    for (const ControlTrack& t : session.Controls().Tracks())
+        if (t.Info == &start || t.Info == &last) flowSetsRange = true;
+    int64_t first = flowFirst, final = flowLast;
+    const double t0 = double(flowFirst);
+    if (!a.Frames.empty()) {
+        std::tie(first, final) = ParseFrameRange(a.Frames);
+    } else if (flowSetsRange) {
+        Parameter* p = start.In->GetValue(t0);
+        Parameter* q = last.In->GetValue(t0);
+        first = int64_t(static_cast<Number*>(p)->Value);
+        final = int64_t(static_cast<Number*>(q)->Value);
+        p->Recycle();
+        q->Recycle();
+        if (final < first) throw UserError("the flow's recording range ends before it starts");
+    }
+    if (first < flowFirst || final > flowLast)
+        throw UserError("the recording range " + std::to_string(first) + "-" + std::to_string(final) +
+                        " lies outside the flow's frames");
+    session.CheckInputs(std::min(first, flowFirst), final);
+    ApplyThreads(a.Threads);
+    session.Controls().Set(start, double(first), t0);
+    session.Controls().Set(last, double(final), t0);
+    session.Prime();
+
+    // The tool writes under a temporary name; the file appears under its own
+    // name only when the recording is complete.
+    const std::string temp = TemporaryNameFor(a.Motion);
+    struct RemoveTemp {
+        const std::string& Name;
+        bool Keep = false;
+        ~RemoveTemp() {
+            if (!Keep) std::remove(Name.c_str());
+        }
+    } cleanup{temp};
+    std::error_code ec;
+    if (const fs::path parent = fs::path(a.Motion).parent_path(); !parent.empty()) fs::create_directories(parent, ec);
+    platform::Default().ClearRecords();
+    session.Controls().Press(names.Require("SaveFile"), t0, temp);
+    session.Controls().Press(names.Require("RecordNow"), t0);
+    if (auto w = FirstWarning()) throw UserError("recording did not start (" + *w + ")");
+    if (session.ServeRequests("record") == 0) throw UserError("recording did not start (the tool posted no pass)");
+    if (auto w = FirstWarning()) throw UserError("recording failed (" + *w + ")");
+    if (!SawMessage("Output File written!")) throw UserError("recording did not complete");
+    fs::rename(temp, a.Motion, ec);
+    if (ec) throw UserError("cannot write " + a.Motion + ": " + ec.message());
+    cleanup.Keep = true;
+    if (!a.Quiet) std::printf("recorded frames %lld-%lld to %s\n", (long long)first, (long long)final, a.Motion.c_str());
+    return 0;
+}
+
+int CommandPlay(const RenderArgs& a) {
+    FlowFile flow = LoadFlowFile(a.Flow);
+    if (a.Motion.empty()) throw UserError("play needs --motion FILE.lpd");
+    const std::string output = a.Output.empty() ? flow.Output : a.Output;
+    const auto [from, to] = RangeWithin(flow, a.Frames);
+    OutputPattern(output, from, to);
+    // Refuse damaged or hostile files before the tool reads them.
+    const MotionFile motion = ReadMotionFile(a.Motion);
+    if (motion.FrameCount < 2)
+        throw UserError(a.Motion + " holds " + std::to_string(motion.FrameCount) +
+                        " recorded frame(s); playback needs at least two");
+    Session session(std::move(flow), OptionsFrom(a));
+    const double t0 = double(session.File().First);
+    const ControlCatalog& names = session.Catalog();
+    {
+        Parameter* p = names.Require("LoadStartFrame").In->GetValue(t0);
+        Parameter* q = names.Require("LoadLastFrame").In->GetValue(t0);
+        const int64_t span = int64_t(static_cast<Number*>(q)->Value) - int64_t(static_cast<Number*>(p)->Value);
+        p->Recycle();
+        q->Recycle();
+        if (span <= 0) throw UserError("the flow's playback range (LoadStartFrame-LoadLastFrame) is empty");
+    }
+    platform::Default().ClearRecords();
+    session.Controls().Press(names.Require("LoadSystem"), t0, a.Motion);
+    if (auto w = FirstWarning()) throw UserError("cannot load " + a.Motion + " (" + *w + ")");
+    if (a.Reverse) session.Controls().Set(names.Require("Reverse"), 1.0, t0);
+    RenderFrames(session, a, output, "frame");
+    return 0;
+}
+
+int CommandCapture(const RenderArgs& a) {
+    FlowFile flow = LoadFlowFile(a.Flow);
+    if (a.Save.empty()) throw UserError("capture needs --save OUT.json");
+    if (a.Frames.empty()) throw UserError("capture needs --frames A-B (the shape range)");
+    const auto [from, to] = RangeWithin(flow, a.Frames);
+    Json raw = flow.Raw;
+    const std::string folder = flow.Folder;
+    Session session(std::move(flow), OptionsFrom(a));
+    const double t0 = double(session.File().First);
+    const ControlCatalog& names = session.Catalog();
+    session.CheckInputs(std::min(from, session.File().First), to);
+    session.Controls().Set(names.Require("ImageStartFrame"), double(from), t0);
+    session.Controls().Set(names.Require("ImageLastFrame"), double(to), t0);
+    session.Prime();
+    platform::Default().ClearRecords();
+    session.Controls().Press(names.Require("PreloadShapes"), t0);
+    if (session.ServeRequests("capture") == 0) throw UserError("the capture did not start");
+    if (SawMessage("Image Sequence not completed!")) throw UserError("the capture did not complete");
+
+    CArchive archive;
+    TagList tags;
+    if (!session.Tool()->Save(&archive, &tags)) throw UserError("the tool could not save its data");
+    raw["operatorData"] = EncodeBase64(archive.Buffer());
+    RebaseFlowPaths(raw, folder, fs::path(a.Save).parent_path().string());
+    WriteFileAtomically(a.Save, raw.dump(2) + "\n");
+    if (!a.Quiet)
+        std::printf("captured %lld shape%s (frames %lld-%lld) into %s\n", (long long)(to - from + 1),
+                    to > from ? "s" : "", (long long)from, (long long)to, a.Save.c_str());
+    return 0;
+}
+
+int CommandInspect(const RenderArgs& a) {
+    const MotionFile file = ReadMotionFile(a.Motion);
+    std::cout << (a.Json ? MotionFileJson(file) : MotionFileText(file, a.Motion));
+    return 0;
+}
+
+int CommandControls(const RenderArgs& a) {
+    std::cout << (a.Json ? ControlsJson() : ControlsText());
+    return 0;
+}
+
+void AddRenderOptions(CLI::App* cmd, RenderArgs& a, bool withOutput) {
+    if (withOutput)
+        cmd->add_option("-o,--output", a.Output, "Output file pattern: #### or %04d is the frame number (default: the flow's \"output\")");
+    cmd->add_option("--frames", a.Frames, "Frames A-B to render (default: the flow's frames)");
+    cmd->add_option("--threads", a.Threads, "Worker threads (the output never depends on it)")->check(CLI::Range(1, 1024));
+    cmd->add_flag("--quick", a.Quick, "Quick render (nearest-pixel sampling)");
+    cmd->add_option("--proxy", a.Proxy, "Render at 1/N of full size")->check(CLI::Range(1, 64));
+    cmd->add_flag("--no-warmup", a.NoWarmup,
+                  "With --frames A-B: start the simulation at A instead of running the flow's earlier frames "
+                  "first (faster, but the frames differ from those of a full render)");
+    cmd->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+}
+
+}  // namespace
+
+std::string ControlsText() {
+    Registry& reg = ParticleClass();
+    const auto names = ControlNames(reg);
+    TagList tags{{Tags::RandomSeed, 1}};
+    Operator* op = reg.Create(nullptr, &tags);
+    if (!op) throw UserError("the particle plug-in made no tool");
+    std::ostringstream out;
+    const TagList& rt = reg.RegTagList();
+    auto text = [&](uint32_t tag) {
+        const auto* s = reinterpret_cast<const char*>(rt.GetPtr(tag, 0));
+        return std::string(s ? s : "");
+    };
+    char classId[16];
+    std::snprintf(classId, sizeof classId, "0x%08X", uint32_t(rt.GetLong(RegTags::ClassID, 0)));
+    out << reg.ClassId() << ": " << text(RegTags::LongName) << " by " << text(RegTags::Company) << " ("
+        << text(RegTags::ShortName) << "), class ID " << classId << "\n  " << text(RegTags::HelpText) << "\n";
+    ControlCatalog catalog(*op, names);
+    for (size_t page = 0; page < op->Pages().size(); ++page) {
+        out << "\nPage " << page + 1 << " \"" << op->Pages()[page].Name << "\"\n";
+        for (const ControlInfo& c : catalog.Items()) {
+            if (c.In->Page != int(page)) continue;
+            const TagList& t = c.In->CreationTags;
+            out << "  " << IdText(c.Id) << "  " << (c.Key.empty() ? "-" : c.Key) << "  \"" << c.In->Label << "\"  "
+                << IdText(c.Type) << " " << IdText(uint32_t(t.GetLong(Tags::PageControl, 0)));
+            if (c.Low || c.High) {
+                out << "  range " << (c.Low ? Json(*c.Low).dump() : std::string("..")) << " to "
+                    << (c.High ? Json(*c.High).dump() : std::string(".."));
+            }
+            if (t.Has(Tags::Default)) out << "  default " << t.GetDouble(Tags::Default, 0.0);
+            if (t.Has(Tags::DefaultX)) out << "  default (" << t.GetDouble(Tags::DefaultX, 0.0) << ", " << t.GetDouble(Tags::DefaultY, 0.0) << ")";
+            if (c.CheckBox) out << "  check box";
+            else if (c.Button) out << "  button";
+            if (c.Integer) out << "  whole number";
+            out << "\n";
+        }
+    }
+    out << "\nImages\n";
+    for (Input* in : op->Inputs())
+        if (in->Page < 0) out << "  input  \"" << in->Label << "\"  " << IdText(in->ID) << "\n";
+    for (Output* o : op->Outputs()) out << "  output \"" << o->Label << "\"  " << IdText(o->ID) << "\n";
+    op->Recycle();
+    return out.str();
+}
+
+std::string ControlsJson() {
+    Registry& reg = ParticleClass();
+    const auto names = ControlNames(reg);
+    TagList tags{{Tags::RandomSeed, 1}};
+    Operator* op = reg.Create(nullptr, &tags);
+    if (!op) throw UserError("the particle plug-in made no tool");
+
+    auto textOf = [](intptr_t p) {
+        const auto* s = reinterpret_cast<const char*>(p);
+        return std::string(s ? s : "");
+    };
+    Json j;
+    j["registry"]["classId"] = reg.ClassId();
+    Json regTags = Json::array();
+    for (const TagItem& t : reg.RegTagList().Items) {
+        Json value;
+        if (t.IsDouble())
+            value = t.Double;
+        else if (t.Tag == RegTags::LongName || t.Tag == RegTags::Company || t.Tag == RegTags::ShortName ||
+                 t.Tag == RegTags::HelpText)
+            value = textOf(t.Long);
+        else if (t.Tag == RegTags::Init || t.Tag == RegTags::Cleanup || t.Tag == RegTags::Factory)
+            value = "(function)";
+        else
+            value = uint32_t(t.Long);
+        regTags.push_back(Json::array({t.Tag, value}));
+    }
+    j["registry"]["tags"] = regTags;
+
+    auto memberOf = [&](uint32_t id) -> Json {
+        auto it = names.find(id);
+        return it == names.end() ? Json(nullptr) : Json(it->second);
+    };
+    Json pages = Json::array();
+    for (size_t page = 0; page < op->Pages().size(); ++page) {
+        Json p;
+        p["name"] = op->Pages()[page].Name;
+        p["inputs"] = Json::array();
+        for (Input* in : op->Inputs()) {
+            if (in->Page != int(page)) continue;
+            const TagList& t = in->CreationTags;
+            Json i;
+            i["label"] = in->Label;
+            i["member"] = memberOf(in->ID);
+            i["id"] = in->ID;
+            i["idText"] = IdText(in->ID);
+            i["type"] = IdText(in->DataType);
+            i["control"] = t.Has(Tags::PageControl) ? Json(IdText(uint32_t(t.GetLong(Tags::PageControl, 0)))) : Json(nullptr);
+            i["viewControl"] = t.Has(Tags::ViewControl) ? Json(IdText(uint32_t(t.GetLong(Tags::ViewControl, 0)))) : Json(nullptr);
+            Json list = Json::array();
+            for (const TagItem& item : t.Items) {
+                Json value;
+                if (item.IsDouble()) {
+                    value = item.Double;
+                } else if (item.Tag == Tags::DefaultText || item.Tag == Tags::PolyLineName) {
+                    value = textOf(item.Long);
+                } else if (item.Tag == Tags::PointPair && item.Long != 2) {
+                    // The second point of a pair names the first point's input: shown as its ID.
+                    value = nullptr;
+                    for (Input* other : op->Inputs())
+                        if (reinterpret_cast<intptr_t>(other) == item.Long) value = other->ID;
+                } else {
+                    value = uint32_t(item.Long);
+                }
+                list.push_back(Json::array({item.Tag, value}));
+            }
+            i["tags"] = list;
+            p["inputs"].push_back(i);
+        }
+        pages.push_back(p);
+    }
+    j["pages"] = pages;
+    Json images = Json::array();
+    for (Input* in : op->Inputs())
+        if (in->Page < 0)
+            images.push_back(Json{{"kind", "input"}, {"label", in->Label}, {"member", memberOf(in->ID)}, {"id", in->ID}, {"type", IdText(in->DataType)}});
+    for (Output* o : op->Outputs()) {
+        Json m = memberOf(o->ID);
+        if (m.is_null() && op->Outputs().size() == 1) m = "OutImage";
+        images.push_back(Json{{"kind", "output"}, {"label", o->Label}, {"member", m}, {"id", o->ID}, {"type", IdText(o->DataType)}});
+    }
+    j["images"] = images;
+    op->Recycle();
+    return j.dump() + "\n";
+}
+
+int RunCommandLine(int argc, char** argv) {
+    CLI::App app{"lumets: renders particle flows with the Lumet-s particle tool"};
+    app.name("lumets");
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Help for every command");
+
+    RenderArgs a;
+    CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo flow (no input files needed)");
+    demo->add_option("-o,--output", a.Output, "Folder for the frames (default out/demo)");
+    demo->add_option("--frames", a.Frames, "Frames A-B (default 0-47)");
+    demo->add_option("--threads", a.Threads, "Worker threads")->check(CLI::Range(1, 1024));
+    demo->add_flag("--no-warmup", a.NoWarmup, "With --frames: start the simulation at the first frame asked for");
+    demo->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+
+    CLI::App* render = app.add_subcommand("render", "Render a flow's frames to image files");
+    render->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
+    AddRenderOptions(render, a, true);
+    render->add_option("--seed", a.Seed, "Initial state of the tool's random generator")->check(CLI::Range(int64_t(0), int64_t(4294967295LL)));
+    render->add_option("--set", a.Sets, "Set a control: NAME=VALUE (a number, x,y point or text); repeatable");
+
+    CLI::App* record = app.add_subcommand("record", "Record the particle motion to a motion-data file");
+    record->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
+    record->add_option("--to", a.Motion, "Motion-data file to write (.lpd)")->required();
+    record->add_option("--frames", a.Frames, "Recording range A-B (default: the flow's RecordStartFrame/RecordLastFrame, else its frames)");
+    record->add_option("--threads", a.Threads, "Worker threads")->check(CLI::Range(1, 1024));
+    record->add_option("--seed", a.Seed, "Initial state of the tool's random generator")->check(CLI::Range(int64_t(0), int64_t(4294967295LL)));
+    record->add_option("--set", a.Sets, "Set a control: NAME=VALUE; repeatable");
+    record->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+
+    CLI::App* play = app.add_subcommand("play", "Render a flow playing back a motion-data file");
+    play->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
+    play->add_option("--motion", a.Motion, "Motion-data file to play (.lpd)")->required();
+    play->add_flag("--reverse", a.Reverse, "Play backwards");
+    AddRenderOptions(play, a, true);
+    play->add_option("--set", a.Sets, "Set a control: NAME=VALUE; repeatable");
+
+    CLI::App* capture = app.add_subcommand("capture", "Capture the particle shapes of frames A-B into a flow");
+    capture->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
+    capture->add_option("--frames", a.Frames, "Shape range A-B")->required();
+    capture->add_option("--save", a.Save, "Flow file to write, holding the captured shapes")->required();
+    capture->add_option("--proxy", a.Proxy, "Capture at 1/N of full size")->check(CLI::Range(1, 64));
+    capture->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+
+    CLI::App* inspect = app.add_subcommand("inspect", "Print a motion-data file's frame table and records");
+    inspect->add_option("FILE", a.Motion, "Motion-data file (.lpd)")->required();
+    inspect->add_flag("--json", a.Json, "Machine-readable output");
+
+    CLI::App* controls = app.add_subcommand("controls", "Print the tool's registration and its nine control pages");
+    controls->add_flag("--json", a.Json, "Machine-readable output");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::string what = e.what();
+        for (char& c : what)
+            if (c == '\n') c = ' ';
+        std::fprintf(stderr, "lumets: %s (see lumets --help)\n", what.c_str());
+        return 2;
+    }
+
+    InstallStopHandler();
+    try {
+        if (*demo) return CommandDemo(a);
+        if (*render) return CommandRender(a);
+        if (*record) return CommandRecord(a);
+        if (*play) return CommandPlay(a);
+        if (*capture) return CommandCapture(a);
+        if (*inspect) return CommandInspect(a);
+        if (*controls) return CommandControls(a);
+    } catch (const UserError& e) {
+        std::fprintf(stderr, "lumets: %s\n", e.what());
+        return 1;
+    } catch (const Interrupted&) {
+        std::fprintf(stderr, "lumets: stopped by the user (Ctrl-C)\n");
+        return 130;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "lumets: out of memory\n");
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lumets: %s\n", e.what());
+        return 1;
+    }
+    return 2;
+}
+
+}  // namespace lumets

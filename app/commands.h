@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+namespace lumets {
+
+// The `lumets` command line: parses the arguments, runs the command and returns
+// the exit status (0 success, 1 an error the user can act on, 2 a usage error,
+// 130 stopped with Ctrl-C).
+int RunCommandLine(int argc, char** argv);
+
+// `lumets controls` listings.
+std::string ControlsText();
+std::string ControlsJson();
+
+}  // namespace lumets

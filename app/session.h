@@ -1,0 +1,86 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/control_catalog.h"
+#include "app/control_driver.h"
+#include "app/flow_loader.h"
+#include "app/frame_pattern.h"
+#include "app/image_feed.h"
+#include "host/flow.h"
+#include "host/registry.h"
+
+namespace lumets {
+
+// The tool's class in the plug-in module: loads the plug-in folders once and
+// finds "SamplePlugIn". Throws UserError when it is not there.
+Registry& ParticleClass();
+// The plug-in's control-name table (its resource 2001).
+std::map<uint32_t, std::string> ControlNames(const Registry& reg);
+
+struct SessionOptions {
+    std::optional<uint32_t> Seed;                               // overrides the flow's seed
+    int Proxy = 1;                                              // reduce both image inputs by this factor
+    std::vector<std::pair<std::string, std::string>> Sets;     // --set NAME=VALUE, in order
+    bool Quiet = false;
+};
+
+// One flow loaded for rendering: the tool made through the plug-in's factory
+// (restored from the flow's operator data when present) inside a host flow, its
+// controls set from the flow, and the two image inputs fed frame by frame.
+class Session {
+public:
+    Session(FlowFile flow, const SessionOptions& options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    Operator* Tool() const { return Op; }
+    Flow& TheFlow() { return *HostFlow; }
+    const FlowFile& File() const { return Spec; }
+    const ControlCatalog& Catalog() const { return Names; }
+    ControlDriver& Controls() { return *Driver; }
+
+    // Checks that the image inputs can deliver frames from..to (files exist and open).
+    void CheckInputs(int64_t from, int64_t to);
+
+    // Renders frames from..to. With warm-up (the default) the frames of the flow
+    // before `from` are run first as simulate-only requests whose pictures are
+    // dropped, so that the frames written equal those of a render from the flow's
+    // first frame. Each written frame goes to `write`. Throws Interrupted on Ctrl-C
+    // and UserError for a failure during the render.
+    void Render(int64_t from, int64_t to, bool warmup, uint32_t requestFlags,
+                const std::function<void(int64_t frame, Image* picture)>& write, const std::string& verb);
+
+    // Runs one simulate-only request at the flow's first frame so that the tool's
+    // frame settings (recording and capture ranges) hold the flow's values.
+    void Prime();
+    // Serves the render requests the tool posted (recording, capture passes); the
+    // frames get their inputs as in a render and their pictures are dropped.
+    int ServeRequests(const std::string& verb);
+
+private:
+    bool PrepareFrame(double time);
+
+    FlowFile Spec;
+    SessionOptions Options;
+    Registry* Reg = nullptr;
+    Operator* Op = nullptr;
+    std::unique_ptr<Flow> HostFlow;
+    ControlCatalog Names;
+    std::unique_ptr<ControlDriver> Driver;
+    std::unique_ptr<ImageFeed> Background, Particle;
+    Input* BackgroundInput = nullptr;
+    Input* ParticleInput = nullptr;
+    bool EventsOn = true;
+    std::optional<std::string> FrameError;  // a failure inside the render loop
+};
+
+// Parses "A-B" (or a single frame "A") into a range; throws UserError.
+std::pair<int64_t, int64_t> ParseFrameRange(const std::string& text);
+
+}  // namespace lumets
