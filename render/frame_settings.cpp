@@ -174,7 +174,8 @@ void ParticleOperator::FinishFrameSettings(Request* req) {
     LoadLastFrame = TruncToInt(NumberOf(req, InLoadLastFrame, LoadLastFrame));
     ImageStartFrame = NumberOf(req, InImageStartFrame, ImageStartFrame);
     ImageLastFrame = NumberOf(req, InImageLastFrame, ImageLastFrame);
-    ShapeFrameCount = TruncToInt(ImageLastFrame - ImageStartFrame) + 1;
+    const int32_t span = TruncToInt(ImageLastFrame - ImageStartFrame);
+    ShapeFrameCount = span == INT32_MAX ? INT32_MAX : span + 1;
 
     // Paths keep their last binding while their polyline has fewer than two points.
     PathPolyline = PolyLineOf(req, InPathPolyline);

@@ -99,6 +99,12 @@ TEST_F(FrameSettingsTest, IntegerControlsAreTruncated) {
     EXPECT_EQ(h.Op->RollFrames, 12);
     EXPECT_EQ(h.Op->ApplyBirthImage, 0);
     EXPECT_EQ(h.Op->ShapeFrameCount, 9);
+    // Values beyond the int32 range are held at its ends instead of wrapping.
+    PutNumber(h.Op->InRollFrames, 1e12);
+    PutNumber(h.Op->InImageStartFrame, -1e12);
+    Refresh();
+    EXPECT_EQ(h.Op->RollFrames, INT32_MAX);
+    EXPECT_EQ(h.Op->ShapeFrameCount, INT32_MAX);
 }
 
 TEST_F(FrameSettingsTest, FrameControlsFollowTheTimeExtent) {
