@@ -16,8 +16,8 @@ double ChangeValue(const Input* in, const Parameter* value) {
 bool Pressed(double value) { return value > 0.5; }
 
 // The switch state as a whole number, cut toward zero. Values outside the int32
-// range (never produced by a check box) are held at its ends instead of
-// overflowing the conversion.
+// range and NaN (never produced by a check box) are held at its ends or read as
+// 0 instead of an undefined conversion.
 int32_t SwitchValue(double value) {
     if (!(value == value)) return 0;
     if (value >= 2147483647.0) return 2147483647;
@@ -29,8 +29,9 @@ int32_t SwitchValue(double value) {
 
 // Mirrors the check boxes into flags, shows and hides the controls that depend
 // on them, leaves requests for the next frame, and runs the file and capture
-// buttons. Every change except a press of "Reset Position" or "FastForward" also
-// goes through the host's own handling.
+// buttons. Every change also goes through the host's own handling, except a
+// change of "Reset Position" or "FastForward" that carries a value: those two
+// only leave their request. A change without a value gets the host's handling only.
 void ParticleOperator::NotifyChanged(Input* in, Parameter* value, double time) {
     if (!value) {
         Operator::NotifyChanged(in, value, time);
