@@ -157,6 +157,11 @@ void WriteImageFile(const Image& image, const std::string& path) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) throw UserError("cannot write " + path + ": " + OIIO::geterror());
 
+    // No time stamp in the files: the same frame rendered twice gives the same bytes.
+    auto stamped = [](OIIO::ImageSpec spec) {
+        spec.attribute("DateTime", "");
+        return spec;
+    };
     bool ok = false;
     if (ext == ".jpg" || ext == ".jpeg") {
         OIIO::ImageSpec spec(w, h, 3, OIIO::TypeDesc::UINT8);
@@ -170,7 +175,7 @@ void WriteImageFile(const Image& image, const std::string& path) {
                 d[1] = uint8_t((p.G + 128u) / 257u);
                 d[2] = uint8_t((p.B + 128u) / 257u);
             }
-        ok = out->open(file.Temp, spec) && out->write_image(OIIO::TypeDesc::UINT8, bytes.data());
+        ok = out->open(file.Temp, stamped(spec)) && out->write_image(OIIO::TypeDesc::UINT8, bytes.data());
     } else if (ext == ".exr") {
         OIIO::ImageSpec spec(w, h, 4, OIIO::TypeDesc::HALF);
         spec.alpha_channel = 3;
@@ -184,7 +189,7 @@ void WriteImageFile(const Image& image, const std::string& path) {
                 d[2] = float(p.B / 65535.0);
                 d[3] = float(p.A / 65535.0);
             }
-        ok = out->open(file.Temp, spec) && out->write_image(OIIO::TypeDesc::FLOAT, values.data());
+        ok = out->open(file.Temp, stamped(spec)) && out->write_image(OIIO::TypeDesc::FLOAT, values.data());
     } else {
         OIIO::ImageSpec spec(w, h, 4, OIIO::TypeDesc::UINT16);
         spec.alpha_channel = 3;
@@ -202,7 +207,7 @@ void WriteImageFile(const Image& image, const std::string& path) {
                 d[2] = p.B;
                 d[3] = p.A;
             }
-        ok = out->open(file.Temp, spec) && out->write_image(OIIO::TypeDesc::UINT16, words.data());
+        ok = out->open(file.Temp, stamped(spec)) && out->write_image(OIIO::TypeDesc::UINT16, words.data());
     }
     if (!ok) {
         std::string why = out->geterror();

@@ -1,0 +1,260 @@
+// The lumets program run as a process: errors, partial renders, threads, the
+// motion-data round trip and shape capture.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "app/base64.h"
+#include "app/image_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("LUMETS_PLUGIN_PATH", LUMETS_PLUGIN_BUILD_DIR, 0);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        Dir = fs::temp_directory_path() / ("lumets_cli_" + std::to_string(::getpid())) / info->name();
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    Result Run(const std::string& args) {
+        const std::string cmd = "cd '" + Dir.string() + "' && '" + LUMETS_EXE + "' " + args + " >stdout.txt 2>stderr.txt";
+        const int rc = std::system(cmd.c_str());
+        Result r;
+        r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.Out = ReadAll(Dir / "stdout.txt");
+        r.Err = ReadAll(Dir / "stderr.txt");
+        fs::remove(Dir / "stdout.txt");
+        fs::remove(Dir / "stderr.txt");
+        return r;
+    }
+    void Write(const std::string& name, const std::string& text) {
+        fs::create_directories((Dir / name).parent_path());
+        std::ofstream(Dir / name) << text;
+    }
+    std::vector<std::string> FilesIn(const std::string& sub) {
+        std::vector<std::string> names;
+        if (!fs::exists(Dir / sub)) return names;
+        for (const auto& e : fs::directory_iterator(Dir / sub)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // A small flow that exercises births, gravity, a bounce line and keyframes.
+    void WriteFlow(const std::string& name = "flow.json", int last = 30, const std::string& extra = "") {
+        Write(name, R"({"flow": 1, "frames": [0, )" + std::to_string(last) + R"(], "seed": 3,
+  "background": {"width": 96, "height": 64, "color": [0.0, 0.0, 0.1, 1.0]},
+  "particle": {"shape": "disc", "size": 8},
+  "controls": {"Birthrate": 3, "Lifetime": 25, "Start": [0.4, 0.7], "End": [0.6, 0.7], "Orientation": 90,
+               "Speed": 0.03, "Gravity": 0.2, "Bounce1Enable": 1, "Bounce1Start": [0.1, 0.9],
+               "Bounce1End": [0.9, 0.9], "Spread": {"keys": [[0, 0.1], [30, 0.6]]}, "EnableScale": 1,
+               "SizeVariance": 0.5)" + extra + R"(},
+  "output": "out/f.####.png"})");
+    }
+    void ExpectOneLineFailure(const Result& r, const std::string& contains) {
+        EXPECT_NE(r.Status, 0);
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+        EXPECT_NE(r.Err.find(contains), std::string::npos) << r.Err;
+        EXPECT_TRUE(FilesIn("out").empty()) << "something was written";
+    }
+
+    fs::path Dir;
+};
+
+}  // namespace
+
+TEST_F(CommandLine, UserErrorsAreOneLineAndWriteNothing) {
+    WriteFlow();
+    ExpectOneLineFailure(Run("render nothere.json"), "missing file nothere.json");
+    Write("bad.json", "{\"flow\": 1,\n \"frames\": [0, 3],\n \"controls\": {\"Birthrate\" 3}}");
+    ExpectOneLineFailure(Run("render bad.json -o out/a.#.png"), "bad.json:3:27: malformed JSON");
+    ExpectOneLineFailure(Run("render flow.json --set Birthrat=3"), "nearest: Birthrate");
+    ExpectOneLineFailure(Run("render flow.json --frames 9-2"), "bad frame range");
+    ExpectOneLineFailure(Run("render flow.json --frames abc"), "bad frame range");
+    ExpectOneLineFailure(Run("render flow.json --frames 20-40"), "outside the flow's frames");
+    ExpectOneLineFailure(Run("render flow.json -o out/a.##.##.png"), "more than one run");
+    ExpectOneLineFailure(Run("render flow.json -o out/a.png"), "no frame-number field");
+    ExpectOneLineFailure(Run("render flow.json -o out/a.####.gif"), "unsupported output format");
+    ExpectOneLineFailure(Run("render flow.json --set Start=fast"), "point");
+    Write("nobg.json", R"({"flow": 1, "frames": [0, 3], "background": "plates/bg.####.png"})");
+    ExpectOneLineFailure(Run("render nobg.json -o out/a.####.png"), "missing file plates/bg.0000.png");
+    Write("unknown.json", R"({"flow": 1, "frames": [0, 3], "controls": {"Gravty": 1}})");
+    ExpectOneLineFailure(Run("render unknown.json -o out/a.####.png"), "unknown control \"Gravty\" (nearest: Gravity");
+    Write("junk.lpd", "xy");
+    ExpectOneLineFailure(Run("inspect junk.lpd"), "not a motion-data file");
+    ExpectOneLineFailure(Run("play flow.json --motion junk.lpd"), "not a motion-data file");
+}
+
+TEST_F(CommandLine, PartialRenderWritesWhatAFullRenderWrites) {
+    WriteFlow();
+    ASSERT_EQ(Run("render flow.json -q -o full/f.####.png").Status, 0);
+    ASSERT_EQ(Run("render flow.json -q --frames 20-30 -o part/f.####.png").Status, 0);
+    ASSERT_EQ(Run("render flow.json -q --frames 20-30 --no-warmup -o cold/f.####.png").Status, 0);
+    const auto part = FilesIn("part");
+    ASSERT_EQ(part.size(), 11u);
+    EXPECT_EQ(part.front(), "f.0020.png");
+    for (int f = 20; f <= 30; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f.%04d.png", f);
+        EXPECT_EQ(ReadAll(Dir / "full" / name), ReadAll(Dir / "part" / name)) << name;
+    }
+    // Without the warm-up the simulation starts empty at frame 20: a different picture.
+    EXPECT_NE(ReadAll(Dir / "full" / "f.0020.png"), ReadAll(Dir / "cold" / "f.0020.png"));
+    EXPECT_EQ(FilesIn("full").size(), 31u);
+}
+
+TEST_F(CommandLine, ThreadCountDoesNotChangeTheFrames) {
+    WriteFlow();
+    ASSERT_EQ(Run("render flow.json -q --frames 0-12 --threads 1 -o t1/f.####.tif").Status, 0);
+    ASSERT_EQ(Run("render flow.json -q --frames 0-12 --threads 2 -o t2/f.####.tif").Status, 0);
+    for (const std::string& name : FilesIn("t1")) EXPECT_EQ(ReadAll(Dir / "t1" / name), ReadAll(Dir / "t2" / name)) << name;
+    EXPECT_EQ(FilesIn("t1").size(), 13u);
+    // The frames show particles: the last one differs from the plain background of frame 0's start.
+    EXPECT_NE(ReadAll(Dir / "t1" / "f.0000.tif"), ReadAll(Dir / "t1" / "f.0012.tif"));
+}
+
+TEST_F(CommandLine, SetOverridesTheFlowAndOutOfRangeValuesAreLimited) {
+    WriteFlow();
+    ASSERT_EQ(Run("render flow.json -q --frames 0-5 -o a/f.####.png").Status, 0);
+    const Result r = Run("render flow.json -q --frames 0-5 --set Birthrate=5000 --set Nmbr=20 -o b/f.####.png");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");  // the later --set replaced the out-of-range one
+    EXPECT_NE(ReadAll(Dir / "a" / "f.0005.png"), ReadAll(Dir / "b" / "f.0005.png"));
+    const Result limited = Run("render flow.json -q --frames 0-0 --set Birthrate=5000 -o c/f.####.png");
+    ASSERT_EQ(limited.Status, 0);
+    EXPECT_NE(limited.Err.find("warning: control \"Birthrate\""), std::string::npos) << limited.Err;
+    EXPECT_NE(limited.Err.find("limited to 1000"), std::string::npos);
+}
+
+TEST_F(CommandLine, RecordInspectAndPlayRoundTrip) {
+    WriteFlow("flow.json", 30, R"(, "LoadStartFrame": 0, "LoadLastFrame": 20)");
+    const Result rec = Run("record flow.json --to motion/m.lpd --frames 0-20");
+    ASSERT_EQ(rec.Status, 0) << rec.Err;
+    EXPECT_NE(rec.Err.find("Confirm: Output File written!"), std::string::npos) << rec.Err;
+    EXPECT_EQ(FilesIn("motion"), std::vector<std::string>{"m.lpd"});  // no temporary left behind
+
+    const Result ins = Run("inspect motion/m.lpd --json");
+    ASSERT_EQ(ins.Status, 0) << ins.Err;
+    const auto j = nlohmann::json::parse(ins.Out);
+    ASSERT_EQ(j["frameCount"], 21);
+    ASSERT_EQ(j["entries"].size(), 21u);
+    int live = 0;
+    for (const auto& e : j["entries"]) {
+        EXPECT_EQ(e["records"].size(), e["live"].get<size_t>());
+        EXPECT_EQ(e["lifetime"], 25.0);
+        live += e["live"].get<int>();
+    }
+    EXPECT_GT(live, 50);
+    EXPECT_NE(Run("inspect motion/m.lpd").Out.find("frame 20: lifetime 25"), std::string::npos);
+
+    const Result fwd = Run("play flow.json -q --motion motion/m.lpd --frames 0-20 -o fwd/f.####.png");
+    ASSERT_EQ(fwd.Status, 0) << fwd.Err;
+    const Result rev = Run("play flow.json -q --motion motion/m.lpd --frames 0-20 --reverse -o rev/f.####.png");
+    ASSERT_EQ(rev.Status, 0) << rev.Err;
+    EXPECT_EQ(FilesIn("fwd").size(), 21u);
+    EXPECT_NE(ReadAll(Dir / "fwd" / "f.0010.png"), ReadAll(Dir / "fwd" / "f.0002.png"));
+    EXPECT_NE(ReadAll(Dir / "fwd" / "f.0002.png"), ReadAll(Dir / "rev" / "f.0002.png"));
+}
+
+TEST_F(CommandLine, CaptureStoresTheShapesInTheSavedFlow) {
+    // A particle sequence of three frames of different sizes.
+    for (int f = 0; f < 3; ++f) {
+        Image* img = new Image(4 + f, 4);
+        img->Fill(HostPixel{uint32_t(f * 20000), 65535, 0, 65535});
+        fs::create_directories(Dir / "shapes");
+        lumets::WriteImageFile(*img, (Dir / "shapes" / ("s.0" + std::to_string(f) + ".png")).string());
+        img->Recycle();
+    }
+    Write("cap.json", R"({"flow": 1, "frames": [0, 10], "particle": "shapes/s.##.png",
+        "background": {"width": 32, "height": 32}, "controls": {"Birthrate": 2}})");
+    const Result r = Run("capture cap.json --frames 0-2 --save saved/cap2.json");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto saved = nlohmann::json::parse(ReadAll(Dir / "saved" / "cap2.json"));
+    const auto bytes = lumets::DecodeBase64(saved["operatorData"].get<std::string>());
+    ASSERT_TRUE(bytes);
+    ASSERT_GT(bytes->size(), 3u * 16u);
+    EXPECT_EQ((*bytes)[0], 0x0D);  // class ID 0x8046000D first, little-endian
+    EXPECT_EQ((*bytes)[3], 0x80);
+    EXPECT_EQ(saved["particle"], "../shapes/s.##.png");  // still names the same files
+    const Result again = Run("render saved/cap2.json -q --frames 0-2 -o out2/f.####.png");
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_EQ(FilesIn("out2").size(), 3u);
+
+    // A capture range the particle sequence does not cover fails before anything is written.
+    const Result missing = Run("capture cap.json --frames 0-5 --save saved/cap3.json");
+    EXPECT_NE(missing.Status, 0);
+    EXPECT_NE(missing.Err.find("missing file shapes/s.03.png"), std::string::npos) << missing.Err;
+    EXPECT_FALSE(fs::exists(Dir / "saved" / "cap3.json"));
+}
+
+TEST_F(CommandLine, ControlsJsonListsNinePages) {
+    const Result r = Run("controls --json");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["registry"]["classId"], "SamplePlugIn");
+    ASSERT_EQ(j["pages"].size(), 9u);
+    const auto& first = j["pages"][0]["inputs"][0];
+    EXPECT_EQ(first["label"], "Reset Position");
+    EXPECT_EQ(first["member"], "InResetPosition");
+    EXPECT_EQ(first["id"], 1953719634u);
+    EXPECT_EQ(first["idText"], "Rest");
+    EXPECT_EQ(first["control"], "BtnC");
+    EXPECT_TRUE(first["viewControl"].is_null());
+    EXPECT_EQ(j["images"][0]["member"], "InParticleImage");
+    EXPECT_EQ(j["images"][0]["id"], 40922825u);
+}
+
+TEST_F(CommandLine, DemoRendersWithoutInputFiles) {
+    const Result r = Run("demo -o demo --frames 0-2");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("demo"), std::string::npos);
+    EXPECT_EQ(FilesIn("demo"), (std::vector<std::string>{"demo.0000.png", "demo.0001.png", "demo.0002.png"}));
+}
+
+TEST_F(CommandLine, CtrlCStopsAfterTheCurrentFrameWithNoPartialFile) {
+    WriteFlow("long.json", 100000);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(Dir.c_str()) != 0) _exit(99);
+        freopen("/dev/null", "w", stderr);
+        execl(LUMETS_EXE, LUMETS_EXE, "render", "long.json", "-q", "-o", "out/f.######.png", (char*)nullptr);
+        _exit(98);
+    }
+    // Wait for a few frames, then interrupt.
+    for (int i = 0; i < 200 && FilesIn("out").size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const auto files = FilesIn("out");
+    EXPECT_GE(files.size(), 3u);
+    EXPECT_LT(files.size(), 100001u);
+    for (const auto& f : files) EXPECT_NE(f[0], '.') << "temporary file left: " << f;
+}

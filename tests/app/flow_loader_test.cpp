@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/control_catalog.h"
+#include "app/control_driver.h"
+#include "app/errors.h"
+#include "app/flow_loader.h"
+#include "fake_tool.h"
+#include "host/platform.h"
+
+using namespace lumets;
+
+namespace {
+
+struct ToolDeleter {
+    void operator()(FakeTool* t) const { t->Recycle(); }
+};
+
+class FlowControls : public ::testing::Test {
+protected:
+    std::unique_ptr<FakeTool, ToolDeleter> Tool{new FakeTool};
+    ControlCatalog Catalog{*Tool, FakeTool::Names()};
+
+    std::vector<ControlTrack> Bind(const char* json, std::vector<std::string>* warnings = nullptr) {
+        return BindControls(Json::parse(json), Catalog, warnings);
+    }
+    std::string ErrorOf(const char* json) {
+        try {
+            Bind(json);
+        } catch (const UserError& e) {
+            return e.what();
+        }
+        return "";
+    }
+};
+
+std::string ParseError(const std::string& text) {
+    try {
+        ParseFlow(text, "f.json", "");
+    } catch (const UserError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(FlowFileParsing, ReadsEveryTopLevelPart) {
+    const FlowFile f = ParseFlow(R"({"flow": 1, "frames": [5, 20], "seed": 9,
+        "background": {"width": 32, "height": 16, "color": [1, 0.5, 0], "pixelAspect": [2, 1], "field": true},
+        "particle": {"shape": "star", "size": 12},
+        "events": [{"frame": 6, "press": "FastForward", "file": "m.lpd"}],
+        "output": "out/x.####.png", "operatorData": "AQID"})",
+                                 "f.json", "/data");
+    EXPECT_EQ(f.First, 5);
+    EXPECT_EQ(f.Last, 20);
+    EXPECT_EQ(f.Seed, 9u);
+    EXPECT_EQ(f.Background.Width, 32);
+    EXPECT_DOUBLE_EQ(f.Background.Color[1], 0.5);
+    EXPECT_DOUBLE_EQ(f.Background.Color[3], 1.0);
+    EXPECT_TRUE(f.Background.Field);
+    EXPECT_DOUBLE_EQ(f.Background.AspectX, 2.0);
+    EXPECT_EQ(f.Particle.Shape, "star");
+    EXPECT_EQ(f.Particle.Size, 12);
+    ASSERT_EQ(f.Events.size(), 1u);
+    EXPECT_EQ(*f.Events[0].File, "/data/m.lpd");
+    EXPECT_EQ(f.Output, "/data/out/x.####.png");
+    EXPECT_EQ(*f.OperatorData, (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(FlowFileParsing, PathsAreTakenFromTheFlowsFolder) {
+    const FlowFile f = ParseFlow(R"({"flow": 1, "frames": [0, 1], "background": "plates/bg.####.exr",
+        "particle": "/abs/shape.png"})", "f.json", "shots/a");
+    EXPECT_EQ(f.Background.Path, "shots/a/plates/bg.####.exr");
+    EXPECT_EQ(f.Particle.Path, "/abs/shape.png");
+}
+
+TEST(FlowFileParsing, MalformedJsonNamesLineAndColumn) {
+    const std::string e = ParseError("{\"flow\": 1,\n  \"frames\": [0, 1]\n  \"seed\": 2}");
+    EXPECT_NE(e.find("f.json:3:8: malformed JSON"), std::string::npos) << e;
+    EXPECT_EQ(e.find('\n'), std::string::npos);
+}
+
+TEST(FlowFileParsing, RefusesWrongShapesWithTheKeyNamed) {
+    EXPECT_NE(ParseError(R"({"frames": [0, 1]})").find("no \"flow\": 1"), std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 2, "frames": [0, 1]})").find("unsupported flow version"), std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 1, "frames": [9, 1]})").find("before the first"), std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 1, "frames": [0, 1], "framse": 2})").find("nearest: frames"), std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 1, "frames": [0, 1], "particle": {"shape": "blob"}})").find("unknown particle shape"),
+              std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 1, "frames": [0, 1], "background": {"color": [2, 0, 0]}})").find("0..1"),
+              std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 1, "frames": [0, 1], "events": [{"frame": 7, "press": "X"}]})").find("outside"),
+              std::string::npos);
+    EXPECT_NE(ParseError(R"({"flow": 1, "frames": [0, 1], "operatorData": "A*=="})").find("base64"), std::string::npos);
+}
+
+TEST_F(FlowControls, GivesEachValueItsKind) {
+    auto tracks = Bind(R"({"Birthrate": 12, "Start": [0.3, 0.8], "SystemFile": "a.lpd",
+        "BirthSpline": {"closed": true, "points": [{"x": -0.3, "y": 0.0, "out": [0.1, 0.05]}, {"x": 0.3, "y": 0.1}]},
+        "MergeSpline": {"table": [0, 16384, 65535]}})");
+    ASSERT_EQ(tracks.size(), 5u);
+    EXPECT_EQ(std::get<double>(tracks[0].At(0)), 12.0);
+    EXPECT_EQ(std::get<PointValue>(tracks[1].At(0)), (PointValue{0.3, 0.8}));
+    EXPECT_EQ(std::get<std::string>(tracks[2].At(0)), "a.lpd");
+    const auto line = std::get<PolyLineValue>(tracks[3].At(0));
+    EXPECT_TRUE(line.Closed);
+    ASSERT_EQ(line.Points.size(), 2u);
+    EXPECT_EQ(line.Points[0].OutX, 0.1);
+    EXPECT_EQ(line.Points[0].OutY, 0.05);
+    EXPECT_EQ(line.Points[1].InX, 0.0);
+    EXPECT_EQ(std::get<std::vector<uint16_t>>(tracks[4].At(0)), (std::vector<uint16_t>{0, 16384, 65535}));
+
+    // The host parameters carry the same values.
+    Parameter* p = MakeParameter(tracks[3].At(0));
+    auto* pl = static_cast<PolyLine*>(p);
+    EXPECT_EQ(pl->GetCount(), 2);
+    EXPECT_FLOAT_EQ(pl->First()->X, -0.3f);
+    EXPECT_EQ(pl->First()->Next, pl->First() + 1);
+    p->Recycle();
+}
+
+TEST_F(FlowControls, AcceptsMemberNamesAndFourCharacterIds) {
+    auto tracks = Bind(R"({"Nmbr": 2, "InRollFrames": 3, "0x746E65C3": [0.1, 0.2]})");
+    EXPECT_EQ(tracks[0].Info->Member, "InBirthrate");
+    EXPECT_EQ(tracks[1].Info->Member, "InRollFrames");
+    EXPECT_EQ(tracks[2].Info->Member, "InStart");
+}
+
+TEST_F(FlowControls, CurvesAreTabulatedAndAbsentPointsGiveTheIdentity) {
+    auto tracks = Bind(R"({"MergeSpline": {"points": [[0, 0], [1, 1]]}})");
+    LookUpTable identity(std::get<std::vector<uint16_t>>(tracks[0].At(0)));
+    EXPECT_EQ(identity.Count(), LookUpTable::DefaultCount);
+    EXPECT_TRUE(identity.IsOneToOne());
+
+    const auto ramp = TabulateCurve({{0.0, 0.0}, {0.5, 1.0}, {1.0, 1.0}});
+    EXPECT_EQ(ramp.front(), 0);
+    EXPECT_EQ(ramp[LookUpTable::DefaultCount / 4], uint16_t(std::lround(256.0 / 1023.0 * 2 * 65535)));
+    EXPECT_EQ(ramp.back(), 65535);
+    EXPECT_EQ(TabulateCurve({{0.5, 0.25}}), std::vector<uint16_t>(LookUpTable::DefaultCount, 16384));
+    EXPECT_TRUE(LookUpTable(std::get<std::vector<uint16_t>>(Bind(R"({"MergeSpline": {}})")[0].At(0))).IsOneToOne());
+}
+
+TEST_F(FlowControls, KeyframesAreLinearBetweenKeysAndHeldOutside) {
+    auto tracks = Bind(R"({"Birthrate": {"keys": [[10, 4], [0, 0]]},
+                           "Start": {"keys": [[0, [0, 0]], [4, [1, 0.5]]]},
+                           "RollFrames": {"keys": [[0, 1], [3, 2]]}})");
+    EXPECT_TRUE(tracks[0].Animated);
+    EXPECT_EQ(std::get<double>(tracks[0].At(-5)), 0.0);
+    EXPECT_EQ(std::get<double>(tracks[0].At(5)), 2.0);
+    EXPECT_EQ(std::get<double>(tracks[0].At(7.5)), 3.0);
+    EXPECT_EQ(std::get<double>(tracks[0].At(99)), 4.0);
+    EXPECT_EQ(std::get<PointValue>(tracks[1].At(1)), (PointValue{0.25, 0.125}));
+    EXPECT_EQ(std::get<double>(tracks[2].At(1)), 1.0);  // 1.33 rounded: a whole-number control
+    EXPECT_EQ(std::get<double>(tracks[2].At(2)), 2.0);  // 1.67 rounded
+}
+
+TEST_F(FlowControls, SwitchesTextsAndUnequalShapesHoldTheEarlierKey) {
+    auto tracks = Bind(R"({"EnableScale": {"keys": [[0, 0], [10, 1]]},
+                           "SystemFile": {"keys": [[0, "a"], [10, "b"]]},
+                           "MergeSpline": {"keys": [[0, {"table": [0, 0]}], [10, {"table": [65535, 65535, 1]}]]},
+                           "BirthSpline": {"keys": [[0, {"points": [[0, 0], [1, 1]]}], [10, {"points": [[1, 1], [3, 5]]}]]}})");
+    EXPECT_EQ(std::get<double>(tracks[0].At(9.9)), 0.0);
+    EXPECT_EQ(std::get<double>(tracks[0].At(10)), 1.0);
+    EXPECT_EQ(std::get<std::string>(tracks[1].At(9)), "a");
+    EXPECT_EQ(std::get<std::vector<uint16_t>>(tracks[2].At(5)).size(), 2u);
+    const auto mid = std::get<PolyLineValue>(tracks[3].At(5));
+    EXPECT_EQ(mid.Points[1].X, 2.0);
+    EXPECT_EQ(mid.Points[1].Y, 3.0);
+}
+
+TEST_F(FlowControls, ValuesOutsideTheRangeAreLimitedWithAWarning) {
+    std::vector<std::string> warnings;
+    auto tracks = Bind(R"({"Birthrate": {"keys": [[0, -3], [5, 5000]]}, "RollFrames": 0})", &warnings);
+    EXPECT_EQ(std::get<double>(tracks[0].At(0)), 0.0);
+    EXPECT_EQ(std::get<double>(tracks[0].At(5)), 1000.0);
+    EXPECT_EQ(std::get<double>(tracks[1].At(0)), 1.0);
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_NE(warnings[0].find("\"Birthrate\""), std::string::npos);
+    EXPECT_NE(warnings[1].find("limited to 1000"), std::string::npos);
+    EXPECT_NE(warnings[2].find("\"RollFrames\""), std::string::npos);
+}
+
+TEST_F(FlowControls, RefusesUnknownNamesWrongKindsAndDuplicates) {
+    const std::string unknown = ErrorOf(R"({"Birthrat": 1})");
+    EXPECT_NE(unknown.find("unknown control \"Birthrat\" (nearest: Birthrate"), std::string::npos) << unknown;
+    EXPECT_NE(ErrorOf(R"({"Start": 3})").find("point"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"Birthrate": "many"})").find("number"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"MergeSpline": {"points": [[0.5, 0], [0.2, 1]]}})").find("increasing"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"MergeSpline": {"table": [0, 70000]}})").find("0 to 65535"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"Birthrate": 1, "Nmbr": 2})").find("set twice"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"Birthrate": {"keys": [[1, 1], [1, 2]]}})").find("two keys"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"Image": 1})").find("unknown control"), std::string::npos);
+}
+
+TEST(SetValues, NumbersPointsAndTexts) {
+    EXPECT_EQ(ParseSetValue("12.5"), Json(12.5));
+    EXPECT_EQ(ParseSetValue("0.3,0.8"), Json::array({0.3, 0.8}));
+    EXPECT_EQ(ParseSetValue("take 2"), Json("take 2"));
+    EXPECT_EQ(ParseSetValue("1,x"), Json("1,x"));
+}
+
+TEST_F(FlowControls, LoadingNotifiesEveryControlOnceInFlowOrder) {
+    ControlDriver driver(Tool.get(), Bind(R"({"RollFrames": 7, "Birthrate": 3, "EnableScale": 1})"), {});
+    driver.SetValues(0);
+    EXPECT_TRUE(Tool->Log.empty());
+    Parameter* v = Catalog.Require("RollFrames").In->GetValue(0);
+    EXPECT_EQ(static_cast<Number*>(v)->Value, 7.0);
+    v->Recycle();
+    driver.NotifyAll(0);
+    ASSERT_EQ(Tool->Log.size(), 3u);
+    EXPECT_EQ(Tool->Log[0].Id, FourCC("PrAm"));
+    EXPECT_EQ(Tool->Log[1].Number, 3.0);
+    EXPECT_EQ(Tool->Log[2].Id, FourCC("ScCk"));
+    // Constant values are never handed over again.
+    for (int f = 1; f < 5; ++f) driver.BeforeFrame(f);
+    EXPECT_EQ(Tool->Log.size(), 3u);
+}
+
+TEST_F(FlowControls, KeyframedValuesNotifyOnlyWhenTheyChange) {
+    ControlDriver driver(Tool.get(), Bind(R"({"Birthrate": {"keys": [[2, 0], [5, 3]]},
+                                              "EnableScale": {"keys": [[0, 0], [3, 1]]}})"), {});
+    driver.SetValues(0);
+    driver.NotifyAll(0);
+    Tool->Log.clear();
+    for (int f = 0; f <= 8; ++f) driver.BeforeFrame(f);
+    // Birthrate changes at frames 3, 4 and 5; the switch once, at frame 3.
+    EXPECT_EQ(Tool->CountFor(FourCC("Nmbr")), 3);
+    EXPECT_EQ(Tool->CountFor(FourCC("ScCk")), 1);
+    std::vector<double> times;
+    for (const auto& n : Tool->Log)
+        if (n.Id == FourCC("Nmbr")) times.push_back(n.Time);
+    EXPECT_EQ(times, (std::vector<double>{3, 4, 5}));
+    Parameter* v = Catalog.Require("Birthrate").In->GetValue(8);
+    EXPECT_EQ(static_cast<Number*>(v)->Value, 3.0);
+    v->Recycle();
+}
+
+TEST_F(FlowControls, EventsPressButtonsAndAnswerTheirDialogs) {
+    FlowFile flow = ParseFlow(R"({"flow": 1, "frames": [0, 9],
+        "events": [{"frame": 2, "press": "FastForward"}, {"frame": 4, "press": "RecordNow", "file": "/tmp/x.lpd"}]})",
+                              "f.json", "");
+    ControlDriver driver(Tool.get(), {}, BindEvents(flow.Events, Catalog));
+    platform::Default().ClearRecords();
+    for (int f = 0; f < 10; ++f) driver.BeforeFrame(f);
+    ASSERT_EQ(Tool->Log.size(), 2u);
+    EXPECT_EQ(Tool->Log[0].Id, FourCC("Prer"));
+    EXPECT_EQ(Tool->Log[0].Time, 2.0);
+    EXPECT_EQ(Tool->Log[1].Id, FourCC("SvSy"));
+    EXPECT_EQ(Tool->Log[1].Number, 1.0);  // text buttons are pressed with the number 1
+    EXPECT_EQ(platform::Default().FileDialog({}), std::optional<std::string>("/tmp/x.lpd"));
+
+    // Only push buttons can be pressed.
+    FlowFile bad = ParseFlow(R"({"flow": 1, "frames": [0, 9], "events": [{"frame": 2, "press": "EnableScale"}]})",
+                             "f.json", "");
+    EXPECT_THROW(BindEvents(bad.Events, Catalog), UserError);
+}
+
+TEST_F(FlowControls, TextButtonsSetThroughTheFlowAreNotPressed) {
+    ControlDriver driver(Tool.get(), Bind(R"({"RecordNow": "x"})"), {});
+    driver.SetValues(0);
+    driver.NotifyAll(0);
+    ASSERT_EQ(Tool->Log.size(), 1u);
+    EXPECT_EQ(Tool->Log[0].Number, 0.0);
+}
+
+TEST_F(FlowControls, CatalogSkipsLabelOnlyInputsAndFindsImages) {
+    EXPECT_EQ(Catalog.Items().size(), 10u);  // image inputs are kept apart
+    EXPECT_EQ(Catalog.Find("Dmy1"), nullptr);  // not in the name table: no flow key
+    EXPECT_NE(Catalog.ImageInput("Particle"), nullptr);
+    EXPECT_EQ(IdText(0x746E65C3u), "\\xC3ent");
+    EXPECT_EQ(Catalog.Nearest("strt", 1), std::vector<std::string>{"Start"});
+}
+
+TEST(NameTable, ParsesLinesAndRefusesMalformedOnes) {
+    auto names = ParseNameTable("# comment\n72626D4E InBirthrate\r\n\n746E65C3 InStart\n");
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0x746E65C3u], "InStart");
+    EXPECT_THROW(ParseNameTable("7262 InBirthrate\n"), UserError);
+    EXPECT_THROW(ParseNameTable("72626D4E\n"), UserError);
+}
