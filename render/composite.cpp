@@ -82,6 +82,7 @@ struct FrameLook {
     bool Working = false;
     // The one host image every particle is drawn from (the proxy copy or the
     // birth image); null when each particle uses its own ShapeImage.
+    bool UseShared = false;
     const Image* Shared = nullptr;
     std::vector<uint16_t> SharedPixels;
     bool SharedReady = false;
@@ -187,8 +188,10 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
         look.Levels = working ? &op.WorkingShapes : &op.PreloadedShapes;
         look.Working = working;
     } else if (op.SourceIsReduced()) {
+        look.UseShared = true;
         look.Shared = op.ProxyShapeCopy;
     } else if (op.ApplyBirthImage != 0) {
+        look.UseShared = true;
         look.Shared = op.ShapeCopy;
     }
     return look;
@@ -260,8 +263,10 @@ bool PlanParticle(const FrameLook& look, const Particle& p, ParticlePlan& plan) 
         if (!CutToInt(wf, plan.W) || !CutToInt(hf, plan.H)) return false;
         if (plan.W <= 0 || plan.H <= 0) return false;
     } else {
-        const Image* img = look.Shared ? look.Shared : p.ShapeImage;
-        if (!img || (look.Shared && !look.SharedReady)) return false;
+        // A missing shared image (a copy that could not be made) draws nothing;
+        // it never falls back to the particle's own image.
+        const Image* img = look.UseShared ? look.Shared : p.ShapeImage;
+        if (!img || (look.UseShared && !look.SharedReady)) return false;
         plan.Img = img;
         wf = img->AspectX / look.OutAx * img->Width * p.Size * g;
         hf = img->Height * p.Size * (img->AspectY / look.OutAy) * g;
@@ -325,7 +330,7 @@ const uint16_t* SourceOf(const FrameLook& look, const ParticlePlan& plan, std::v
     }
     sw = plan.Img->Width;
     sh = plan.Img->Height;
-    if (plan.Img == look.Shared) return look.SharedPixels.data();
+    if (look.UseShared) return look.SharedPixels.data();
     ReadImagePixels(plan.Img, scratch);
     return scratch.data();
 }

@@ -331,3 +331,22 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
     }
     RecordProperty("hash", std::to_string(hash));
 }
+
+TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
+    RenderFixture f;
+    Image* out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
+    f.Op->ProxyScaleX = f.Op->ProxyScaleY = 0.5;
+    f.Op->ProxyShapeCopy = RenderFixture::Solid(4, 4, HostPixel{0, 0, 65535, 65535});
+    f.Put(0, 0, 0, 4, 4, RenderFixture::Solid(4, 4, OpaqueWhite));
+    f.Live(0, 1);
+    Composite(f);
+    EXPECT_EQ(out->GetPixel(1, 1).R, 65534u);
+    EXPECT_EQ(out->GetPixel(1, 1).G, 0u);
+
+    // Without a proxy copy (it could not be made) nothing is drawn.
+    f.Op->ProxyShapeCopy->Recycle();
+    f.Op->ProxyShapeCopy = nullptr;
+    out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
+    Composite(f);
+    EXPECT_EQ(CountChanged(out, HostPixel{0, 0, 0, 0}), 0);
+}
