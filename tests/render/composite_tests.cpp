@@ -350,3 +350,49 @@ TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
     Composite(f);
     EXPECT_EQ(CountChanged(out, HostPixel{0, 0, 0, 0}), 0);
 }
+
+TEST(CompositeRandomized, ImagesWithTheirOwnPixelRoutinesGiveTheSamePicture) {
+    // Routines that store the words as the host does, but are not the host's:
+    // the compositing must go through them (and give the same picture).
+    auto read = [](const Image* img, int64_t offset, HostPixel* p) {
+        const uint16_t* w = img->Data() + offset / 2;
+        *p = HostPixel{w[0], w[1], w[2], w[3]};
+    };
+    auto write = [](Image* img, int64_t offset, const HostPixel* p) {
+        uint16_t* w = img->Data() + offset / 2;
+        w[0] = uint16_t(p->B);
+        w[1] = uint16_t(p->G);
+        w[2] = uint16_t(p->R);
+        w[3] = uint16_t(p->A);
+    };
+    std::mt19937 rng(99);
+    std::vector<uint16_t> results[2];
+    for (int pass = 0; pass < 2; ++pass) {
+        RenderFixture f;
+        Image* out = f.Output(50, 40, HostPixel{1000, 2000, 3000, 65535});
+        if (pass == 1) {
+            out->ReadPixelFn = read;
+            out->WritePixelFunc = write;
+        }
+        f.Op->HighQuality = 1;
+        f.Op->Merge = 0.3;
+        rng.seed(99);
+        for (int32_t i = 0; i < 60; ++i) {
+            Image* shape = new Image(3 + int32_t(rng() % 9), 3 + int32_t(rng() % 9));
+            for (int32_t y = 0; y < shape->Height; ++y)
+                for (int32_t x = 0; x < shape->Width; ++x)
+                    shape->SetPixel(x, y, HostPixel{uint32_t(rng() % 65536), uint32_t(rng() % 65536),
+                                                    uint32_t(rng() % 65536), uint32_t(rng() % 65536)});
+            if (pass == 1) shape->ReadPixelFn = read;
+            Particle& p = f.Put(i, double(rng() % 60) - 5.0, double(rng() % 50) - 5.0, 4, 4, shape);
+            p.Angle = double(rng() % 360);
+            p.Size = 0.5 + double(rng() % 100) / 40.0;
+        }
+        f.Live(0, 60);
+        SetWorkerThreads(2);
+        Composite(f);
+        SetWorkerThreads(0);
+        results[pass].assign(out->Data(), out->Data() + 50 * 40 * 4);
+    }
+    EXPECT_TRUE(results[0] == results[1]);
+}
