@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Turns `lumets controls --json` into the Markdown table of the flow-format
+# reference: page, flow key, ID, label, type, range, default.
+#
+#   scripts/gen_control_table.sh [LUMETS]                 prints the table
+#   scripts/gen_control_table.sh [LUMETS] --update FILE   replaces the table in FILE, between
+#                                                         <!-- control-table:begin --> and
+#                                                         <!-- control-table:end -->
+# LUMETS defaults to build/bin/lumets; the plug-in is looked for in ../plugins
+# beside it unless LUMETS_PLUGIN_PATH is set. Needs python3 (standard library only).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+LUMETS=build/bin/lumets
+UPDATE=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --update) UPDATE="$2"; shift 2 ;;
+    *) LUMETS="$1"; shift ;;
+  esac
+done
+[ -x "$LUMETS" ] || { echo "gen_control_table: no lumets at $LUMETS (build it first)" >&2; exit 1; }
+export LUMETS_PLUGIN_PATH="${LUMETS_PLUGIN_PATH:-$(cd "$(dirname "$LUMETS")/../plugins" 2>/dev/null && pwd || true)}"
+JSON=$(mktemp)
+trap 'rm -f "$JSON"' EXIT
+"$LUMETS" controls --json > "$JSON"
+
+python3 - "$JSON" "$UPDATE" <<'PY'
+import json
+import sys
+
+MIN, MAX, DEFAULT, DEFAULT_X, DEFAULT_Y = 0x20030000, 0x20030001, 0x20030004, 0x20030005, 0x20030006
+WHOLE, PAGE_CONTROL = 0x10030010, 0x10030006
+
+
+def number(v):
+    return f"{v:.10g}"
+
+
+def cell(text):
+    return text.replace("|", "\\|")
+
+
+def describe(inp):
+    tags = {tag: value for tag, value in inp["tags"]}
+    kind, control = inp["type"], inp["control"]
+    if kind == "Numb":
+        if control == "BtnC":
+            kind_text = "button"
+        elif control == "ChBC":
+            kind_text = "check box (0 or 1)"
+        elif control == "PLIC":
+            kind_text = "label only"
+        else:
+            kind_text = "whole number" if tags.get(WHOLE) == 1 else "number"
+    elif kind == "Poin":
+        kind_text = "point [x, y]"
+    elif kind == "Text":
+        kind_text = "button (text)" if control == "BtnC" else "text"
+    elif kind == "PlLn":
+        kind_text = "polyline"
+    elif kind == "LUT!":
+        kind_text = "curve"
+    else:
+        kind_text = kind
+    low, high = tags.get(MIN), tags.get(MAX)
+    if kind == "LUT!":
+        rng = "points in 0..1, or table entries 0..65535"
+    elif low is not None and high is not None:
+        rng = f"{number(low)} to {number(high)}"
+    elif low is not None:
+        rng = f"at least {number(low)}"
+    elif high is not None:
+        rng = f"at most {number(high)}"
+    else:
+        rng = ""
+    if DEFAULT in tags:
+        default = number(tags[DEFAULT])
+    elif DEFAULT_X in tags:
+        default = f"[{number(tags[DEFAULT_X])}, {number(tags[DEFAULT_Y])}]"
+    elif kind == "LUT!":
+        default = "identity"
+    elif kind == "PlLn":
+        default = "no points"
+    elif kind == "Text" and control == "TEdC":
+        default = '""'
+    else:
+        default = ""
+    return kind_text, rng, default
+
+
+def id_text(inp):
+    text = inp["idText"]
+    if text.isascii() and text.isprintable() and "\\" not in text:
+        return f"`{text}`"
+    return f"`0x{inp['id']:08X}`"
+
+
+with open(sys.argv[1], encoding="utf-8") as f:
+    data = json.load(f)
+
+lines = ["| Page | Flow key | ID | Label | Type | Range | Default |",
+         "|---|---|---|---|---|---|---|"]
+for page in data["pages"]:
+    for inp in page["inputs"]:
+        member = inp["member"]
+        if not member:
+            continue  # spacers and captions: no value to set
+        key = member[2:] if member.startswith("In") else member
+        kind_text, rng, default = describe(inp)
+        label = '`"' + cell(inp["label"]) + '"`' if inp["label"] else "(empty)"
+        lines.append(f"| {page['name']} | `{key}` | {id_text(inp)} | {label} | {kind_text} | {rng} | {default} |")
+table = "\n".join(lines) + "\n"
+
+target = sys.argv[2]
+if not target:
+    sys.stdout.write(table)
+    sys.exit(0)
+begin, end = "<!-- control-table:begin -->", "<!-- control-table:end -->"
+with open(target, encoding="utf-8") as f:
+    text = f.read()
+if begin not in text or end not in text:
+    sys.exit(f"gen_control_table: {target} has no {begin} ... {end} markers")
+head, rest = text.split(begin, 1)
+_, tail = rest.split(end, 1)
+with open(target, "w", encoding="utf-8") as f:
+    f.write(head + begin + "\n" + table + end + tail)
+print(f"gen_control_table: updated {target} ({len(lines) - 2} controls)")
+PY
