@@ -4,6 +4,54 @@
 // data), composites the particles and hands the picture to the host.
 #include "operator/particle_operator.h"
 
+namespace {
+
+// "Reset Position" (and the starts of a recording or a playback): the pool is
+// emptied; a reset pressed by the user also stops recording and playback.
+void ApplyPendingReset(ParticleOperator& op) {
+    if (!op.ResetRequested.exchange(0)) return;
+    op.ClearParticles();
+    if (op.CloseFilesOnReset.exchange(0)) op.CloseMotionFiles();
+}
+
+void MakeOwedBirths(ParticleOperator& op) {
+    while (op.BirthAccumulator >= 1.0) {
+        op.BirthParticle();
+        op.BirthAccumulator -= 1.0;
+    }
+}
+
+// "FastForward": "Roll frames" x step iterations run before this frame's own,
+// so the system is shown developed at once. Inside an iteration the step comes
+// before the ageing. The iterations are not frames of a recording: PreRolling
+// keeps them out of the file.
+void RunPendingPreRoll(ParticleOperator& op) {
+    if (!op.FastForwardRequested.exchange(0)) return;
+    const double roll = op.RollFrames * op.SimStep;
+    op.PreRolling = 1;
+    for (int64_t i = 0; double(i) < roll; ++i) {
+        op.BirthAccumulator += op.Birthrate * op.SimStep;
+        MakeOwedBirths(op);
+        op.StepParticles();
+        op.AgeParticles();
+    }
+    op.PreRolling = 0;
+}
+
+// One frame step of the simulation, written to the recording while one runs.
+void AdvanceSimulation(ParticleOperator& op, double time) {
+    if (op.Recording) op.BeginRecordedFrame(time);
+    op.BirthAccumulator += op.Birthrate * op.SimStep;
+    op.RefreshShapesForSimulation();
+    RunPendingPreRoll(op);
+    MakeOwedBirths(op);
+    op.AgeParticles();
+    if (op.Recording) op.WriteFrameCounts();
+    op.StepParticles();
+}
+
+}  // namespace
+
 void ParticleOperator::Process(Request* req) {
     // Interface-side actions that free shapes or close files wait for the frame.
     std::lock_guard<std::mutex> gate(RenderGate);
@@ -25,12 +73,7 @@ void ParticleOperator::Process(Request* req) {
     const double time = req->Time();
 
     RefreshScalarSettings(req);  // also makes OutputImage from the background
-
-    if (ResetRequested.exchange(0)) {
-        ClearParticles();
-        if (CloseFilesOnReset.exchange(0)) CloseMotionFiles();
-    }
-
+    ApplyPendingReset(*this);
     FinishFrameSettings(req);
     CapturePreloadShape(req);
 
@@ -38,34 +81,7 @@ void ParticleOperator::Process(Request* req) {
         RefreshShapesForPlayback();
         ReadMotionFrame(time);
     } else {
-        if (Recording) BeginRecordedFrame(time);
-        BirthAccumulator += Birthrate * SimStep;
-        RefreshShapesForSimulation();
-
-        if (FastForwardRequested.exchange(0)) {
-            // Pre-roll: the system is run on to its developed state. Its steps
-            // are not frames of a recording, so nothing of them is written.
-            const double roll = RollFrames * SimStep;
-            PreRolling = 1;
-            for (int64_t i = 0; double(i) < roll; ++i) {
-                BirthAccumulator += Birthrate * SimStep;
-                while (BirthAccumulator >= 1.0) {
-                    BirthParticle();
-                    BirthAccumulator -= 1.0;
-                }
-                StepParticles();
-                AgeParticles();
-            }
-            PreRolling = 0;
-        }
-
-        while (BirthAccumulator >= 1.0) {
-            BirthParticle();
-            BirthAccumulator -= 1.0;
-        }
-        AgeParticles();
-        if (Recording) WriteFrameCounts();
-        StepParticles();
+        AdvanceSimulation(*this, time);
     }
 
     // A simulate-only request gets the plain background: the host discards it.
