@@ -14,8 +14,13 @@ namespace fuzzing {
 
 class MemoryPlatform : public platform::Platform {
 public:
-    MemoryPlatform() { platform::Set(this); }
-    ~MemoryPlatform() override { platform::Set(nullptr); }
+    // Makes this the process's platform for as long as the object lives.
+    struct Use {
+        explicit Use(MemoryPlatform& p) { platform::Set(&p); }
+        ~Use() { platform::Set(nullptr); }
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+    };
 
     // Makes (or replaces) a file with the bytes.
     void PutFile(const std::string& name, const uint8_t* data, size_t size) {

@@ -25,8 +25,6 @@ struct Fixture {
     fuzzing::MemoryPlatform Files;
     ToolHarness H{48, 32, 5, 3};
     Fixture() {
-        // One worker thread: the fuzzer looks for faults in reading, not in threading.
-        SetWorkerThreads(1);
         // Curves and polylines get a value once, so that requests do not build
         // their defaults again every time.
         for (Input* in : H.Op->Inputs()) {
@@ -45,7 +43,8 @@ struct Fixture {
 void Replay(Fixture& fx, bool reverse) {
     ParticleOperator* op = fx.H.Op;
     fx.H.SetNumber(op->InReverse, reverse ? 1.0 : 0.0);
-    for (double t = LoadFirst - 1; t <= LoadLast + 1; t += 0.5) {
+    // Before, at and after the range ends, whole and fractional times inside it.
+    for (double t : {-1.0, 0.0, 0.25, 1.0, 2.5, 5.0, 7.75, 11.0, 11.9, 12.0, 13.0}) {
         fx.H.Request_(t);
         Check(op->LiveCount >= 0 && op->LiveCount <= PoolSize, "live count outside the pool");
         Check(op->NextIndex >= 0 && op->NextIndex < PoolSize, "ring index outside the pool");
@@ -54,8 +53,12 @@ void Replay(Fixture& fx, bool reverse) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace fuzzing {
+
+// One input: the tool (made once and kept) loads, replays and unloads the file.
+int RunMotionPlaybackInput(const uint8_t* data, size_t size) {
     static Fixture* fx = new Fixture;
+    fuzzing::MemoryPlatform::Use use(fx->Files);
     ParticleOperator* op = fx->H.Op;
     fx->Files.Clear();
     fx->Files.PutFile("input.lpd", data, size);
@@ -74,3 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(fx->Files.OpenHandles() == 0, "a file handle was leaked");
     return 0;
 }
+
+}  // namespace fuzzing
+
+#ifndef LUMETS_FUZZ_REPLAY
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool once = [] {
+        SetWorkerThreads(1);  // faults in reading are sought here, not in threading
+        return true;
+    }();
+    (void)once;
+    return fuzzing::RunMotionPlaybackInput(data, size);
+}
+#endif

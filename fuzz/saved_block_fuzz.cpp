@@ -75,11 +75,12 @@ void RenderWith(ParticleOperator* op) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static fuzzing::MemoryPlatform* files = [] {
-        SetWorkerThreads(1);  // faults in reading are sought here, not in threading
-        return new fuzzing::MemoryPlatform;
-    }();
+namespace fuzzing {
+
+// One input: restore, save again, restore that, and render with the result.
+int RunSavedBlockInput(const uint8_t* data, size_t size) {
+    static MemoryPlatform* files = new MemoryPlatform;
+    MemoryPlatform::Use use(*files);
     files->Clear();
     const std::vector<uint8_t> input(data, data + size);
     ParticleOperator* op = Restore(input);
@@ -96,3 +97,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     op->Recycle();
     return 0;
 }
+
+}  // namespace fuzzing
+
+#ifndef LUMETS_FUZZ_REPLAY
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool once = [] {
+        SetWorkerThreads(1);  // faults in reading are sought here, not in threading
+        return true;
+    }();
+    (void)once;
+    return fuzzing::RunSavedBlockInput(data, size);
+}
+#endif
