@@ -3,24 +3,30 @@
 
 #include "sim_fixture.h"
 
-namespace {
-
-// A line from S to Q as the frame settings leave it (normal included).
-void SetLine(BounceLine& line, Vec2d s, Vec2d q, double elasticity, double roughness) {
-    line.Enabled = 1;
-    line.Start = s;
-    line.End = q;
-    Vec2d n = q - s;
-    n.Perpendicular();
-    n.Normalize();
-    line.Normal = n;
-    line.Elasticity = elasticity;
-    line.Roughness = roughness;
-}
-
-}  // namespace
-
-using MotionTest = SimulationTest;
+class MotionTest : public SimulationTest {
+protected:
+    // Bounce line k from S to Q as the frame settings leave it (normal included).
+    void SetLine(int k, Vec2d s, Vec2d q, double elasticity, double roughness = 0.0) {
+        BounceLine& line = h.Op->BounceLines[k];
+        Vec2d n = q - s;
+        n.Perpendicular();
+        n.Normalize();
+        line.Enabled = 1;
+        line.Start = s;
+        line.End = q;
+        line.Normal = n;
+        line.Elasticity = elasticity;
+        line.Roughness = roughness;
+    }
+    // Steps one particle from P with velocity M; returns the draws the step took.
+    int StepOne(Vec2d P, Vec2d M) {
+        OneParticle(P, M);
+        const uint32_t before = h.Op->Random.GetState();
+        h.Op->StepParticles();
+        return DrawsSince(before);
+    }
+    const Particle& First() { return h.Op->Particles[0]; }
+};
 
 TEST_F(MotionTest, WithoutForcesParticlesFlyStraightAndTakeSixDrawsEach) {
     ParticleOperator& op = *h.Op;
@@ -32,13 +38,11 @@ TEST_F(MotionTest, WithoutForcesParticlesFlyStraightAndTakeSixDrawsEach) {
     op.StepParticles();
     EXPECT_EQ(DrawsSince(before), 36);
     const Particle& p = op.LiveParticle(2);
-    EXPECT_EQ(p.Position.x, start.x + 0.03 + 0.03);
-    EXPECT_EQ(p.Position.y, start.y - 0.005 - 0.005);
-    EXPECT_EQ(p.Velocity.x, 0.03);
-    EXPECT_EQ(p.PreviousPosition.x, p.Position.x);
+    ExpectVec(p.Position, start.x + 0.03 + 0.03, start.y - 0.005 - 0.005);
+    ExpectPairs({{p.Velocity.x, 0.03}, {p.PreviousPosition.x, p.Position.x}});
 }
 
-TEST_F(MotionTest, GravityAndRotationActPerTimeStep) {
+TEST_F(MotionTest, GravityRotationAndAttractorsActPerTimeStep) {
     ParticleOperator& op = *h.Op;
     op.GravityVector = Vec2d(0.0, 2.0);
     op.SimStep = 0.5;
@@ -46,100 +50,61 @@ TEST_F(MotionTest, GravityAndRotationActPerTimeStep) {
     p.RotationSpeed = 10.0;
     p.Angle = 5.0;
     op.StepParticles();
-    EXPECT_EQ(p.Velocity.y, 0.01);   // G / 100 * step
-    EXPECT_DOUBLE_EQ(p.Position.y, 0.505);  // velocity * step
-    EXPECT_EQ(p.Angle, 10.0);
-}
+    ExpectPairs({{p.Velocity.y, 0.01}, {p.Angle, 10.0}});  // G / 100 * step
+    EXPECT_DOUBLE_EQ(p.Position.y, 0.505);                  // velocity * step
 
-TEST_F(MotionTest, AttractorPullsWithInverseDistanceAndDeflectorPushes) {
-    ParticleOperator& op = *h.Op;
-    op.Attractors[0].AttractorEnabled = 1;
+    // Attractors pull with the inverse distance; one exactly at the particle has no
+    // direction and leaves it alone; a deflector of equal strength cancels the pull.
+    op.GravityVector = Vec2d();
+    op.SimStep = 1.0;
+    op.Attractors[0].AttractorEnabled = op.Attractors[1].AttractorEnabled = 1;
     op.Attractors[0].Position = Vec2d(0.5, 0.5);
     op.Attractors[0].Strength = 0.002;
-    Particle& p = OneParticle({0.25, 0.5}, {0.0, 0.0});
-    op.StepParticles();
-    EXPECT_DOUBLE_EQ(p.Velocity.x, 0.002 / 0.25);
-    EXPECT_EQ(p.Velocity.y, 0.0);
-
-    op.Attractors[1].AttractorEnabled = 1;
-    op.Attractors[1].Position = Vec2d(0.5, 0.5);
-    op.Attractors[1].Strength = -0.002;
-    Particle& q = OneParticle({0.25, 0.5}, {0.0, 0.0});
-    op.StepParticles();
-    EXPECT_NEAR(q.Velocity.x, 0.0, 1e-18);  // equal and opposite
-}
-
-TEST_F(MotionTest, ParticleExactlyAtAnAttractorFeelsNothingFromIt) {
-    ParticleOperator& op = *h.Op;
-    op.Attractors[0].AttractorEnabled = 1;
-    op.Attractors[0].Position = Vec2d(0.5, 0.5);
-    op.Attractors[0].Strength = 0.002;
-    op.Attractors[1].AttractorEnabled = 1;
     op.Attractors[1].Position = Vec2d(0.75, 0.5);
     op.Attractors[1].Strength = 0.001;
-    Particle& p = OneParticle({0.5, 0.5}, {0.0, 0.0});
-    op.StepParticles();
-    EXPECT_DOUBLE_EQ(p.Velocity.x, 0.001 / 0.25);  // only the second one
-    EXPECT_EQ(p.Velocity.y, 0.0);
-    EXPECT_TRUE(std::isfinite(p.Position.x));
-}
+    StepOne({0.5, 0.5}, {0.0, 0.0});
+    EXPECT_DOUBLE_EQ(First().Velocity.x, 0.001 / 0.25);
+    EXPECT_EQ(First().Velocity.y, 0.0);
+    op.Attractors[1].Position = Vec2d(0.5, 0.5);
+    op.Attractors[1].Strength = -0.002;
+    StepOne({0.25, 0.5}, {0.0, 0.0});
+    EXPECT_NEAR(First().Velocity.x, 0.0, 1e-18);
+    op.Attractors[1].AttractorEnabled = 0;
+    StepOne({0.25, 0.5}, {0.0, 0.0});
+    EXPECT_DOUBLE_EQ(First().Velocity.x, 0.002 / 0.25);
 
-TEST_F(MotionTest, JitterScalesWithTumble) {
-    ParticleOperator& op = *h.Op;
+    // Jitter: at most 65536 * 1e-6 * Tumble in either direction.
+    op.Attractors[0].AttractorEnabled = 0;
     op.Tumble = 1000.0;
-    Particle& p = OneParticle({0.5, 0.5}, {0.0, 0.0});
-    op.StepParticles();
-    // At most 65536 * 1e-6 * Tumble in either direction.
-    EXPECT_LE(std::fabs(p.Velocity.x), 65.536);
-    EXPECT_LE(std::fabs(p.Velocity.y), 65.536);
-    EXPECT_TRUE(p.Velocity.x != 0.0 || p.Velocity.y != 0.0);
+    StepOne({0.5, 0.5}, {0.0, 0.0});
+    const Vec2d v = First().Velocity;
+    EXPECT_TRUE(std::fabs(v.x) <= 65.536 && std::fabs(v.y) <= 65.536 && (v.x != 0.0 || v.y != 0.0));
 }
 
-TEST_F(MotionTest, StraightBounceWithFullElasticityReversesTheVelocity) {
-    ParticleOperator& op = *h.Op;
-    SetLine(op.BounceLines[0], {0.0, 0.0}, {0.8, -0.6}, 1.0, 0.0);  // normal (0.6, 0.8)
-    const Vec2d P(0.4 + 0.06, -0.3 + 0.08);                        // 0.1 before the line
-    const Vec2d M(-0.12, -0.16);                                    // 0.2 straight at it
-    Particle& p = OneParticle(P, M);
-    const uint32_t before = op.Random.GetState();
-    op.StepParticles();
-    EXPECT_EQ(DrawsSince(before), 9);
-    EXPECT_DOUBLE_EQ(p.Velocity.x, 0.12);
-    EXPECT_DOUBLE_EQ(p.Velocity.y, 0.16);
-    // u = 0.5: back where it started, as far before the line as it would have gone beyond.
-    EXPECT_NEAR(p.Position.x, P.x, 1e-15);
-    EXPECT_NEAR(p.Position.y, P.y, 1e-15);
-}
-
-TEST_F(MotionTest, BounceWithoutElasticityStopsOnTheLine) {
-    ParticleOperator& op = *h.Op;
-    SetLine(op.BounceLines[0], {0.0, 0.0}, {0.8, -0.6}, 0.0, 0.0);
-    Particle& p = OneParticle({0.46, -0.22}, {-0.12, -0.16});
-    op.StepParticles();
-    EXPECT_EQ(p.Velocity.x, 0.0);
-    EXPECT_EQ(p.Velocity.y, 0.0);
-    EXPECT_NEAR(p.Position.x, 0.4, 1e-15);
-    EXPECT_NEAR(p.Position.y, -0.3, 1e-15);
-}
-
-TEST_F(MotionTest, RoughBounceStaysOnTheSideOfApproach) {
-    ParticleOperator& op = *h.Op;
-    SetLine(op.BounceLines[0], {0.0, 0.0}, {0.8, -0.6}, 1.0, 50.0);
+TEST_F(MotionTest, StraightBounceReflectsByElasticityAndRoughStaysOnItsSide) {
+    const Vec2d P(0.4 + 0.06, -0.3 + 0.08);  // 0.1 before the line, whose normal is (0.6, 0.8)
+    for (double e : {1.0, 0.0}) {
+        SetLine(0, {0.0, 0.0}, {0.8, -0.6}, e);
+        EXPECT_EQ(StepOne(P, {-0.12, -0.16}), 9);  // 0.2 straight at it
+        const Particle& p = First();
+        EXPECT_NEAR(p.Velocity.x, 0.12 * e, 1e-16) << e;
+        EXPECT_NEAR(p.Velocity.y, 0.16 * e, 1e-16) << e;
+        // u = 0.5: elastic, back as far before the line as it would have gone
+        // beyond; without elasticity, stopped on it.
+        EXPECT_NEAR(p.Position.x, e == 1.0 ? P.x : 0.4, 1e-15) << e;
+        EXPECT_NEAR(p.Position.y, e == 1.0 ? P.y : -0.3, 1e-15) << e;
+    }
+    SetLine(0, {0.0, 0.0}, {0.8, -0.6}, 1.0, 50.0);
     for (int i = 0; i < 200; ++i) {
-        Particle& p = OneParticle({0.46, -0.22}, {-0.12 + 0.0004 * i, -0.3});
-        const uint32_t before = op.Random.GetState();
-        op.StepParticles();
-        ASSERT_EQ(DrawsSince(before), 9) << i;
-        // Positive side of the line: (pos - S) . N >= 0.
-        EXPECT_GE(ScalarProduct(p.Position, op.BounceLines[0].Normal), -1e-15) << i;
+        StepOne({0.46, -0.22}, {-0.12 + 0.0004 * i, -0.3});
+        ASSERT_GE(ScalarProduct(First().Position, h.Op->BounceLines[0].Normal), -1e-15) << i;
     }
 }
 
 TEST_F(MotionTest, MovesTouchingTheLineOnlyAtTheirEndsOrItsEndsAreNoHit) {
-    ParticleOperator& op = *h.Op;
     // The line y = x / 2 from (0, 0) to (1, 0.5); every u and w below is exact.
-    SetLine(op.BounceLines[0], {0.0, 0.0}, {1.0, 0.5}, 1.0, 0.0);
-    struct Case {
+    SetLine(0, {0.0, 0.0}, {1.0, 0.5}, 1.0);
+    const struct {
         Vec2d P, M;
         bool hit;
     } cases[] = {
@@ -149,67 +114,47 @@ TEST_F(MotionTest, MovesTouchingTheLineOnlyAtTheirEndsOrItsEndsAreNoHit) {
         {{1.0, 1.0}, {0.0, -1.0}, false},   // meets it at its end: w = 1
         {{0.5, 0.75}, {0.0, -0.75}, true},  // crosses it inside
         {{0.2, 0.3}, {0.2, 0.1}, false},    // parallel
+        {{0.5, 0.25}, {0.0, 0.0}, false},   // no move at all, on the line
     };
-    for (const Case& c : cases) {
-        Particle& p = OneParticle(c.P, c.M);
-        const uint32_t before = op.Random.GetState();
-        op.StepParticles();
-        EXPECT_EQ(DrawsSince(before), c.hit ? 9 : 6) << c.P.x << "," << c.P.y;
-        if (!c.hit) {
-            EXPECT_EQ(p.Position.x, c.P.x + c.M.x);
-            EXPECT_EQ(p.Position.y, c.P.y + c.M.y);
-        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.P.x << "," << c.P.y << " + " << c.M.x << "," << c.M.y);
+        EXPECT_EQ(StepOne(c.P, c.M), c.hit ? 9 : 6);
+        if (!c.hit) ExpectVec(First().Position, c.P.x + c.M.x, c.P.y + c.M.y);
     }
 }
 
 TEST_F(MotionTest, BothLinesCrossedLeaveLineTwosOutcome) {
-    ParticleOperator& op = *h.Op;
     const Vec2d P(0.5, 0.8), M(0.0, -0.6);
-    SetLine(op.BounceLines[0], {0.0, 0.4}, {1.0, 0.6}, 1.0, 0.0);
-    SetLine(op.BounceLines[1], {0.0, 0.3}, {1.0, 0.25}, 0.5, 0.0);
-    Particle& p = OneParticle(P, M);
-    const uint32_t before = op.Random.GetState();
-    op.StepParticles();
-    EXPECT_EQ(DrawsSince(before), 12);
-    const Vec2d both = p.Position, bothV = p.Velocity;
-
-    op.BounceLines[0].Enabled = 0;
-    Particle& q = OneParticle(P, M);
-    op.StepParticles();
-    EXPECT_EQ(both.x, q.Position.x);
-    EXPECT_EQ(both.y, q.Position.y);
-    EXPECT_EQ(bothV.x, q.Velocity.x);
-    EXPECT_EQ(bothV.y, q.Velocity.y);
-    EXPECT_GT(q.Velocity.y, 0.0);  // it did bounce
+    SetLine(0, {0.0, 0.4}, {1.0, 0.6}, 1.0);
+    SetLine(1, {0.0, 0.3}, {1.0, 0.25}, 0.5);
+    EXPECT_EQ(StepOne(P, M), 12);
+    const Particle both = First();
+    h.Op->BounceLines[0].Enabled = 0;
+    StepOne(P, M);
+    ExpectVec(both.Position, First().Position.x, First().Position.y);
+    ExpectVec(both.Velocity, First().Velocity.x, First().Velocity.y);
+    EXPECT_GT(both.Velocity.y, 0.0);  // it did bounce
 }
 
 TEST_F(MotionTest, BankingTurnsIntoTheDirectionOfMotion) {
-    ParticleOperator& op = *h.Op;
-    op.BankingEnabled = 1;
-    struct Case {
+    h.Op->BankingEnabled = 1;
+    const struct {
         Vec2d v;
-        double angle;
-    } cases[] = {{{0.01, 0.0}, -2.0549663304336718e-08},
-                 {{-0.01, 0.0}, -179.99999997945034},
-                 {{0.0, 0.01}, -90.0}};
-    for (const Case& c : cases) {
+        double start, angle;
+    } cases[] = {{{0.01, 0.0}, 0.0, -2.0549663304336718e-08}, {{-0.01, 0.0}, 0.0, -179.99999997945034},
+                 {{0.0, 0.01}, 0.0, -90.0}, {{0.0, 0.01}, 30.0, -60.0},
+                 {{0.0, 0.0}, 30.0, 12.5}};  // standing still keeps its angle, no rotation
+    for (const auto& c : cases) {
+        h.Op->StartingAngle = c.start;
         Particle& p = OneParticle({0.5, 0.5}, c.v);
-        p.Angle = 33.0;
-        op.StepParticles();
-        EXPECT_EQ(p.Angle, c.angle);
+        p.Angle = 12.5;
+        p.RotationSpeed = 4.0;
+        h.Op->StepParticles();
+        EXPECT_EQ(p.Angle, c.angle) << c.v.x << "," << c.v.y << " from " << c.start;
     }
-    op.StartingAngle = 30.0;
-    Particle& p = OneParticle({0.5, 0.5}, {0.0, 0.01});
-    op.StepParticles();
-    EXPECT_EQ(p.Angle, -60.0);
-    Particle& still = OneParticle({0.5, 0.5}, {0.0, 0.0});
-    still.Angle = 12.5;
-    still.RotationSpeed = 4.0;
-    op.StepParticles();
-    EXPECT_EQ(still.Angle, 12.5);
 }
 
-TEST_F(MotionTest, AgeingRetiresAtTheTruncatedLifetime) {
+TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
     ParticleOperator& op = *h.Op;
     for (double lifetime : {30.0, 30.5}) {
         op.ClearParticles();
@@ -224,10 +169,6 @@ TEST_F(MotionTest, AgeingRetiresAtTheTruncatedLifetime) {
         op.AgeParticles();
         EXPECT_EQ(op.LiveCount, 0) << lifetime;
     }
-}
-
-TEST_F(MotionTest, AgeingRetiresOldestFirstAndGivesBackImages) {
-    ParticleOperator& op = *h.Op;
     op.ShapeCopy = new Image(2, 2);
     op.Lifetime = 3.0;
     op.BirthParticle();
@@ -237,24 +178,10 @@ TEST_F(MotionTest, AgeingRetiresOldestFirstAndGivesBackImages) {
     op.BirthParticle();
     op.AgeParticles();
     op.AgeParticles();  // the first is 3 frames old, the second 2
-    EXPECT_EQ(op.LiveCount, 1);
-    EXPECT_EQ(op.LiveParticle(0).Age, 2.0);
-    EXPECT_EQ(oldest->RefCount(), 1);
+    ExpectPairs({{op.LiveCount, 1}, {op.LiveParticle(0).Age, 2.0}, {oldest->RefCount(), 1}});
     oldest->Recycle();
-
     op.Lifetime = 0.0;  // retires even a particle born this frame
     op.BirthParticle();
     op.AgeParticles();
     EXPECT_EQ(op.LiveCount, 0);
-}
-
-TEST_F(MotionTest, ZeroTimeStepFreezesMotion) {
-    ParticleOperator& op = *h.Op;
-    op.SimStep = 0.0;
-    SetLine(op.BounceLines[0], {0.0, 0.0}, {1.0, 0.5}, 1.0, 0.0);
-    Particle& p = OneParticle({0.5, 0.25}, {0.1, -0.3});
-    op.StepParticles();
-    EXPECT_EQ(p.Position.x, 0.5);
-    EXPECT_EQ(p.Position.y, 0.25);
-    EXPECT_EQ(p.Velocity.x, 0.1);
 }

@@ -9,14 +9,12 @@ protected:
     void SetUp() override {
         SimulationTest::SetUp();
         ParticleOperator& op = *h.Op;
-        Line = new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.25f}}, false);
         op.PathPolyline = Line;
         op.MotionPath.BuildFromPolyLine(Line);
         op.PathBindingEnabled = 1;
         op.Lifetime = 10.0;
         op.PathSpeedVariance = 0.0f;
         op.MaximumDeviation = 1.0f;
-        Identity = new LookUpTable();
         op.StrictDeviationLut = Identity;
     }
     void TearDown() override {
@@ -25,145 +23,104 @@ protected:
         Line->Recycle();
         Identity->Recycle();
     }
-    // A bound particle whose age plus offset is `a`.
-    Particle& Bound(double a, Vec2d start = {0.3, 0.4}) {
+    // Steps a bound particle whose age plus offset is `a`.
+    Particle& StepBound(double a, Vec2d start = {0.3, 0.4}, double deviation = 0.5) {
         Particle& p = OneParticle(start, {0.01, 0.02});
         p.Age = a - 0.5;
-        p.PathAgeOffset = 0.5;
-        p.PathSpeedFactor = 0.5;
-        p.DeviationFactor = 0.5;
+        p.PathAgeOffset = p.PathSpeedFactor = 0.5;
+        p.DeviationFactor = deviation;
+        h.Op->StepParticles();
         return p;
     }
-    PolyLine* Line = nullptr;
-    LookUpTable* Identity = nullptr;
+    // Expects the place on the path's middle moved by `off` along its unit normal,
+    // the tangent there being along (0.5, 0.25).
+    static void ExpectOffMiddle(const Vec2d& got, double off) {
+        Vec2d n(-0.25, 0.5);
+        n.Normalize();
+        EXPECT_NEAR(got.x, (n.x * off + 0.5) * 1.25, 1e-12);
+        EXPECT_NEAR(got.y, 0.125 + n.y * off + 0.5, 1e-12);
+    }
+    PolyLine* Line = new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.25f}}, false);
+    LookUpTable* Identity = new LookUpTable();
 };
 
 TEST_F(PathStepTest, FreeModeTracesThePathFromTheStartingPoint) {
     ParticleOperator& op = *h.Op;
-    Particle& p = Bound(5.0);
+    op.SimStep = 0.5;
     const uint32_t before = op.Random.GetState();
+    Particle& p = OneParticle({0.3, 0.4}, {0.01, 0.02});
+    p.Age = 4.5;
+    p.PathAgeOffset = 0.5;
+    p.RotationSpeed = 8.0;
     op.StepParticles();
     EXPECT_EQ(DrawsSince(before), 0);
     // Halfway in time is halfway along the eased straight line.
-    EXPECT_EQ(p.Position.x, 0.3 + 0.25 * 1.25);
-    EXPECT_EQ(p.Position.y, 0.4 + 0.125);
-    EXPECT_EQ(p.PreviousPosition.x, 0.3);
-    EXPECT_EQ(p.Velocity.x, 0.01);
+    ExpectVec(p.Position, 0.3 + 0.25 * 1.25, 0.4 + 0.125);
+    ExpectPairs({{p.PreviousPosition.x, 0.3}, {p.Velocity.x, 0.01}, {p.Angle, 4.0}});  // rotation per step
     op.StepParticles();  // the same age gives the same place: no drift
     EXPECT_EQ(p.Position.x, 0.3 + 0.25 * 1.25);
+    // Beyond the lifetime it stays at its share of the path: the end for share 1,
+    // PathSpeedFactor with full variance.
+    EXPECT_EQ(StepBound(25.0).Position.x, 0.3 + 0.5 * 1.25);
+    op.PathSpeedVariance = 1.0f;
+    EXPECT_EQ(StepBound(25.0).Position.x, 0.3 + 0.25 * 1.25);
 }
 
-TEST_F(PathStepTest, AgeBeyondLifetimeStaysAtTheShareOfThePath) {
-    ParticleOperator& op = *h.Op;
-    Particle& p = Bound(25.0);
-    op.StepParticles();
-    EXPECT_EQ(p.Position.x, 0.3 + 0.5 * 1.25);  // the end for share 1
-    op.PathSpeedVariance = 1.0f;               // share = PathSpeedFactor = 0.5
-    Particle& q = Bound(25.0);
-    op.StepParticles();
-    EXPECT_EQ(q.Position.x, 0.3 + 0.25 * 1.25);
-}
-
-TEST_F(PathStepTest, StrictModeSitsOnThePathWithItsDeviation) {
+TEST_F(PathStepTest, StrictModeSitsOnThePathWithTheDeviationCurvesValue) {
     ParticleOperator& op = *h.Op;
     op.StrictModeEnabled = 1;
-    Particle& p = Bound(5.0);
-    op.StepParticles();
-    // The tangent at the middle is along (0.5, 0.25); the normal is its perpendicular.
-    Vec2d n(-0.25, 0.5);
-    n.Normalize();
-    const double value = double(float(1.0 * 0.5 * 0.5 * 65535.0));
-    const double off = value * 9.999999747378752e-06;
-    EXPECT_NEAR(p.Position.x, (0.0 + n.x * off + 0.5) * 1.25, 1e-12);
-    EXPECT_NEAR(p.Position.y, (0.125 + n.y * off + 0.5) * 1.0, 1e-12);
-
+    ExpectOffMiddle(StepBound(5.0).Position, double(float(1.0 * 0.5 * 0.5 * 65535.0)) * 9.999999747378752e-06);
     // Two particles born apart share the path in strict mode.
-    Particle& q = Bound(5.0, {0.9, 0.1});
-    q.DeviationFactor = 0.0;
-    op.StepParticles();
-    EXPECT_DOUBLE_EQ(q.Position.x, 0.5 * 1.25);
-    EXPECT_DOUBLE_EQ(q.Position.y, 0.625);
-}
-
-TEST_F(PathStepTest, StrictModeReadsTheDeviationCurveAtThePathParameter) {
-    ParticleOperator& op = *h.Op;
-    op.StrictModeEnabled = 1;
+    const Vec2d q = StepBound(5.0, {0.9, 0.1}, 0.0).Position;
+    EXPECT_DOUBLE_EQ(q.x, 0.5 * 1.25);
+    EXPECT_DOUBLE_EQ(q.y, 0.625);
+    // The curve is read at the path parameter: t = 0.5 is entry 1 of 4.
     LookUpTable* curve = new LookUpTable({0, 1000, 40000, 65535});
     op.StrictDeviationLut = curve;
-    Particle& p = Bound(5.0);  // t = 0.5: entry 1 of 4
-    op.StepParticles();
-    Vec2d n(-0.25, 0.5);
-    n.Normalize();
-    const double off = double(float(1000.0 * 1.0 * 0.5)) * 9.999999747378752e-06;
-    EXPECT_NEAR(p.Position.x, (n.x * off + 0.5) * 1.25, 1e-12);
-    EXPECT_NEAR(p.Position.y, (0.125 + n.y * off + 0.5), 1e-12);
+    ExpectOffMiddle(StepBound(5.0).Position, double(float(1000.0 * 1.0 * 0.5)) * 9.999999747378752e-06);
     op.StrictDeviationLut = Identity;
     curve->Recycle();
 }
 
-TEST_F(PathStepTest, ZeroTangentLeavesOutTheDeviationAndKeepsTheBankingAngle) {
+TEST_F(PathStepTest, ZeroTangentOrLifetimeGiveNoNaN) {
     ParticleOperator& op = *h.Op;
-    op.StrictModeEnabled = 1;
-    op.BankingEnabled = 1;
-    Particle& p = Bound(0.5);
-    p.Age = 0.0;
-    p.PathAgeOffset = 0.0;  // t = 0: the tangent of an eased start is zero
+    op.StrictModeEnabled = op.BankingEnabled = 1;
+    // t = 0: the tangent of an eased start is zero; the deviation is left out and
+    // the banking angle kept.
+    Particle& p = OneParticle({0.3, 0.4}, {0.01, 0.02});
+    p.DeviationFactor = 0.5;
     p.Angle = 17.0;
     op.StepParticles();
-    EXPECT_EQ(p.Position.x, (-0.25 + 0.5) * 1.25);
-    EXPECT_EQ(p.Position.y, 0.5);
+    ExpectVec(p.Position, (-0.25 + 0.5) * 1.25, 0.5);
     EXPECT_EQ(p.Angle, 17.0);
+    EXPECT_DOUBLE_EQ(StepBound(5.0).Angle, DirectionAngle({0.5, 0.25}));
 
-    Particle& q = Bound(5.0);
-    op.StepParticles();
-    EXPECT_DOUBLE_EQ(q.Angle, DirectionAngle({0.5, 0.25}));
-}
-
-TEST_F(PathStepTest, RotationWithoutBankingAdvancesPerStep) {
-    ParticleOperator& op = *h.Op;
-    op.SimStep = 0.5;
-    Particle& p = Bound(5.0);
-    p.RotationSpeed = 8.0;
-    op.StepParticles();
-    EXPECT_EQ(p.Angle, 4.0);
-}
-
-TEST_F(PathStepTest, ZeroLifetimeCountsAsTheEndOfTheRun) {
-    ParticleOperator& op = *h.Op;
+    // A lifetime of 0 counts as the end of the run.
     op.Lifetime = 0.0;
-    Particle& p = Bound(0.0);
-    op.StepParticles();
-    EXPECT_EQ(p.Position.x, 0.3 + 0.5 * 1.25);
-    EXPECT_EQ(p.Position.y, 0.4 + 0.25);
+    op.StrictModeEnabled = op.BankingEnabled = 0;
+    ExpectVec(StepBound(0.0).Position, 0.3 + 0.5 * 1.25, 0.4 + 0.25);
     op.StrictModeEnabled = 1;
-    op.StepParticles();
-    EXPECT_TRUE(std::isfinite(p.Position.x));
-    EXPECT_TRUE(std::isfinite(p.Position.y));
+    const Vec2d s = StepBound(0.0).Position;
+    EXPECT_TRUE(std::isfinite(s.x) && std::isfinite(s.y));
 }
 
-TEST_F(PathStepTest, UnbuiltPathHoldsFreeParticlesAtTheirStart) {
+TEST_F(PathStepTest, UnbuiltOrEmptyPathHoldsFreeParticles) {
     ParticleOperator& op = *h.Op;
     op.MotionPath.SegmentCount = -1;
-    Particle& p = Bound(5.0);
-    op.StepParticles();
-    EXPECT_EQ(p.Position.x, 0.3);
-    EXPECT_EQ(p.Position.y, 0.4);
-
+    ExpectVec(StepBound(5.0).Position, 0.3, 0.4);  // at their start
     op.StrictModeEnabled = 1;
-    p.DeviationFactor = 0.0;
-    op.StepParticles();
-    EXPECT_EQ(p.Position.x, (double(0.1f) + 0.5) * 1.25);
-    EXPECT_EQ(p.Position.y, double(0.1f) + 0.5);
-}
+    ExpectVec(StepBound(5.0, {0.3, 0.4}, 0.0).Position, (double(0.1f) + 0.5) * 1.25, double(0.1f) + 0.5);
 
-TEST_F(PathStepTest, PolylineWithoutPointsLeavesFreeParticlesWhereTheyAre) {
-    ParticleOperator& op = *h.Op;
+    // A polyline without points leaves free particles where they are.
+    op.StrictModeEnabled = 0;
+    op.MotionPath.BuildFromPolyLine(Line);
     PolyLine* empty = new PolyLine();
     op.PathPolyline = empty;
-    Particle& p = Bound(5.0);
-    p.Position = Vec2d(0.7, 0.7);
+    Particle& q = OneParticle({0.3, 0.4}, {0.01, 0.02});
+    q.Age = 4.5;
+    q.Position = Vec2d(0.7, 0.7);
     op.StepParticles();
-    EXPECT_EQ(p.Position.x, 0.7);
+    EXPECT_EQ(q.Position.x, 0.7);
     op.PathPolyline = Line;
     empty->Recycle();
 }

@@ -3,7 +3,22 @@
 // its frame settings set by hand, so one behaviour can be looked at at a time.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <utility>
+
 #include "common/tool_harness.h"
+
+// Exact comparison of both components.
+inline void ExpectVec(const Vec2d& got, double x, double y) {
+    EXPECT_EQ(got.x, x);
+    EXPECT_EQ(got.y, y);
+}
+
+// Exact comparison of (got, want) pairs; a failure names the pair's place in the list.
+inline void ExpectPairs(std::initializer_list<std::pair<double, double>> pairs) {
+    int i = 0;
+    for (auto [got, want] : pairs) EXPECT_EQ(got, want) << "pair " << i++;
+}
 
 class SimulationTest : public ::testing::Test {
 protected:
@@ -12,26 +27,17 @@ protected:
         op.ClearParticles();
         op.SimStep = 1.0;
         op.Lifetime = 100.0;
-        op.Tumble = 0.0;
+        op.Tumble = op.Speed = op.Spread = op.SpeedVariance = 0.0;
+        op.Orientation = op.RotationSpeed = op.RotationVariance = op.StartingAngle = 0.0;
         op.GravityVector = Vec2d();
-        op.Speed = 0.0;
-        op.Spread = 0.0;
-        op.SpeedVariance = 0.0;
-        op.Orientation = 0.0;
-        op.RotationSpeed = 0.0;
-        op.RotationVariance = 0.0;
-        op.StartingAngle = 0.0;
         op.GeneralSize = 1.0;
         op.SizeVariance = 0.0;
         op.AspectX = 1.25;
         op.AspectY = 1.0;
         for (auto& a : op.Attractors) a.AttractorEnabled = 0;
         for (auto& b : op.BounceLines) b.Enabled = 0;
-        op.BankingEnabled = 0;
-        op.PathBindingEnabled = 0;
-        op.StrictModeEnabled = 0;
-        op.UseBirthSpline = 0;
-        op.ScaleEnabled = 0;
+        op.BankingEnabled = op.PathBindingEnabled = op.StrictModeEnabled = 0;
+        op.UseBirthSpline = op.ScaleEnabled = 0;
     }
 
     // Makes one live particle in slot 0 of an empty pool.
@@ -39,12 +45,10 @@ protected:
         ParticleOperator& op = *h.Op;
         op.ClearParticles();
         op.OldestIndex = 0;
-        op.NextIndex = 1;
-        op.LiveCount = 1;
+        op.NextIndex = op.LiveCount = 1;
         Particle& p = op.Particles[0];
         p = Particle();
-        p.Position = position;
-        p.PreviousPosition = position;
+        p.Position = p.PreviousPosition = position;
         p.Velocity = velocity;
         return p;
     }
@@ -52,10 +56,8 @@ protected:
     // Number of draws taken from the tool's generator since `before`.
     int DrawsSince(uint32_t before) const {
         RandomSource r(before);
-        for (int n = 0; n < 100000; ++n) {
+        for (int n = 0; n < 100000; ++n, r.Next())
             if (r.GetState() == h.Op->Random.GetState()) return n;
-            r.Next();
-        }
         return -1;
     }
 
