@@ -141,6 +141,11 @@ for f in wrong-number wrong-point wrong-frames wrong-table wrong-keys unknown-co
   run "render $f.json" fail 120 -- render $f.json -o out-$f/f.####.png
   no_file "render $f.json writes nothing" out-$f/f.0000.png
 done
+# A number too large for a double is a flow error like any other: the message
+# names the flow.
+badflow number-overflow '{"flow": 1, "frames": [0, 3], "controls": {"Birthrate": 1e400}}'
+run "render number-overflow.json" fail 60 -- render number-overflow.json -o out-ovf/f.####.png
+if ! grep -q 'number-overflow.json' err; then fail "the error does not name the flow: $(cat err)"; fi
 run "render a missing flow" fail 60 -- render no-such-flow.json
 printf '\x00\x01\x02\xff' >binary.json
 run "render a binary flow" fail 60 -- render binary.json
