@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -9,22 +10,20 @@
 
 namespace {
 
+constexpr HostPixel Clear{0, 0, 0, 0};
 constexpr HostPixel OpaqueBlack{0, 0, 0, 65535};
 constexpr HostPixel OpaqueWhite{65535, 65535, 65535, 65535};
 
-int CountChanged(const Image* img, const HostPixel& bg) {
-    int n = 0;
-    for (int32_t y = 0; y < img->Height; ++y)
-        for (int32_t x = 0; x < img->Width; ++x) {
-            const HostPixel p = img->GetPixel(x, y);
-            if (p.B != bg.B || p.G != bg.G || p.R != bg.R || p.A != bg.A) ++n;
-        }
-    return n;
-}
+Image* White(int32_t w, int32_t h) { return RenderFixture::Solid(w, h, OpaqueWhite); }
 
-void Composite(RenderFixture& f) {
-    Request req(f.Op, 0.0, 0);
-    f.Op->CompositeParticles(&req);
+// An image of random pixels.
+Image* RandomImage(std::mt19937& rng, int32_t w, int32_t h, double ax = 1.0, double ay = 1.0) {
+    Image* img = new Image(w, h, ax, ay);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            img->SetPixel(x, y, HostPixel{uint32_t(rng() % 65536), uint32_t(rng() % 65536), uint32_t(rng() % 65536),
+                                             uint32_t(rng() % 65536)});
+    return img;
 }
 
 }  // namespace
@@ -32,92 +31,66 @@ void Composite(RenderFixture& f) {
 TEST(CompositeOrder, ChunksCountFromTheOldestSlotAndWrapAroundThePool) {
     RenderFixture f;
     f.Output(8, 4, OpaqueBlack);
-    f.Put(PoolSize - 1, 0, 0, 4, 4, RenderFixture::Solid(4, 4, OpaqueWhite));
-    f.Put(0, 4, 0, 4, 4, RenderFixture::Solid(4, 4, OpaqueWhite));
+    f.Put(PoolSize - 1, 0, 0, 4, 4, White(4, 4));
+    f.Put(0, 4, 0, 4, 4, White(4, 4));
     f.Live(PoolSize - 1, 2);
-    Composite(f);
-    EXPECT_EQ(f.Op->OutputImage->GetPixel(1, 1).R, 65534u);
-    EXPECT_EQ(f.Op->OutputImage->GetPixel(6, 1).R, 65534u);
-
+    f.Composite();
+    EXPECT_EQ(f.At(1, 1).R, 65534u);
+    EXPECT_EQ(f.At(6, 1).R, 65534u);
     // Chunk 1 on its own (a host calling the chunks directly) is slot 0.
     f.Output(8, 4, OpaqueBlack);
     Request req(f.Op, 0.0, 0);
     f.Op->ProcessChunk(&req, 1);
-    EXPECT_EQ(f.Op->OutputImage->GetPixel(1, 1).R, 0u);
-    EXPECT_EQ(f.Op->OutputImage->GetPixel(6, 1).R, 65534u);
-    EXPECT_EQ(CountChanged(f.Op->OutputImage, OpaqueBlack), 16);
+    EXPECT_EQ(f.At(1, 1).R, 0u);
+    EXPECT_EQ(f.At(6, 1).R, 65534u);
+    EXPECT_EQ(f.Changed(OpaqueBlack), 16);
 }
 
-TEST(CompositeBlend, IdentityFadeAtAgeZeroLeavesAlphaOne) {
-    RenderFixture f;
-    f.Output(4, 4, OpaqueWhite);
-    f.Op->FadeEnabled = 1;
-    f.Op->MergeLut = f.Hold(new LookUpTable());
-    f.Put(0, 0, 0, 4, 4, RenderFixture::Solid(4, 4, OpaqueWhite), 1.0, 0.0);
-    f.Live(0, 1);
-    Composite(f);
-    // A' = 1, so the background keeps 65534/65536 of itself: 65533, not 65534.
-    const HostPixel p = f.Op->OutputImage->GetPixel(2, 2);
-    EXPECT_EQ(p.R, 65533u);
-    EXPECT_EQ(p.A, 65533u);
-}
-
-TEST(CompositeBlend, FadePastTheEndOfLifeDrawsLikeNoFade) {
-    // Age above the lifetime (t = 1.05): the identity fade gives no fade rather
-    // than a wrapped-around weight.
-    RenderFixture f;
-    f.Output(4, 4, OpaqueBlack);
-    f.Op->FadeEnabled = 1;
-    f.Op->MergeLut = f.Hold(new LookUpTable());
-    f.Put(0, 0, 0, 4, 4, RenderFixture::Solid(4, 4, OpaqueWhite), 1.0, 105.0);
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_EQ(f.Op->OutputImage->GetPixel(1, 1).R, 65534u);
-    EXPECT_EQ(f.Op->OutputImage->GetPixel(1, 1).A, 65534u);
+TEST(CompositeBlend, IdentityFadeKeepsAlphaOneAtAgeZeroAndDrawsLikeNoFadePastTheEnd) {
+    // At age 0, A' = 1: a white background keeps 65534/65536 of itself, 65533.
+    // Past the lifetime (t = 1.05) there is no fade rather than a wrapped-around weight.
+    const struct {
+        double age;
+        HostPixel bg;
+        uint32_t want;
+    } rows[] = {{0.0, OpaqueWhite, 65533u}, {105.0, OpaqueBlack, 65534u}};
+    for (const auto& r : rows) {
+        RenderFixture f;
+        f.Output(4, 4, r.bg);
+        f.Op->FadeEnabled = 1;
+        f.Op->MergeLut = f.Hold(new LookUpTable());
+        f.CompositeOne(0, 0, 4, 4, White(4, 4), 1.0, r.age);
+        EXPECT_EQ(f.At(2, 2).R, r.want) << r.age;
+        EXPECT_EQ(f.At(2, 2).A, r.want) << r.age;
+    }
 }
 
 TEST(CompositeBlend, AdditiveWhiteReachesTheLimitFromBackgroundTwo) {
     RenderFixture f;
     Image* out = f.Output(4, 2, OpaqueBlack);
-    for (uint32_t v = 0; v < 4; ++v) out->SetPixel(int32_t(v), 0, HostPixel{v, v, v, v});
+    for (uint32_t v = 0; v < 3; ++v) out->SetPixel(int32_t(v), 0, HostPixel{v, v, v, v});
     out->SetPixel(3, 0, HostPixel{40000, 3, 40000, 3});
     f.Op->Merge = 1.0;
-    f.Put(0, 0, 0, 4, 2, RenderFixture::Solid(4, 2, OpaqueWhite));
-    f.Live(0, 1);
-    Composite(f);
+    f.CompositeOne(0, 0, 4, 2, White(4, 2));
     const uint32_t want[4] = {65534, 65534, 65535, 65535};
     for (int32_t x = 0; x < 4; ++x) {
-        const HostPixel p = out->GetPixel(x, 0);
-        EXPECT_EQ(p.G, want[x]) << x;
-        EXPECT_EQ(p.A, want[x]) << x;
+        EXPECT_EQ(f.At(x, 0).G, want[x]) << x;
+        EXPECT_EQ(f.At(x, 0).A, want[x]) << x;
     }
-    EXPECT_EQ(out->GetPixel(3, 0).B, 65535u);
+    EXPECT_EQ(f.At(3, 0).B, 65535u);
 }
 
-TEST(CompositeSize, HostImageParticlesAreAtLeastTwoPixels) {
+TEST(CompositeSize, HostImagesStayAtLeastTwoPixelsCapturedShapesMayVanish) {
     RenderFixture f;
     f.Output(8, 8, OpaqueBlack);
-    Particle& p = f.Put(0, 3, 3, 2, 2, RenderFixture::Solid(4, 4, OpaqueWhite), 0.1);
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_EQ(CountChanged(f.Op->OutputImage, OpaqueBlack), 4);
+    f.CompositeOne(3, 3, 2, 2, White(4, 4), 0.1);
+    EXPECT_EQ(f.Changed(OpaqueBlack), 4);
     for (int32_t y = 3; y < 5; ++y)
-        for (int32_t x = 3; x < 5; ++x) EXPECT_EQ(f.Op->OutputImage->GetPixel(x, y).R, 65534u);
-    (void)p;
-}
-
-TEST(CompositeSize, CapturedShapesMayShrinkToNothing) {
-    RenderFixture f;
+        for (int32_t x = 3; x < 5; ++x) EXPECT_EQ(f.At(x, y).R, 65534u);
     f.Output(8, 8, OpaqueBlack);
-    ShapeLevel level;
-    level.Width = level.Height = 4;
-    level.Pixels.assign(4 * 4 * 4, 65535);
-    f.Op->PreloadedShapes.Levels = {level, level};
-    f.Op->PreloadedPresent = 1;
-    f.Put(0, 3, 3, 2, 2, nullptr, 0.1);
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_EQ(CountChanged(f.Op->OutputImage, OpaqueBlack), 0);
+    f.UseLevels({RenderFixture::Level(4, 4, 65535), RenderFixture::Level(4, 4, 65535)});
+    f.CompositeOne(3, 3, 2, 2, nullptr, 0.1);
+    EXPECT_EQ(f.Changed(OpaqueBlack), 0);
 }
 
 TEST(CompositeSize, LifetimeZeroDrawsAtTheEndOfLife) {
@@ -127,99 +100,78 @@ TEST(CompositeSize, LifetimeZeroDrawsAtTheEndOfLife) {
     f.Op->GrowLut = f.Hold(new LookUpTable());
     f.Op->MaximumSize = 2.0;
     f.Op->Lifetime = 0.0;
-    f.Put(0, 4, 4, 8, 8, RenderFixture::Solid(4, 4, OpaqueWhite), 1.0, 3.0);
-    f.Live(0, 1);
-    Composite(f);
-    // t = 1: grown to twice the size.
-    EXPECT_EQ(CountChanged(f.Op->OutputImage, OpaqueBlack), 64);
+    f.CompositeOne(4, 4, 8, 8, White(4, 4), 1.0, 3.0);
+    EXPECT_EQ(f.Changed(OpaqueBlack), 64);  // t = 1: grown to twice the size
 }
 
 TEST(CompositeClip, PicturesStartingLeftOfAndAboveTheImageShowTheirVisiblePart) {
     RenderFixture f;
-    Image* out = f.Output(8, 8, HostPixel{0, 0, 0, 0});
+    f.Output(8, 8, Clear);
     Image* shape = new Image(4, 4);
     for (int32_t y = 0; y < 4; ++y)
         for (int32_t x = 0; x < 4; ++x) shape->SetPixel(x, y, HostPixel{0, 0, uint32_t(1000 * (y * 4 + x) + 2), 65535});
-    f.Put(0, -2, -1, 4, 4, shape);
-    f.Live(0, 1);
-    Composite(f);
+    f.CompositeOne(-2, -1, 4, 4, shape);
     // Output (0, 0) shows shape pixel (2, 1); with merge 0 and an opaque pixel the
     // background is replaced by value * 65535 >> 16 = value - 1.
-    EXPECT_EQ(out->GetPixel(0, 0).R, 1000u * 6 + 1);
-    EXPECT_EQ(out->GetPixel(1, 2).R, 1000u * 15 + 1);
-    EXPECT_EQ(CountChanged(out, HostPixel{0, 0, 0, 0}), 6);
+    EXPECT_EQ(f.At(0, 0).R, 1000u * 6 + 1);
+    EXPECT_EQ(f.At(1, 2).R, 1000u * 15 + 1);
+    EXPECT_EQ(f.Changed(Clear), 6);
 }
 
-TEST(CompositeLevels, OneCapturedShapeIsDrawnAlone) {
-    RenderFixture f;
-    Image* out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
-    ShapeLevel level;
-    level.Width = level.Height = 4;
-    level.Pixels.assign(4 * 4 * 4, 65535);
-    for (int i = 0; i < 16; ++i) level.Pixels[std::size_t(i) * 4] = 30000;
-    f.Op->PreloadedShapes.Levels = {level};
-    f.Op->PreloadedPresent = 1;
-    f.Put(0, 0, 0, 4, 4, nullptr, 1.0, 50.0);
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_NEAR(double(out->GetPixel(1, 1).R), 30000.0, 3.0);
-    EXPECT_EQ(CountChanged(out, HostPixel{0, 0, 0, 0}), 16);
-}
-
-TEST(CompositeLevels, AgePastTheLifetimeStaysOnTheLastLevels) {
-    RenderFixture f;
-    Image* out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
-    std::vector<ShapeLevel> levels(3);
-    const uint16_t reds[3] = {10000, 20000, 40000};
-    for (int k = 0; k < 3; ++k) {
-        levels[k].Width = levels[k].Height = 4;
-        levels[k].Pixels.assign(4 * 4 * 4, 65535);
-        for (int i = 0; i < 16; ++i) levels[k].Pixels[std::size_t(i) * 4] = reds[k];
+TEST(CompositeLevels, TheLevelIndexStaysWithinTheSet) {
+    using L = std::vector<ShapeLevel>;
+    const struct {
+        L levels;
+        double age;
+        uint32_t red;
+    } rows[] = {
+        {{RenderFixture::Level(4, 4, 30000)}, 50.0, 30000},  // one shape is drawn alone
+        // Past the lifetime: on the last levels.
+        {{RenderFixture::Level(4, 4, 10000), RenderFixture::Level(4, 4, 20000), RenderFixture::Level(4, 4, 40000)},
+         150.0, 40000},
+        // Levels of different sizes are not mixed.
+        {{RenderFixture::Level(4, 4, 10000), RenderFixture::Level(2, 2, 0)}, 50.0, 10000},
+    };
+    for (const auto& r : rows) {
+        RenderFixture f;
+        f.Output(4, 4, Clear);
+        f.UseLevels(r.levels);
+        f.CompositeOne(0, 0, 4, 4, nullptr, 1.0, r.age);
+        EXPECT_NEAR(double(f.At(2, 2).R), double(r.red), 3.0) << r.levels.size();
+        EXPECT_EQ(f.Changed(Clear), 16) << r.levels.size();
     }
-    f.Op->PreloadedShapes.Levels = levels;
-    f.Op->PreloadedPresent = 1;
-    f.Put(0, 0, 0, 4, 4, nullptr, 1.0, 150.0);
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_NEAR(double(out->GetPixel(2, 2).R), 40000.0, 3.0);
-}
-
-TEST(CompositeLevels, LevelsOfDifferentSizesAreNotMixed) {
-    RenderFixture f;
-    Image* out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
-    std::vector<ShapeLevel> levels(2);
-    levels[0].Width = levels[0].Height = 4;
-    levels[0].Pixels.assign(4 * 4 * 4, 65535);
-    for (int i = 0; i < 16; ++i) levels[0].Pixels[std::size_t(i) * 4] = 10000;
-    levels[1].Width = levels[1].Height = 2;
-    levels[1].Pixels.assign(2 * 2 * 4, 0);
-    f.Op->PreloadedShapes.Levels = levels;
-    f.Op->PreloadedPresent = 1;
-    f.Put(0, 0, 0, 4, 4, nullptr, 1.0, 50.0);
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_EQ(out->GetPixel(3, 3).R, 9999u);
 }
 
 TEST(CompositeTint, ColourCurvesMixIntoTheParticle) {
     RenderFixture f;
-    Image* out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
+    f.Output(4, 4, Clear);
     f.Op->TintEnabled = 1;
     f.Op->RedLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 65535)));
     f.Op->GreenLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 0)));
     f.Op->BlueLut = f.Hold(new LookUpTable());
     f.Op->MorphLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 32768)));
-    f.Put(0, 0, 0, 4, 4, RenderFixture::Solid(4, 4, HostPixel{20000, 20000, 20000, 65535}), 1.0, 50.0);
-    f.Live(0, 1);
-    Composite(f);
-    const uint32_t keep = 65535 - 32768;
-    const uint32_t red = ((20000u * keep) >> 16) + ((65535u * 32768u) >> 16);
-    const uint32_t green = (20000u * keep) >> 16;
-    const uint32_t blue = ((20000u * keep) >> 16) + ((uint32_t(0.5 * 65535.0) * 32768u) >> 16);
-    const HostPixel p = out->GetPixel(1, 1);
-    EXPECT_EQ(p.R, (red * 65535u) >> 16);
-    EXPECT_EQ(p.G, (green * 65535u) >> 16);
-    EXPECT_EQ(p.B, (blue * 65535u) >> 16);
+    f.CompositeOne(0, 0, 4, 4, RenderFixture::Solid(4, 4, HostPixel{20000, 20000, 20000, 65535}), 1.0, 50.0);
+    const uint32_t kept = (20000u * (65535 - 32768)) >> 16;
+    const uint32_t red = kept + ((65535u * 32768u) >> 16), blue = kept + ((uint32_t(0.5 * 65535.0) * 32768u) >> 16);
+    EXPECT_EQ(f.At(1, 1).R, (red * 65535u) >> 16);
+    EXPECT_EQ(f.At(1, 1).G, (kept * 65535u) >> 16);
+    EXPECT_EQ(f.At(1, 1).B, (blue * 65535u) >> 16);
+}
+
+TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
+    RenderFixture f;
+    f.Output(4, 4, Clear);
+    f.Op->ProxyScaleX = f.Op->ProxyScaleY = 0.5;
+    f.Op->ProxyShapeCopy = RenderFixture::Solid(4, 4, HostPixel{0, 0, 65535, 65535});
+    f.CompositeOne(0, 0, 4, 4, White(4, 4));
+    EXPECT_EQ(f.At(1, 1).R, 65534u);
+    EXPECT_EQ(f.At(1, 1).G, 0u);
+    // Without a proxy copy (it could not be made) nothing is drawn.
+    f.Op->ProxyShapeCopy->Recycle();
+    f.Op->ProxyShapeCopy = nullptr;
+    f.Output(4, 4, Clear);
+    f.Composite();
+    EXPECT_EQ(f.Changed(Clear), 0);
 }
 
 // Many random particles, sizes, angles, curves and merge values from a fixed
@@ -236,12 +188,9 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         return f.Hold(new LookUpTable(std::move(t)));
     };
     auto randomImage = [&](int32_t maxSide) {
-        Image* img = new Image(1 + int32_t(rng() % maxSide), 1 + int32_t(rng() % maxSide), uni(0.5, 2.0),
-                               uni(0.5, 2.0));
-        for (int32_t y = 0; y < img->Height; ++y)
-            for (int32_t x = 0; x < img->Width; ++x)
-                img->SetPixel(x, y, HostPixel{uint32_t(rng() % 65536), uint32_t(rng() % 65536), uint32_t(rng() % 65536), uint32_t(rng() % 65536)});
-        return img;
+        const int32_t w = 1 + int32_t(rng() % maxSide), h = 1 + int32_t(rng() % maxSide);
+        const double ax = uni(0.5, 2.0);
+        return RandomImage(rng, w, h, ax, uni(0.5, 2.0));
     };
     uint64_t hash = 1469598103934665603ull;
     for (int round = 0; round < 9; ++round) {
@@ -255,7 +204,6 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
             out->AspectX = outAx;
             out->AspectY = outAy;
             std::copy(background.begin(), background.end(), out->Data());
-            return out;
         };
         f.Op->AspectX = double(w) / h;
         f.Op->Merge = rng() % 4 == 0 ? 1.0 : uni(0.0, 1.0);
@@ -265,12 +213,9 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         f.Op->TintEnabled = int32_t(rng() % 2);
         f.Op->MaximumSize = uni(0.5, 3.0);
         f.Op->Lifetime = uni(5.0, 50.0);
-        f.Op->MergeLut = randomLut(f);
-        f.Op->GrowLut = randomLut(f);
-        f.Op->RedLut = randomLut(f);
-        f.Op->GreenLut = randomLut(f);
-        f.Op->BlueLut = randomLut(f);
-        f.Op->MorphLut = randomLut(f);
+        for (LookUpTable** lut : {&f.Op->MergeLut, &f.Op->GrowLut, &f.Op->RedLut, &f.Op->GreenLut, &f.Op->BlueLut,
+                                  &f.Op->MorphLut})
+            *lut = randomLut(f);
         const int kind = round % 3;  // own images, one shared image, captured levels
         f.Op->ApplyBirthImage = kind == 1 ? 1 : 0;
         if (kind == 1) f.Op->ShapeCopy = randomImage(24);
@@ -284,8 +229,7 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
                 l.Pixels.resize(std::size_t(l.Width) * l.Height * 4);
                 for (auto& v : l.Pixels) v = uint16_t(rng());
             }
-            f.Op->PreloadedShapes.Levels = levels;
-            f.Op->PreloadedPresent = 1;
+            f.UseLevels(levels);
         }
         freshOutput();
         const int32_t count = 150 + int32_t(rng() % 250);
@@ -305,22 +249,16 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         CompositeParticlesReference(*f.Op);
         const std::vector<uint16_t> want(f.Op->OutputImage->Data(), f.Op->OutputImage->Data() + background.size());
         ASSERT_NE(want, background);
-
-        struct Variant {
-            int Threads;
-            CompositeOptions Options;
-        };
-        const Variant variants[] = {
+        const std::pair<int, CompositeOptions> variants[] = {
             {1, {}}, {2, {}}, {2, {std::size_t(20000), 7}}, {2, {std::size_t(1), 1}}, {1, {std::size_t(4096), 3}}};
-        for (const Variant& v : variants) {
-            SetWorkerThreads(v.Threads);
+        for (const auto& [threads, options] : variants) {
+            SetWorkerThreads(threads);
             freshOutput();
             Request req(f.Op, 0.0, 0);
-            CompositeParticlesBanded(*f.Op, &req, v.Options);
-            const std::vector<uint16_t> got(f.Op->OutputImage->Data(),
-                                            f.Op->OutputImage->Data() + background.size());
-            EXPECT_TRUE(got == want) << "round " << round << ", " << v.Threads << " threads, batch "
-                                     << v.Options.BatchBytes << ", band " << v.Options.BandRows;
+            CompositeParticlesBanded(*f.Op, &req, options);
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), f.Op->OutputImage->Data()))
+                << "round " << round << ", " << threads << " threads, batch " << options.BatchBytes << ", band "
+                << options.BandRows;
         }
         SetWorkerThreads(0);
         for (uint16_t x : want) hash = (hash ^ x) * 1099511628211ull;
@@ -332,25 +270,6 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
     RecordProperty("hash", std::to_string(hash));
 }
 
-TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
-    RenderFixture f;
-    Image* out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
-    f.Op->ProxyScaleX = f.Op->ProxyScaleY = 0.5;
-    f.Op->ProxyShapeCopy = RenderFixture::Solid(4, 4, HostPixel{0, 0, 65535, 65535});
-    f.Put(0, 0, 0, 4, 4, RenderFixture::Solid(4, 4, OpaqueWhite));
-    f.Live(0, 1);
-    Composite(f);
-    EXPECT_EQ(out->GetPixel(1, 1).R, 65534u);
-    EXPECT_EQ(out->GetPixel(1, 1).G, 0u);
-
-    // Without a proxy copy (it could not be made) nothing is drawn.
-    f.Op->ProxyShapeCopy->Recycle();
-    f.Op->ProxyShapeCopy = nullptr;
-    out = f.Output(4, 4, HostPixel{0, 0, 0, 0});
-    Composite(f);
-    EXPECT_EQ(CountChanged(out, HostPixel{0, 0, 0, 0}), 0);
-}
-
 TEST(CompositeRandomized, ImagesWithTheirOwnPixelRoutinesGiveTheSamePicture) {
     // Routines that store the words as the host does, but are not the host's:
     // the compositing must go through them (and give the same picture).
@@ -360,37 +279,30 @@ TEST(CompositeRandomized, ImagesWithTheirOwnPixelRoutinesGiveTheSamePicture) {
     };
     auto write = [](Image* img, int64_t offset, const HostPixel* p) {
         uint16_t* w = img->Data() + offset / 2;
-        w[0] = uint16_t(p->B);
-        w[1] = uint16_t(p->G);
-        w[2] = uint16_t(p->R);
-        w[3] = uint16_t(p->A);
+        for (uint32_t c : {p->B, p->G, p->R, p->A}) *w++ = uint16_t(c);
     };
-    std::mt19937 rng(99);
     std::vector<uint16_t> results[2];
     for (int pass = 0; pass < 2; ++pass) {
         RenderFixture f;
         Image* out = f.Output(50, 40, HostPixel{1000, 2000, 3000, 65535});
-        if (pass == 1) {
-            out->ReadPixelFn = read;
-            out->WritePixelFunc = write;
-        }
         f.Op->HighQuality = 1;
         f.Op->Merge = 0.3;
-        rng.seed(99);
+        std::mt19937 rng(99);
         for (int32_t i = 0; i < 60; ++i) {
-            Image* shape = new Image(3 + int32_t(rng() % 9), 3 + int32_t(rng() % 9));
-            for (int32_t y = 0; y < shape->Height; ++y)
-                for (int32_t x = 0; x < shape->Width; ++x)
-                    shape->SetPixel(x, y, HostPixel{uint32_t(rng() % 65536), uint32_t(rng() % 65536),
-                                                    uint32_t(rng() % 65536), uint32_t(rng() % 65536)});
+            const int32_t w = 3 + int32_t(rng() % 9), h = 3 + int32_t(rng() % 9);
+            Image* shape = RandomImage(rng, w, h);
             if (pass == 1) shape->ReadPixelFn = read;
             Particle& p = f.Put(i, double(rng() % 60) - 5.0, double(rng() % 50) - 5.0, 4, 4, shape);
             p.Angle = double(rng() % 360);
             p.Size = 0.5 + double(rng() % 100) / 40.0;
         }
         f.Live(0, 60);
+        if (pass == 1) {
+            out->ReadPixelFn = read;
+            out->WritePixelFunc = write;
+        }
         SetWorkerThreads(2);
-        Composite(f);
+        f.Composite();
         SetWorkerThreads(0);
         results[pass].assign(out->Data(), out->Data() + 50 * 40 * 4);
     }

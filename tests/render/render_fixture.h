@@ -3,6 +3,7 @@
 // particles in chosen slots, frame settings. Positions are given in output
 // pixels through AspectX = AspectY = 1.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/tool_harness.h"
@@ -14,15 +15,10 @@ class RenderFixture {
 public:
     RenderFixture() {
         Op = H.Op;
-        Op->AspectX = 1.0;
-        Op->AspectY = 1.0;
+        Op->AspectX = Op->AspectY = 1.0;
         Op->Lifetime = 100.0;
         Op->Merge = 0.0;
-        Op->HighQuality = 0;
-        Op->ApplyBirthImage = 0;
-        Op->FadeEnabled = 0;
-        Op->GrowEnabled = 0;
-        Op->TintEnabled = 0;
+        Op->HighQuality = Op->ApplyBirthImage = Op->FadeEnabled = Op->GrowEnabled = Op->TintEnabled = 0;
     }
     ~RenderFixture() {
         if (Op->OutputImage) Op->OutputImage->Recycle();
@@ -35,15 +31,26 @@ public:
     // A new output image of w x h filled with one pixel (blue, green, red, alpha).
     Image* Output(int32_t w, int32_t h, HostPixel fill) {
         if (Op->OutputImage) Op->OutputImage->Recycle();
-        Op->OutputImage = new Image(w, h);
-        Op->OutputImage->Fill(fill);
+        Op->OutputImage = Solid(w, h, fill);
         return Op->OutputImage;
     }
-
     static Image* Solid(int32_t w, int32_t h, HostPixel fill) {
         Image* img = new Image(w, h);
         img->Fill(fill);
         return img;
+    }
+    // A captured shape of w x h: every pixel has the given red, the rest 65535.
+    static ShapeLevel Level(int32_t w, int32_t h, uint16_t red) {
+        ShapeLevel level;
+        level.Width = w;
+        level.Height = h;
+        level.Pixels.assign(std::size_t(w) * h * 4, 65535);
+        for (std::size_t i = 0; i < level.Pixels.size(); i += 4) level.Pixels[i] = red;
+        return level;
+    }
+    void UseLevels(std::vector<ShapeLevel> levels) {
+        Op->PreloadedShapes.Levels = std::move(levels);
+        Op->PreloadedPresent = 1;
     }
 
     // Places a particle in pool slot `slot` whose w x h picture starts at output
@@ -65,6 +72,27 @@ public:
         Op->LiveCount = count;
         Op->NextIndex = (oldest + count) % PoolSize;
     }
+    // One live particle in slot 0, composited into the output.
+    void CompositeOne(double x, double y, int32_t w, int32_t h, Image* shape, double size = 1.0, double age = 0.0) {
+        Put(0, x, y, w, h, shape, size, age);
+        Live(0, 1);
+        Composite();
+    }
+    void Composite() {
+        Request req(Op, 0.0, 0);
+        Op->CompositeParticles(&req);
+    }
+    // Output pixels that differ from `bg`.
+    int Changed(const HostPixel& bg) const {
+        int n = 0;
+        for (int32_t y = 0; y < Op->OutputImage->Height; ++y)
+            for (int32_t x = 0; x < Op->OutputImage->Width; ++x) {
+                const HostPixel p = Op->OutputImage->GetPixel(x, y);
+                n += p.B != bg.B || p.G != bg.G || p.R != bg.R || p.A != bg.A;
+            }
+        return n;
+    }
+    HostPixel At(int32_t x, int32_t y) const { return Op->OutputImage->GetPixel(x, y); }
     // Keeps a parameter alive for the test (curves read by the pass).
     template <class T>
     T* Hold(T* p) {

@@ -10,127 +10,95 @@ namespace {
 
 using Buffer = std::vector<uint16_t>;
 
-Buffer Uniform(int32_t w, int32_t h, uint16_t r, uint16_t g, uint16_t b, uint16_t a) {
-    Buffer buf(std::size_t(w) * h * 4);
-    for (std::size_t i = 0; i < buf.size(); i += 4) {
-        buf[i] = r;
-        buf[i + 1] = g;
-        buf[i + 2] = b;
-        buf[i + 3] = a;
-    }
+Buffer Uniform(int32_t w, int32_t h, std::vector<uint16_t> rgba) {
+    Buffer buf;
+    for (int32_t i = 0; i < w * h; ++i) buf.insert(buf.end(), rgba.begin(), rgba.end());
     return buf;
 }
 
 uint16_t* At(Buffer& buf, int32_t w, int32_t x, int32_t y) { return buf.data() + (std::size_t(y) * w + x) * 4; }
 
+// Resamples an n x n source onto n x n (quality 0 nearest, 1 B-spline).
+Buffer Same(const Buffer& src, int32_t n, unsigned quality, float angle = 0.0f, float fx = 0.0f) {
+    return ResampleShape(src.data(), n, n, angle, fx, 0.0f, n, n, quality, 1.0f, 1.0f);
+}
+
 }  // namespace
 
-TEST(ResampleNearest, IdentityReproducesTheSourceExactly) {
+TEST(ResampleNearest, IdentityReproducesTheSourceExactlyAndScalesOverTheDestination) {
     const int32_t w = 7, h = 5;
     Buffer src(std::size_t(w) * h * 4);
     for (std::size_t i = 0; i < src.size(); ++i) src[i] = uint16_t(i * 977 + 13);
-    const Buffer dst = ResampleShape(src.data(), w, h, 0.0f, 0.0f, 0.0f, w, h, 0, 1.0f, 1.0f);
-    EXPECT_EQ(dst, src);
+    EXPECT_EQ(ResampleShape(src.data(), w, h, 0.0f, 0.0f, 0.0f, w, h, 0, 1.0f, 1.0f), src);
+    Buffer big = ResampleShape(src.data(), w, h, 0.0f, 0.0f, 0.0f, 14, 10, 0, 1.0f, 1.0f);
+    ASSERT_EQ(big.size(), 14u * 10u * 4u);
+    EXPECT_EQ(At(big, 14, 0, 0)[0], At(src, w, 0, 0)[0]);
+    EXPECT_EQ(At(big, 14, 13, 9)[0], At(src, w, 6, 4)[0]);
+    EXPECT_TRUE(ResampleShape(src.data(), w, h, 0.0f, 0.0f, 0.0f, 0, 5, 1, 1.0f, 1.0f).empty());
 }
 
-TEST(ResampleBSpline, WholePixelPositionsWeighNeighboursOneSixthTwoThirdsOneSixth) {
+TEST(ResampleBSpline, WeighsNeighboursOneSixthTwoThirdsOneSixthAndDropsAtTheBorder) {
     const int32_t n = 9;
-    Buffer src = Uniform(n, n, 0, 0, 0, 0);
-    uint16_t* centre = At(src, n, 4, 4);
-    centre[0] = centre[1] = centre[2] = centre[3] = 60000;
-    Buffer dst = ResampleShape(src.data(), n, n, 0.0f, 0.0f, 0.0f, n, n, 1, 1.0f, 1.0f);
+    Buffer src = Uniform(n, n, {0, 0, 0, 0});
+    std::fill_n(At(src, n, 4, 4), 4, uint16_t(60000));
+    Buffer dst = Same(src, n, 1);
     const double side = 1.0 / 6.0, mid = 2.0 / 3.0;
-    auto expectNear = [&](int32_t x, int32_t y, double weight) {
-        const double want = 60000.0 * weight;
-        for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(At(dst, n, x, y)[ch], want, 1.0) << x << "," << y;
-    };
-    expectNear(4, 4, mid * mid);
-    expectNear(3, 4, side * mid);
-    expectNear(5, 4, side * mid);
-    expectNear(4, 3, side * mid);
-    expectNear(3, 3, side * side);
-    expectNear(5, 5, side * side);
-    expectNear(2, 4, 0.0);
-    expectNear(6, 6, 0.0);
-}
+    const struct {
+        int32_t x, y;
+        double weight;
+    } rows[] = {{4, 4, mid * mid}, {3, 4, side * mid}, {5, 4, side * mid}, {4, 3, side * mid},
+                {3, 3, side * side}, {5, 5, side * side}, {2, 4, 0.0}, {6, 6, 0.0}};
+    for (const auto& r : rows)
+        for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(At(dst, n, r.x, r.y)[ch], 60000.0 * r.weight, 1.0) << r.x << "," << r.y;
 
-TEST(ResampleBSpline, UniformOpaqueSourceStaysOpaqueInsideAndDropsAtTheBorder) {
-    const int32_t n = 8;
-    const Buffer src = Uniform(n, n, 65535, 65535, 65535, 65535);
-    Buffer dst = ResampleShape(src.data(), n, n, 0.0f, 0.0f, 0.0f, n, n, 1, 1.0f, 1.0f);
-    EXPECT_EQ(At(dst, n, 3, 3)[3], 65535);
-    EXPECT_EQ(At(dst, n, 4, 5)[0], 65535);
-    for (int32_t i = 0; i < n; ++i) {
-        EXPECT_LT(At(dst, n, 0, i)[3], 65535);
-        EXPECT_LT(At(dst, n, n - 1, i)[3], 65535);
-        EXPECT_LT(At(dst, n, i, 0)[3], 65535);
-        EXPECT_LT(At(dst, n, i, n - 1)[3], 65535);
-    }
-    // A left-out tap removes a sixth of the weight: an edge keeps 5/6.
-    EXPECT_NEAR(At(dst, n, 0, 4)[3], 65535.0 * 5.0 / 6.0, 1.0);
-    EXPECT_NEAR(At(dst, n, 0, 0)[3], 65535.0 * 25.0 / 36.0, 1.0);
+    // A uniform opaque source stays opaque inside; a left-out tap at the border
+    // removes a sixth of the weight: an edge keeps 5/6, a corner 25/36.
+    const Buffer white = Uniform(8, 8, {65535, 65535, 65535, 65535});
+    dst = Same(white, 8, 1);
+    EXPECT_EQ(At(dst, 8, 3, 3)[3], 65535);
+    EXPECT_EQ(At(dst, 8, 4, 5)[0], 65535);
+    for (int32_t i = 0; i < 8; ++i)
+        for (uint16_t* p : {At(dst, 8, 0, i), At(dst, 8, 7, i), At(dst, 8, i, 0), At(dst, 8, i, 7)}) EXPECT_LT(p[3], 65535);
+    EXPECT_NEAR(At(dst, 8, 0, 4)[3], 65535.0 * 5.0 / 6.0, 1.0);
+    EXPECT_NEAR(At(dst, 8, 0, 0)[3], 65535.0 * 25.0 / 36.0, 1.0);
 }
 
 TEST(ResampleShapeMapping, PositionsOutsideTheSourceAreTransparentBlack) {
     const int32_t n = 8;
-    const Buffer src = Uniform(n, n, 65535, 30000, 20000, 65535);
+    const Buffer src = Uniform(n, n, {65535, 30000, 20000, 65535});
     for (unsigned q : {0u, 1u}) {
         // Turned by 45 degrees the corners of the destination fall outside.
-        Buffer dst = ResampleShape(src.data(), n, n, 45.0f, 0.0f, 0.0f, n, n, q, 1.0f, 1.0f);
-        for (int ch = 0; ch < 4; ++ch) {
-            EXPECT_EQ(At(dst, n, 0, 0)[ch], 0);
-            EXPECT_EQ(At(dst, n, n - 1, n - 1)[ch], 0);
-        }
+        Buffer dst = Same(src, n, q, 45.0f);
+        for (int ch = 0; ch < 4; ++ch) EXPECT_TRUE(At(dst, n, 0, 0)[ch] == 0 && At(dst, n, n - 1, n - 1)[ch] == 0) << q;
         EXPECT_GT(At(dst, n, 4, 4)[3], 60000);
         // Shifted by more than its width every pixel lies outside.
-        dst = ResampleShape(src.data(), n, n, 0.0f, 20.0f, 0.0f, n, n, q, 1.0f, 1.0f);
-        for (uint16_t v : dst) ASSERT_EQ(v, 0);
+        EXPECT_EQ(Same(src, n, q, 0.0f, 20.0f), Buffer(src.size(), 0)) << q;
     }
 }
 
 TEST(ResampleShapeMapping, PositiveAngleTurnsCounterClockwise) {
     // Source: top row red, left column green, top-right pixel blue as well.
     const int32_t n = 8;
-    Buffer src = Uniform(n, n, 0, 0, 0, 65535);
-    for (int32_t i = 0; i < n; ++i) {
-        At(src, n, i, 0)[0] = 65535;
-        At(src, n, 0, i)[1] = 65535;
-    }
+    Buffer src = Uniform(n, n, {0, 0, 0, 65535});
+    for (int32_t i = 0; i < n; ++i) At(src, n, i, 0)[0] = At(src, n, 0, i)[1] = 65535;
     At(src, n, n - 1, 0)[2] = 65535;
-    Buffer dst = ResampleShape(src.data(), n, n, 90.0f, 0.0f, 0.0f, n, n, 0, 1.0f, 1.0f);
-    // The top row runs down the left column, its right end at the top ...
-    for (int32_t j = 0; j < n; ++j) EXPECT_EQ(At(dst, n, 0, j)[0], 65535) << j;
+    Buffer dst = Same(src, n, 0, 90.0f);
+    // The top row runs down the left column, its right end at the top, and the
+    // left column along the bottom row.
+    for (int32_t j = 0; j < n; ++j) EXPECT_TRUE(At(dst, n, 0, j)[0] == 65535 && At(dst, n, j, n - 1)[1] == 65535) << j;
     EXPECT_EQ(At(dst, n, 0, 0)[2], 65535);
-    // ... and the left column along the bottom row.
-    for (int32_t i = 0; i < n; ++i) EXPECT_EQ(At(dst, n, i, n - 1)[1], 65535) << i;
-    EXPECT_EQ(At(dst, n, n - 1, 0)[0], 0);
-    EXPECT_EQ(At(dst, n, n - 1, 0)[1], 0);
+    EXPECT_TRUE(At(dst, n, n - 1, 0)[0] == 0 && At(dst, n, n - 1, 0)[1] == 0);
 }
 
 TEST(ResampleShapeMapping, HalfPixelOffsetMovesThePictureToHigherColumns) {
-    const int32_t w = 8, h = 4;
-    Buffer src = Uniform(w, h, 0, 0, 0, 0);
-    for (int32_t y = 0; y < h; ++y) At(src, w, 3, y)[3] = 65535;
-    Buffer dst = ResampleShape(src.data(), w, h, 0.0f, 0.5f, 0.0f, w, h, 0, 1.0f, 1.0f);
-    for (int32_t y = 0; y < h; ++y) {
-        EXPECT_EQ(At(dst, w, 4, y)[3], 65535);
-        EXPECT_EQ(At(dst, w, 3, y)[3], 0);
-    }
+    const int32_t n = 8;
+    Buffer src = Uniform(n, n, {0, 0, 0, 0});
+    for (int32_t y = 0; y < n; ++y) At(src, n, 3, y)[3] = 65535;
+    Buffer dst = Same(src, n, 0, 0.0f, 0.5f);
+    for (int32_t y = 0; y < n; ++y) EXPECT_TRUE(At(dst, n, 4, y)[3] == 65535 && At(dst, n, 3, y)[3] == 0) << y;
     // With the spline the weight moves the same way: column 4 outweighs column 2.
-    dst = ResampleShape(src.data(), w, h, 0.0f, 0.5f, 0.0f, w, h, 1, 1.0f, 1.0f);
-    EXPECT_GT(At(dst, w, 4, 1)[3], At(dst, w, 2, 1)[3]);
-}
-
-TEST(ResampleShapeMapping, ScalesTheSourceOverTheDestination) {
-    const int32_t w = 4, h = 4;
-    Buffer src(std::size_t(w) * h * 4);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) At(src, w, x, y)[0] = uint16_t(1000 * (y * w + x) + 1);
-    Buffer dst = ResampleShape(src.data(), w, h, 0.0f, 0.0f, 0.0f, 8, 8, 0, 1.0f, 1.0f);
-    ASSERT_EQ(dst.size(), 8u * 8u * 4u);
-    EXPECT_EQ(At(dst, 8, 0, 0)[0], At(src, w, 0, 0)[0]);
-    EXPECT_EQ(At(dst, 8, 7, 7)[0], At(src, w, 3, 3)[0]);
-    EXPECT_TRUE(ResampleShape(src.data(), w, h, 0.0f, 0.0f, 0.0f, 0, 5, 1, 1.0f, 1.0f).empty());
+    dst = Same(src, n, 1, 0.0f, 0.5f);
+    EXPECT_GT(At(dst, n, 4, 1)[3], At(dst, n, 2, 1)[3]);
 }
 
 TEST(ResampleShapeMapping, RegionEqualsTheSamePixelsOfTheWholePicture) {
@@ -163,11 +131,9 @@ TEST(TintShape, MixesColourByWeightAndKeepsAlpha) {
     EXPECT_EQ(buf[0], ((60000u * keep) >> 16) + ((65535u * 16384u) >> 16));
     EXPECT_EQ(buf[1], ((30000u * keep) >> 16));
     EXPECT_EQ(buf[2], ((32768u * 16384u) >> 16));
-    EXPECT_EQ(buf[3], 12345);
-    EXPECT_EQ(buf[7], 65535);
+    EXPECT_TRUE(buf[3] == 12345 && buf[7] == 65535);
     // Weight 0 keeps the colours within one unit.
     Buffer same = {40000, 20000, 10000, 5};
     TintShape(same.data(), 1, 1, 65535, 65535, 65535, 0);
-    EXPECT_EQ(same[0], 39999);
-    EXPECT_EQ(same[3], 5);
+    EXPECT_TRUE(same[0] == 39999 && same[3] == 5);
 }
