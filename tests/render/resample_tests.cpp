@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "render/resample.h"
@@ -99,41 +98,4 @@ TEST(ResampleShapeMapping, HalfPixelOffsetMovesThePictureToHigherColumns) {
     // With the spline the weight moves the same way: column 4 outweighs column 2.
     dst = Same(src, n, 1, 0.0f, 0.5f);
     EXPECT_GT(At(dst, n, 4, 1)[3], At(dst, n, 2, 1)[3]);
-}
-
-TEST(ResampleShapeMapping, RegionEqualsTheSamePixelsOfTheWholePicture) {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 40; ++round) {
-        const int32_t sw = 1 + int32_t(rng() % 12), sh = 1 + int32_t(rng() % 12);
-        const int32_t dw = 1 + int32_t(rng() % 20), dh = 1 + int32_t(rng() % 20);
-        Buffer src(std::size_t(sw) * sh * 4);
-        for (auto& v : src) v = uint16_t(rng());
-        const float angle = float(rng() % 720) - 360.0f, fx = float(rng() % 100) / 50.0f - 1.0f;
-        const float fy = float(rng() % 100) / 50.0f - 1.0f, ay = 0.5f + float(rng() % 4) * 0.25f;
-        const unsigned q = rng() % 2;
-        const Buffer whole = ResampleShape(src.data(), sw, sh, angle, fx, fy, dw, dh, q, ay, 1.0f);
-        const int32_t r0 = int32_t(rng() % dh), r1 = r0 + 1 + int32_t(rng() % (dh - r0));
-        const int32_t c0 = int32_t(rng() % dw), c1 = c0 + 1 + int32_t(rng() % (dw - c0));
-        Buffer part(std::size_t(r1 - r0) * (c1 - c0) * 4);
-        ResampleShapeRegion(src.data(), sw, sh, angle, fx, fy, dw, dh, q, ay, 1.0f, r0, r1, c0, c1, part.data());
-        for (int32_t r = r0; r < r1; ++r)
-            for (int32_t c = c0; c < c1; ++c)
-                for (int ch = 0; ch < 4; ++ch)
-                    ASSERT_EQ(part[(std::size_t(r - r0) * (c1 - c0) + (c - c0)) * 4 + ch],
-                              whole[(std::size_t(r) * dw + c) * 4 + ch]);
-    }
-}
-
-TEST(TintShape, MixesColourByWeightAndKeepsAlpha) {
-    Buffer buf = {60000, 30000, 0, 12345, 0, 65535, 65535, 65535};
-    TintShape(buf.data(), 2, 1, 65535, 0, 32768, 16384);
-    const uint32_t keep = 65535 - 16384;
-    EXPECT_EQ(buf[0], ((60000u * keep) >> 16) + ((65535u * 16384u) >> 16));
-    EXPECT_EQ(buf[1], ((30000u * keep) >> 16));
-    EXPECT_EQ(buf[2], ((32768u * 16384u) >> 16));
-    EXPECT_TRUE(buf[3] == 12345 && buf[7] == 65535);
-    // Weight 0 keeps the colours within one unit.
-    Buffer same = {40000, 20000, 10000, 5};
-    TintShape(same.data(), 1, 1, 65535, 65535, 65535, 0);
-    EXPECT_TRUE(same[0] == 39999 && same[3] == 5);
 }

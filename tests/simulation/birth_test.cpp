@@ -17,13 +17,11 @@ TEST_F(BirthTest, FirstDrawPlacesTheBirthOnTheLineOrTheBirthPath) {
         return op.Particles[op.LiveCount - 1];
     };
     const Particle& low = birthWithFirstDraw(0);  // lowest draw: the end point
-    EXPECT_EQ(low.DeviationFactor, -0.9999999962747097);
-    ExpectVec(low.PreviousPosition, 0.25, 0.5);
+    ExpectPairs({{low.DeviationFactor, -0.9999999962747097}, {low.PreviousPosition.x, 0.25}, {low.PreviousPosition.y, 0.5}});
     const Particle& high = birthWithFirstDraw(32767);  // highest draw: the start point
     EXPECT_EQ(high.DeviationFactor, 1.00006103515625);
     EXPECT_DOUBLE_EQ(high.PreviousPosition.x, 0.75);
     EXPECT_DOUBLE_EQ(high.PreviousPosition.y, 0.25);
-
     // Birth path not built yet: the fixed point (0.1, 0.1), moved to the image.
     op.UseBirthSpline = 1;
     ExpectVec(birthWithFirstDraw(0).PreviousPosition, (double(0.1f) + 0.5) * 1.25, double(0.1f) + 0.5);
@@ -51,24 +49,21 @@ TEST_F(BirthTest, LaunchAlongOrientationSpreadOverTheTimeStepAndClampedSize) {
     ParticleOperator& op = *h.Op;
     op.Speed = 0.02;
     op.Orientation = 90.0;
-    op.SimStep = 0.0;
+    op.SimStep = op.GeneralSize = 0.0;
+    op.ScaleEnabled = 1;
     op.BirthParticle();
     const Particle& p = op.Particles[0];
-    ExpectVec(p.Velocity, std::cos(90.0 * 0.017452006980802792) * 0.02, -(std::sin(90.0 * 0.017452006980802792) * 0.02));
-    EXPECT_EQ(p.Position.x, p.PreviousPosition.x);  // no time step, no advance
-
+    const double k = 0.017452006980802792;
+    ExpectVec(p.Velocity, std::cos(90.0 * k) * 0.02, -(std::sin(90.0 * k) * 0.02));
+    ExpectPairs({{p.Position.x, p.PreviousPosition.x}, {p.Age, 0.0}, {p.Size, 0.1}});  // no step, no advance
     op.Orientation = 0.0;
     op.SimStep = 1.0;
     op.StartPoint = op.EndPoint = Vec2d(0.5, 0.5);
-    op.GeneralSize = 0.0;
-    op.ScaleEnabled = 1;
     op.BirthParticle();
     const Particle& q = op.Particles[1];
-    ExpectPairs({{q.PreviousPosition.x, 0.5}, {q.Age, 0.0}, {q.Size, 0.1}});
-    EXPECT_TRUE(q.Position.x >= 0.5 && q.Position.x <= 0.52) << q.Position.x;
+    EXPECT_TRUE(q.PreviousPosition.x == 0.5 && q.Position.x >= 0.5 && q.Position.x <= 0.52) << q.Position.x;
     op.ScaleEnabled = 0;  // the size is only used with scaling on
-    op.GeneralSize = 3.0;
-    op.SizeVariance = 1.0;
+    op.GeneralSize = op.SizeVariance = 3.0;
     op.BirthParticle();
     EXPECT_EQ(op.Particles[2].Size, 1.0);
 }
@@ -83,8 +78,7 @@ TEST_F(BirthTest, FullRingRetiresTheOldestAndGivesBackItsImage) {
     first->AddRef();  // keep it alive to see the particle let go of it
     for (int i = 1; i < PoolSize; ++i) op.BirthParticle();
     ExpectPairs({{op.LiveCount, PoolSize - 1}, {op.OldestIndex, 1}, {op.NextIndex, 0}, {first->RefCount(), 1}});
-    EXPECT_EQ(op.Particles[0].ShapeImage, nullptr);
-    EXPECT_NE(op.Particles[1].ShapeImage, nullptr);
+    EXPECT_TRUE(op.Particles[0].ShapeImage == nullptr && op.Particles[1].ShapeImage != nullptr);
     first->Recycle();
     op.BirthParticle();  // writes slot 0 and retires slot 1
     ExpectPairs({{op.LiveCount, PoolSize - 1}, {op.OldestIndex, 2}, {op.NextIndex, 1}});
@@ -102,17 +96,14 @@ TEST_F(BirthTest, ClearParticlesRetiresAllAndResetsTheAccumulator) {
     op.BirthAccumulator = 0.5;
     op.ClearParticles();
     ExpectPairs({{op.LiveCount, 0}, {op.OldestIndex, op.NextIndex}, {op.BirthAccumulator, 0.0}, {img->RefCount(), 1}});
-    img->Recycle();
-
     // Particles of loaded motion data share no image of their own: nothing is released.
-    Image* shared = new Image(2, 2);
-    op.OldestIndex = 0;
     op.NextIndex = op.LiveCount = 3;
-    op.Particles[1].ShapeImage = shared;
+    op.OldestIndex = 0;
+    op.Particles[1].ShapeImage = img;
     op.SystemLoaded = 1;
     op.ClearParticles();
     op.SystemLoaded = 0;
-    ExpectPairs({{op.LiveCount, 0}, {shared->RefCount(), 1}});
+    ExpectPairs({{op.LiveCount, 0}, {img->RefCount(), 1}});
     EXPECT_EQ(op.Particles[1].ShapeImage, nullptr);
-    shared->Recycle();
+    img->Recycle();
 }

@@ -6,13 +6,6 @@
 
 class FrameSettingsTest : public ::testing::Test {
 protected:
-    // Sets an input's value without a change notification.
-    void Put(Input* in, Parameter* value) {
-        in->SetValue(value, 0, 1);
-        value->Recycle();
-    }
-    void PutNumber(Input* in, double v) { Put(in, new Number(v)); }
-    void PutPoint(Input* in, double x, double y) { Put(in, new Point(x, y)); }
     // Runs the whole refresh on a request, as the frame driver does.
     void Refresh(uint32_t flags = 0) {
         Request req(h.Op, 0.0, flags);
@@ -32,10 +25,10 @@ protected:
 };
 
 TEST_F(FrameSettingsTest, FullFrameAndFieldImagesGiveImageHeightUnits) {
-    PutNumber(h.Op->InSlowMotion, 0.8);
-    PutPoint(h.Op->InStart, 0.5, 0.5);
-    PutPoint(h.Op->InAttractor1, 1.0, 0.25);
-    PutNumber(h.Op->InAttractor1Strength, 20.0);
+    h.SetNumber(h.Op->InSlowMotion, 0.8);
+    h.SetPoint(h.Op->InStart, 0.5, 0.5);
+    h.SetPoint(h.Op->InAttractor1, 1.0, 0.25);
+    h.SetNumber(h.Op->InAttractor1Strength, 20.0);
     Refresh();
     ExpectPairs({{op.AspectX, 1.25}, {op.AspectY, 1.0}, {op.FieldFactor, 1.0}, {op.SimStep, 0.8},
                  {op.StartPoint.x, 0.625}, {op.StartPoint.y, 0.5}, {op.Attractors[0].Position.x, 1.25},
@@ -51,12 +44,12 @@ TEST_F(FrameSettingsTest, FullFrameAndFieldImagesGiveImageHeightUnits) {
 }
 
 TEST_F(FrameSettingsTest, GravityAngleZeroPointsAlongXAndBounceLinesAreNudgedOffTheAxes) {
-    PutNumber(h.Op->InGravity, 2.0);
-    PutNumber(h.Op->InGravityAngle, 0.0);
-    PutPoint(h.Op->InBounce1Start, 0.2, 0.5);
-    PutPoint(h.Op->InBounce1End, 0.8, 0.5);
-    PutPoint(h.Op->InBounce2Start, 0.4, 0.4);
-    PutPoint(h.Op->InBounce2End, 0.4, 0.4);
+    h.SetNumber(h.Op->InGravity, 2.0);
+    h.SetNumber(h.Op->InGravityAngle, 0.0);
+    h.SetPoint(h.Op->InBounce1Start, 0.2, 0.5);
+    h.SetPoint(h.Op->InBounce1End, 0.8, 0.5);
+    h.SetPoint(h.Op->InBounce2Start, 0.4, 0.4);
+    h.SetPoint(h.Op->InBounce2End, 0.4, 0.4);
     Refresh();
     const double k = 0.017452006980802792;
     ExpectVec(op.GravityVector, 2.0 * std::sin(90.0 * k), 2.0 * std::cos(90.0 * k));
@@ -69,15 +62,15 @@ TEST_F(FrameSettingsTest, GravityAngleZeroPointsAlongXAndBounceLinesAreNudgedOff
 }
 
 TEST_F(FrameSettingsTest, IntegerControlsAreTruncatedHeldInRangeAndFrameRangesFollowTheExtent) {
-    PutNumber(h.Op->InRollFrames, 12.9);
-    PutNumber(h.Op->InApplyBirthImage, 0.7);
-    PutNumber(h.Op->InImageStartFrame, 2.0);
-    PutNumber(h.Op->InImageLastFrame, 10.5);
+    h.SetNumber(h.Op->InRollFrames, 12.9);
+    h.SetNumber(h.Op->InApplyBirthImage, 0.7);
+    h.SetNumber(h.Op->InImageStartFrame, 2.0);
+    h.SetNumber(h.Op->InImageLastFrame, 10.5);
     Refresh();
     ExpectPairs({{op.RollFrames, 12}, {op.ApplyBirthImage, 0}, {op.ShapeFrameCount, 9}});
     // Values beyond the int32 range are held at its ends instead of wrapping.
-    PutNumber(h.Op->InRollFrames, 1e12);
-    PutNumber(h.Op->InImageStartFrame, -1e12);
+    h.SetNumber(h.Op->InRollFrames, 1e12);
+    h.SetNumber(h.Op->InImageStartFrame, -1e12);
     h.TheFlow.SetExtent(5.0, 60.0);
     Refresh();
     ExpectPairs({{op.RollFrames, INT32_MAX}, {op.ShapeFrameCount, INT32_MAX}});
@@ -102,10 +95,10 @@ TEST_F(FrameSettingsTest, ProxyScalesAndPathsFollowTheirInputs) {
     reduced->Recycle();
 
     // Paths rebuild only from polylines of two or more points.
-    Put(h.Op->InPathPolyline, new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.0f}}, false));
+    h.Set(h.Op->InPathPolyline, new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.0f}}, false));
     Refresh();
     ExpectPairs({{op.MotionPath.SegmentCount, 1}, {op.PathPolyline->GetCount(0), 2}});
-    Put(h.Op->InPathPolyline, new PolyLine({PolyPoint{0.1f, 0.1f}}, false));
+    h.Set(h.Op->InPathPolyline, new PolyLine({PolyPoint{0.1f, 0.1f}}, false));
     Refresh();
     ExpectPairs({{op.MotionPath.SegmentCount, 1}, {op.MotionPath.PointAt(1.0f).x, 0.25}});
 }

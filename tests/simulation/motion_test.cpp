@@ -156,19 +156,23 @@ TEST_F(MotionTest, BankingTurnsIntoTheDirectionOfMotion) {
 
 TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
     ParticleOperator& op = *h.Op;
-    for (double lifetime : {30.0, 30.5}) {
+    // Rows: lifetime, time step, ageing calls that retire the particle; at half
+    // steps an age of 30.5 is still short of the lifetime 30.5 once truncated.
+    const double rows[][3] = {{30.0, 1.0, 30}, {30.5, 1.0, 31}, {30.5, 0.5, 62}};
+    for (const auto& [lifetime, step, calls] : rows) {
         op.ClearParticles();
         op.Lifetime = lifetime;
+        op.SimStep = step;
         op.BirthParticle();
-        const int lastFrame = lifetime == 30.0 ? 30 : 31;
-        for (int frame = 1; frame < lastFrame; ++frame) {
+        for (int call = 1; call < calls; ++call) {
             op.AgeParticles();
-            ASSERT_EQ(op.LiveCount, 1) << lifetime << " frame " << frame;
+            ASSERT_EQ(op.LiveCount, 1) << lifetime << " step " << step << " call " << call;
         }
-        EXPECT_EQ(op.LiveParticle(0).Age, lastFrame - 1.0);
+        EXPECT_EQ(op.LiveParticle(0).Age, (calls - 1) * step);
         op.AgeParticles();
-        EXPECT_EQ(op.LiveCount, 0) << lifetime;
+        EXPECT_EQ(op.LiveCount, 0) << lifetime << " step " << step;
     }
+    op.SimStep = 1.0;
     op.ShapeCopy = new Image(2, 2);
     op.Lifetime = 3.0;
     op.BirthParticle();

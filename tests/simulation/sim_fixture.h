@@ -25,15 +25,12 @@ protected:
     void SetUp() override {
         ParticleOperator& op = *h.Op;
         op.ClearParticles();
-        op.SimStep = 1.0;
+        op.SimStep = op.GeneralSize = op.AspectY = 1.0;
         op.Lifetime = 100.0;
-        op.Tumble = op.Speed = op.Spread = op.SpeedVariance = 0.0;
+        op.AspectX = 1.25;
+        op.Tumble = op.Speed = op.Spread = op.SpeedVariance = op.SizeVariance = 0.0;
         op.Orientation = op.RotationSpeed = op.RotationVariance = op.StartingAngle = 0.0;
         op.GravityVector = Vec2d();
-        op.GeneralSize = 1.0;
-        op.SizeVariance = 0.0;
-        op.AspectX = 1.25;
-        op.AspectY = 1.0;
         for (auto& a : op.Attractors) a.AttractorEnabled = 0;
         for (auto& b : op.BounceLines) b.Enabled = 0;
         op.BankingEnabled = op.PathBindingEnabled = op.StrictModeEnabled = 0;
