@@ -190,6 +190,9 @@ MsgPort* Operator::GetMsgPort() const { return OwnerFlow ? &OwnerFlow->Port() : 
 
 namespace {
 std::atomic<int> WorkerThreadLimit{0};
+// Counters of DoMultiProcess's hand-over (static, so never written without an
+// atomic operation).
+std::atomic<uint64_t> HandOut{0}, HandBack{0};
 }
 
 void SetWorkerThreads(int n) { WorkerThreadLimit.store(n < 0 ? 0 : n); }
@@ -201,13 +204,21 @@ void ThreadedOperator::DoMultiProcess(Request* req, long chunks) {
     // once all have finished, so the caller never sees a half-running pass.
     std::exception_ptr first;
     std::mutex firstLock;
+    // The hand-over to the workers and back is also made through two atomics:
+    // the pool's own synchronisation lives inside the TBB library, which race
+    // detectors (ThreadSanitizer) do not see into. What the caller wrote before
+    // the call is seen by every chunk, and what the chunks wrote is seen by the
+    // caller once the call returns.
+    HandOut.fetch_add(1, std::memory_order_release);
     auto runChunk = [&](long i) {
+        (void)HandOut.load(std::memory_order_acquire);
         try {
             ProcessChunk(req, i);
         } catch (...) {
             std::lock_guard<std::mutex> guard(firstLock);
             if (!first) first = std::current_exception();
         }
+        HandBack.fetch_add(1, std::memory_order_release);
     };
     const int threads = WorkerThreads();
     if (threads == 1 || chunks == 1) {
@@ -220,6 +231,7 @@ void ThreadedOperator::DoMultiProcess(Request* req, long chunks) {
             });
         });
     }
+    (void)HandBack.load(std::memory_order_acquire);
     if (first) std::rethrow_exception(first);
 }
 
