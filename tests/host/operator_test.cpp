@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "host/flow.h"
@@ -62,26 +64,19 @@ struct OperatorTest : ::testing::Test {
     SampleOp* Make(CArchive* ar = nullptr) { return static_cast<SampleOp*>(Reg.Create(ar, nullptr)); }
 };
 
-TEST_F(OperatorTest, ControlsAreRecordedInOrderWithTheirPages) {
+TEST_F(OperatorTest, ControlsAreRecordedInOrderWithTheirPagesAndCreationTagsBecomeAttributes) {
     SampleOp* op = Make();
     ASSERT_EQ(op->Pages().size(), 2u);
     EXPECT_EQ(op->Pages()[1].Name, "Curves");
-    ASSERT_EQ(op->Inputs().size(), 7u);
-    EXPECT_EQ(op->Inputs()[0], op->Image);
-    EXPECT_EQ(op->Image->Page, -1);
-    EXPECT_EQ(op->Rate->Page, 0);
-    EXPECT_EQ(op->Name->Page, 1);
+    EXPECT_EQ(op->Inputs(),
+              (std::vector<Input*>{op->Image, op->Rate, op->Where, op->Name, op->Blank, op->Curve, op->Path}));
+    EXPECT_EQ(std::tuple(op->Image->Page, op->Rate->Page, op->Name->Page), std::tuple(-1, 0, 1));
     EXPECT_EQ(op->FindInput(FourCC("Wher")), op->Where);
     EXPECT_EQ(op->FindInput(FourCC("None")), nullptr);
     EXPECT_EQ(op->Rate->Owner, op);
-    ASSERT_EQ(op->Outputs().size(), 1u);
-    EXPECT_EQ(op->Out->DataType, DT_Image);
+    EXPECT_EQ(op->Outputs(), std::vector<Output*>{op->Out});
     EXPECT_EQ(op->GetRegistry(), &Reg);
-    op->Recycle();
-}
-
-TEST_F(OperatorTest, CreationTagsBecomeAttributesThatCanChangeWhileCreationTagsStay) {
-    SampleOp* op = Make();
+    // An attribute may change; the creation tags stay.
     EXPECT_EQ(op->Rate->GetAttrLong(Tags::Disabled, -1), 1);
     op->Rate->SetAttrs({{Tags::Disabled, 0}});
     EXPECT_EQ(op->Rate->GetAttrLong(Tags::Disabled, -1), 0);
@@ -91,32 +86,23 @@ TEST_F(OperatorTest, CreationTagsBecomeAttributesThatCanChangeWhileCreationTagsS
 
 TEST_F(OperatorTest, InputsWithoutValueGiveDefaultsFromTheirCreationTags) {
     SampleOp* op = Make();
-    Parameter* p = op->Rate->GetValue(0);
-    ASSERT_EQ(p->DataType, DT_Number);
-    EXPECT_DOUBLE_EQ(static_cast<Number*>(p)->Value, 2.5);
-    p->Recycle();
-    p = op->Where->GetValue(0);
-    ASSERT_EQ(p->DataType, DT_Point);
-    EXPECT_DOUBLE_EQ(static_cast<Point*>(p)->X, 0.25);
-    EXPECT_DOUBLE_EQ(static_cast<Point*>(p)->Y, 0.75);
-    p->Recycle();
-    p = op->Name->GetValue(1.0);
-    EXPECT_EQ(static_cast<Text*>(p)->Value, "start.lpd");
-    p->Recycle();
-    p = op->Blank->GetValue(0);
-    EXPECT_EQ(static_cast<Text*>(p)->Value, "");
-    p->Recycle();
-    p = op->Curve->GetValue(0);
-    EXPECT_NE(static_cast<LookUpTable*>(p)->IsOneToOne(), 0);
-    p->Recycle();
-    p = op->Path->GetValue(0);
-    EXPECT_EQ(static_cast<PolyLine*>(p)->GetCount(0), 0);
-    p->Recycle();
+    auto value = [](Input* in) {
+        return std::unique_ptr<Parameter, void (*)(Parameter*)>(in->GetValue(0), [](Parameter* p) { p->Recycle(); });
+    };
+    EXPECT_EQ(static_cast<Number*>(value(op->Rate).get())->Value, 2.5);
+    auto where = value(op->Where);
+    ASSERT_EQ(where->DataType, DT_Point);
+    const Point* point = static_cast<Point*>(where.get());
+    EXPECT_EQ(std::pair(point->X, point->Y), std::pair(0.25, 0.75));
+    EXPECT_EQ(static_cast<Text*>(value(op->Name).get())->Value, "start.lpd");
+    EXPECT_EQ(static_cast<Text*>(value(op->Blank).get())->Value, "");
+    EXPECT_NE(static_cast<LookUpTable*>(value(op->Curve).get())->IsOneToOne(), 0);
+    EXPECT_EQ(static_cast<PolyLine*>(value(op->Path).get())->GetCount(0), 0);
     EXPECT_EQ(op->Image->GetValue(0), nullptr);
     op->Recycle();
 }
 
-TEST_F(OperatorTest, SetValueHoldsItsOwnReferenceAndGetValueAddsOneForTheCaller) {
+TEST_F(OperatorTest, InputsAndRequestsHoldTheirOwnReferences) {
     SampleOp* op = Make();
     Number* n = new Number(9.0);
     op->Rate->SetValue(n, 0, 1);
@@ -127,30 +113,19 @@ TEST_F(OperatorTest, SetValueHoldsItsOwnReferenceAndGetValueAddsOneForTheCaller)
     got->Recycle();
     Number* replacement = new Number(1.0);
     op->Rate->SetValue(replacement, 0, 1);
-    EXPECT_EQ(n->RefCount(), 1);  // the input let go of the old value
-    EXPECT_EQ(replacement->RefCount(), 2);
-    n->Recycle();
     replacement->Recycle();
-    got = op->Rate->GetValue(0);
-    EXPECT_DOUBLE_EQ(static_cast<Number*>(got)->Value, 1.0);
-    got->Recycle();
-    op->Recycle();
-}
+    EXPECT_EQ(n->RefCount(), 1);  // the input let go of the old value
+    n->Recycle();
 
-TEST_F(OperatorTest, RequestHoldsInputDataUntilItEndsAndHandsOutTheResult) {
-    SampleOp* op = Make();
     Image* bg = new Image(2, 2);
     op->Image->SetValue(bg, 0, 1);
     Image* result = nullptr;
     {
         Request req(op, 3.0, Request::FlagQuick);
-        EXPECT_EQ(req.Time(), 3.0);
-        EXPECT_EQ(req.Flags(), Request::FlagQuick);
-        Parameter* data = req.GetInputData(op->Image, 0);
-        EXPECT_EQ(data, bg);
+        EXPECT_EQ(std::pair(req.Time(), req.Flags()), std::pair(3.0, uint32_t(Request::FlagQuick)));
+        EXPECT_EQ(req.GetInputData(op->Image, 0), bg);
         EXPECT_EQ(bg->RefCount(), 3);  // caller, input, request
-        Parameter* rate = req.GetInputData(op->Rate, 0);
-        EXPECT_DOUBLE_EQ(static_cast<Number*>(rate)->Value, 2.5);
+        EXPECT_EQ(static_cast<Number*>(req.GetInputData(op->Rate, 0))->Value, 1.0);
         EXPECT_EQ(req.TakeOutput(op->Out), nullptr);
         Image* out = bg->CopyOfImage();
         EXPECT_TRUE(req.SetOutputData(op->Out, out));
@@ -165,50 +140,34 @@ TEST_F(OperatorTest, RequestHoldsInputDataUntilItEndsAndHandsOutTheResult) {
     op->Recycle();
 }
 
-TEST_F(OperatorTest, SaveAndRestoreRoundTripThroughCreateFromSaved) {
+TEST_F(OperatorTest, SaveAndRestoreRoundTripAndRejectAnotherClassABadHostBlockAndTruncation) {
     SampleOp* op = Make();
     op->OwnWord = 0x12345678;
     CArchive out;
     EXPECT_EQ(op->Save(&out, nullptr), 1u);
     op->Recycle();
-
-    CArchive in(out.Buffer());
+    const std::vector<uint8_t> bytes = out.Buffer();
+    CArchive in(bytes);
     SampleOp* back = static_cast<SampleOp*>(CreateFromSaved(&Reg, &in, nullptr));
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->OwnWord, 0x12345678u);
     EXPECT_EQ(in.Remaining(), 0u);
     back->Recycle();
-}
 
-TEST_F(OperatorTest, RestoringRejectsAnotherClassIdABadHostBlockAndTruncation) {
-    SampleOp* op = Make();
-    CArchive out;
-    op->Save(&out, nullptr);
-    op->Recycle();
-    std::vector<uint8_t> bytes = out.Buffer();
-
-    std::vector<uint8_t> wrongId = bytes;
-    wrongId[0] ^= 1;
-    CArchive a(wrongId);
-    EXPECT_THROW(CreateFromSaved(&Reg, &a, nullptr), CArchiveException);
-
-    std::vector<uint8_t> wrongMarker = bytes;
-    wrongMarker[4] = 'X';
-    CArchive b(wrongMarker);
-    EXPECT_THROW(CreateFromSaved(&Reg, &b, nullptr), CArchiveException);
-
-    std::vector<uint8_t> hugeLength = bytes;
-    hugeLength[8] = 0xFF;
-    CArchive c(hugeLength);
-    EXPECT_THROW(CreateFromSaved(&Reg, &c, nullptr), CArchiveException);
-
+    // Another class ID, a wrong host marker, a huge host length.
+    for (auto [at, bits] : {std::pair{0, 0x01}, {4, 'X' ^ bytes[4]}, {8, 0xFF ^ bytes[8]}}) {
+        std::vector<uint8_t> bad = bytes;
+        bad[size_t(at)] ^= uint8_t(bits);
+        CArchive a(bad);
+        EXPECT_THROW(CreateFromSaved(&Reg, &a, nullptr), CArchiveException) << "byte " << at;
+    }
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
         CArchive d(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)));
         EXPECT_THROW(CreateFromSaved(&Reg, &d, nullptr), CArchiveException) << "cut at " << cut;
     }
 }
 
-TEST_F(OperatorTest, BaseNotifyChangedCountsAndExtentComesFromTheFlow) {
+TEST_F(OperatorTest, BaseNotifyChangedCountsAndExtentAndPortComeFromTheFlow) {
     SampleOp* op = Make();
     op->NotifyChanged(op->Rate, nullptr, 0);
     op->NotifyChanged(op->Rate, nullptr, 0);
@@ -220,12 +179,11 @@ TEST_F(OperatorTest, BaseNotifyChangedCountsAndExtentComesFromTheFlow) {
     Flow flow(10, 50);
     flow.AddTool(op);
     op->GetExtent(&ext);
-    EXPECT_EQ(ext.Start, 10);
-    EXPECT_EQ(ext.End, 50);
+    EXPECT_EQ(std::pair(ext.Start, ext.End), std::pair(10.0, 50.0));
     EXPECT_EQ(op->GetMsgPort(), &flow.Port());
 }
 
-TEST_F(OperatorTest, RegistryIsListedWhileItLivesAndCreatesThroughItsFactory) {
+TEST_F(OperatorTest, RegistryIsListedWhileItLivesAndCreatesOnlyThroughAFactory) {
     EXPECT_EQ(ClassRegistry.Find("HostSampleOp"), &Reg);
     {
         Registry noFactory(&ClassRegistry, "HostNoFactory", {});
@@ -241,35 +199,26 @@ protected:
     void TearDown() override { SetWorkerThreads(0); }
 };
 
-TEST_P(MultiProcessTest, EveryChunkRunsExactlyOnce) {
+TEST_P(MultiProcessTest, EveryChunkRunsExactlyOnceAndAnExceptionArrivesAfterAllRan) {
     SetWorkerThreads(GetParam());
     EXPECT_EQ(WorkerThreads(), GetParam());
     SampleOp* op = Make();
-    const long chunks = 5000;
-    op->Runs = std::vector<std::atomic<int>>(size_t(chunks));
     Request req(op, 0, 0);
-    op->DoMultiProcess(&req, chunks);
-    int wrong = 0;
-    for (auto& r : op->Runs) wrong += r.load() != 1;
-    EXPECT_EQ(wrong, 0);
-    if (GetParam() == 1) {
-        EXPECT_EQ(op->Threads.size(), 1u);
-    }
+    auto runsOtherThanOnce = [op] {
+        int wrong = 0;
+        for (auto& r : op->Runs) wrong += r.load() != 1;
+        return wrong;
+    };
+    op->Runs = std::vector<std::atomic<int>>(5000);
+    op->DoMultiProcess(&req, 5000);
+    EXPECT_EQ(runsOtherThanOnce(), 0);
     EXPECT_LE(op->Threads.size(), size_t(GetParam()));
     op->DoMultiProcess(&req, 0);  // nothing to do
-    op->Recycle();
-}
 
-TEST_P(MultiProcessTest, AChunkExceptionArrivesAfterAllChunksRan) {
-    SetWorkerThreads(GetParam());
-    SampleOp* op = Make();
     op->Runs = std::vector<std::atomic<int>>(200);
     op->ThrowAt = 17;
-    Request req(op, 0, 0);
     EXPECT_THROW(op->DoMultiProcess(&req, 200), std::runtime_error);
-    int ran = 0;
-    for (auto& r : op->Runs) ran += r.load();
-    EXPECT_EQ(ran, 200);
+    EXPECT_EQ(runsOtherThanOnce(), 0);
     op->Recycle();
 }
 

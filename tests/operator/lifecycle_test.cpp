@@ -1,8 +1,8 @@
 // The operator's life in a flow: what placing it in a flow resets and reloads,
 // and what destroying it gives back.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -27,91 +27,69 @@ public:
 
 class Lifecycle : public ::testing::Test {
 protected:
-    Lifecycle() : Reg(&ClassRegistry, "LifecycleTest", {}) {
+    Lifecycle() {
         Pf.SetEcho(false);
         platform::Set(&Pf);
-        Dir = std::filesystem::temp_directory_path() /
-              ("lumets_op_lifecycle_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(Dir);
+        // A motion-data file of two empty frames.
+        std::ofstream f(MotionFile, std::ios::binary);
+        const int32_t count = 2;
+        f.write(reinterpret_cast<const char*>(&count), 4);
+        f.write(std::string(40, '\0').data(), 40);
     }
     ~Lifecycle() override {
         platform::Set(nullptr);
         std::filesystem::remove_all(Dir);
     }
-    ParticleOperator* NewTool() {
-        TagList tags;
-        return static_cast<ParticleOperator*>(CreateParticleOperator(&Reg, nullptr, &tags));
-    }
-    void SetSystemFile(ParticleOperator* op, const std::string& name) {
-        Text* t = new Text(name);
+    ParticleOperator* NewTool(const std::string& systemFile = "") {
+        auto* op = static_cast<ParticleOperator*>(CreateParticleOperator(&Reg, nullptr, nullptr));
+        Text* t = new Text(systemFile);
         op->InSystemFile->SetValue(t, 0, 1);
         t->Recycle();
-    }
-    // A motion-data file of two empty frames.
-    std::string WriteMotionFile() {
-        const std::string path = (Dir / "two_frames.lpd").string();
-        std::ofstream f(path, std::ios::binary);
-        const int32_t count = 2;
-        f.write(reinterpret_cast<const char*>(&count), 4);
-        const std::vector<char> entries(40, 0);
-        f.write(entries.data(), std::streamsize(entries.size()));
-        return path;
-    }
-    size_t LoadWarnings() const {
-        size_t n = 0;
-        for (const auto& m : Pf.Messages()) n += m.Text == "Error on Loading File" && m.Title == "WARNING";
-        return n;
+        return op;
     }
 
     ClosingPlatform Pf;
-    Registry Reg;
-    std::filesystem::path Dir;
+    Registry Reg{&ClassRegistry, "LifecycleTest", {}};
+    const std::filesystem::path Dir = std::filesystem::temp_directory_path() /
+                                      ("lumets_op_lifecycle_" + std::to_string(getpid()));
+    const std::string MotionFile = (Dir / "two_frames.lpd").string();
 };
 
-TEST_F(Lifecycle, AddingToAFlowWithoutAStoredFileLoadsNothing) {
+TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce) {
     Flow flow(0, 10);
-    ParticleOperator* op = NewTool();
-    flow.AddTool(op);
-    EXPECT_EQ(op->SystemLoaded.load(), 0);
+    ParticleOperator* none = NewTool();
+    flow.AddTool(none);
+    EXPECT_EQ(none->SystemLoaded.load(), 0);
+    EXPECT_EQ(none->PlaybackFile, platform::NoFile);
     EXPECT_TRUE(Pf.Messages().empty());
-    EXPECT_EQ(op->PlaybackFile, platform::NoFile);
-}
 
-TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemOnceWhenAdded) {
-    const std::string path = WriteMotionFile();
-    Flow flow(0, 10);
-    ParticleOperator* op = NewTool();
-    SetSystemFile(op, path);
-    EXPECT_EQ(op->SystemLoaded.load(), 0) << "nothing is loaded before the tool is in a flow";
-    flow.AddTool(op);
-    EXPECT_EQ(op->SystemLoaded.load(), 1);
-    EXPECT_NE(op->PlaybackFile, platform::NoFile);
-    EXPECT_EQ(op->ResetRequested.load(), 1);
-    EXPECT_EQ(op->InLoadSystem->GetAttrLong(Tags::Disabled, -1), 1);
-    EXPECT_EQ(op->InUnloadSystem->GetAttrLong(Tags::Disabled, -1), 0);
-}
+    ParticleOperator* stored = NewTool(MotionFile);
+    EXPECT_EQ(stored->SystemLoaded.load(), 0) << "nothing is loaded before the tool is in a flow";
+    flow.AddTool(stored);
+    EXPECT_EQ(stored->SystemLoaded.load(), 1);
+    EXPECT_NE(stored->PlaybackFile, platform::NoFile);
+    EXPECT_EQ(stored->ResetRequested.load(), 1);
+    EXPECT_EQ(stored->InLoadSystem->GetAttrLong(Tags::Disabled, -1), 1);
+    EXPECT_EQ(stored->InUnloadSystem->GetAttrLong(Tags::Disabled, -1), 0);
+    EXPECT_TRUE(Pf.Messages().empty());
 
-TEST_F(Lifecycle, AStoredNameThatCannotBeOpenedWarnsOnceAndTheToolStillJoins) {
-    Flow flow(0, 10);
-    ParticleOperator* op = NewTool();
-    SetSystemFile(op, (Dir / "missing.lpd").string());
-    flow.AddTool(op);
-    EXPECT_EQ(LoadWarnings(), 1u);
-    EXPECT_EQ(op->SystemLoaded.load(), 0);
-    ASSERT_EQ(flow.Tools().size(), 1u);
+    ParticleOperator* missing = NewTool((Dir / "missing.lpd").string());
+    flow.AddTool(missing);
+    EXPECT_EQ(missing->SystemLoaded.load(), 0);
+    ASSERT_EQ(Pf.Messages().size(), 1u);
+    EXPECT_EQ(Pf.Messages()[0].Text, "Error on Loading File");
+    EXPECT_EQ(Pf.Messages()[0].Title, "WARNING");
+    EXPECT_EQ(flow.Tools().size(), 3u);
 }
 
 TEST_F(Lifecycle, AddingToAFlowResetsTheRunTimeStateButKeepsPreloadedShapes) {
     ParticleOperator* op = NewTool();
-    op->Recording = 1;
-    op->CloseFilesOnReset = 1;
-    op->SkipCompositing = 1;
-    op->RefreshShapeCopies = 1;
-    op->FirstShapeCopy = 1;
-    op->ReleaseProxyShape = 1;
-    op->PreloadCapturing = 1;
-    op->WorkingPresent = 1;
+    const std::vector<Flag ParticleOperator::*> cleared = {
+        &ParticleOperator::Recording,       &ParticleOperator::CloseFilesOnReset, &ParticleOperator::SkipCompositing,
+        &ParticleOperator::RefreshShapeCopies, &ParticleOperator::FirstShapeCopy, &ParticleOperator::ReleaseProxyShape,
+        &ParticleOperator::PreloadCapturing, &ParticleOperator::WorkingPresent};
+    for (auto flag : cleared) op->*flag = 1;
     op->WorkingDivisor = 4;
     op->WorkingShapes.Levels.resize(2);
     op->PreloadedShapes.Levels.resize(3);
@@ -121,14 +99,7 @@ TEST_F(Lifecycle, AddingToAFlowResetsTheRunTimeStateButKeepsPreloadedShapes) {
     op->ShapeCopy = copy;
 
     op->OnAddToFlow();
-    EXPECT_EQ(op->Recording.load(), 0);
-    EXPECT_EQ(op->CloseFilesOnReset.load(), 0);
-    EXPECT_EQ(op->SkipCompositing.load(), 0);
-    EXPECT_EQ(op->RefreshShapeCopies.load(), 0);
-    EXPECT_EQ(op->FirstShapeCopy.load(), 0);
-    EXPECT_EQ(op->ReleaseProxyShape.load(), 0);
-    EXPECT_EQ(op->PreloadCapturing.load(), 0);
-    EXPECT_EQ(op->WorkingPresent.load(), 0);
+    for (auto flag : cleared) EXPECT_EQ((op->*flag).load(), 0);
     EXPECT_EQ(op->WorkingDivisor, 1);
     EXPECT_EQ(op->WorkingShapes.Count(), 0);
     EXPECT_EQ(op->PreloadedShapes.Count(), 3);
@@ -139,36 +110,30 @@ TEST_F(Lifecycle, AddingToAFlowResetsTheRunTimeStateButKeepsPreloadedShapes) {
     op->Recycle();
 }
 
-TEST_F(Lifecycle, DestroyingAToolClosesItsFilesAndGivesBackItsImages) {
+TEST_F(Lifecycle, DestroyingAToolClosesItsOpenFilesAndGivesBackItsImages) {
+    ParticleOperator* bare = NewTool();
+    bare->Recycle();
+    EXPECT_TRUE(Pf.Closed.empty());
+
     ParticleOperator* op = NewTool();
-    const platform::FileHandle record =
-        Pf.OpenFile((Dir / "recording.lpd").string(), platform::OpenMode::CreateForWrite);
-    ASSERT_NE(record, platform::NoFile);
-    op->RecordFile = record;
+    op->RecordFile = Pf.OpenFile((Dir / "recording.lpd").string(), platform::OpenMode::CreateForWrite);
     op->Recording = 1;
-    const platform::FileHandle playback = Pf.OpenFile(WriteMotionFile(), platform::OpenMode::OpenForRead);
-    ASSERT_NE(playback, platform::NoFile);
-    op->PlaybackFile = playback;
-    Image* shape = new Image(3, 3);
-    Image* proxy = new Image(2, 2);
-    Image* particleShape = new Image(1, 1);
-    for (Image* img : {shape, proxy, particleShape}) img->AddRef();
-    op->ShapeCopy = shape;
-    op->ProxyShapeCopy = proxy;
-    op->Particles[PoolSize - 1].ShapeImage = particleShape;
+    op->PlaybackFile = Pf.OpenFile(MotionFile, platform::OpenMode::OpenForRead);
+    const std::vector<platform::FileHandle> open = {op->RecordFile, op->PlaybackFile};
+    ASSERT_NE(open[0], platform::NoFile);
+    ASSERT_NE(open[1], platform::NoFile);
+    Image* images[] = {new Image(3, 3), new Image(2, 2), new Image(1, 1)};
+    for (Image* img : images) img->AddRef();
+    op->ShapeCopy = images[0];
+    op->ProxyShapeCopy = images[1];
+    op->Particles[PoolSize - 1].ShapeImage = images[2];
 
     op->Recycle();
-    EXPECT_EQ(Pf.Closed, (std::vector<platform::FileHandle>{record, playback}));
-    for (Image* img : {shape, proxy, particleShape}) {
+    EXPECT_EQ(Pf.Closed, open);
+    for (Image* img : images) {
         EXPECT_EQ(img->RefCount(), 1);
         img->Recycle();
     }
-}
-
-TEST_F(Lifecycle, DestroyingAToolWithoutFilesClosesNothing) {
-    ParticleOperator* op = NewTool();
-    op->Recycle();
-    EXPECT_TRUE(Pf.Closed.empty());
 }
 
 }  // namespace

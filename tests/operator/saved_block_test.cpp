@@ -2,9 +2,10 @@
 // a restored tool reads back, and how the reader treats damaged data.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
+#include <bit>
 #include <limits>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "host/archive.h"
@@ -14,29 +15,20 @@
 
 namespace {
 
-uint32_t WordAt(const std::vector<uint8_t>& b, size_t at) {
+using Bytes = std::vector<uint8_t>;
+uint32_t WordAt(const Bytes& b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
-void PutWord(std::vector<uint8_t>& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+Bytes Words(const std::vector<uint32_t>& words) {
+    Bytes b;
+    for (uint32_t w : words)
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(w >> (8 * i)));
+    return b;
 }
-uint32_t FloatBits(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, 4);
-    return u;
-}
-float BitsFloat(uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, 4);
-    return f;
-}
+uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
 
-ShapeLevel MakeLevel(int32_t w, int32_t h, float sx, float sy, uint16_t seed) {
-    ShapeLevel level;
-    level.Width = w;
-    level.Height = h;
-    level.ScaleX = sx;
-    level.ScaleY = sy;
+ShapeLevel MakeLevel(int32_t w, int32_t h, float sx = 1.0f, float sy = 1.0f, uint16_t seed = 1) {
+    ShapeLevel level{w, h, sx, sy, {}};
     level.Pixels.resize(size_t(w) * size_t(h) * 4);
     for (size_t i = 0; i < level.Pixels.size(); ++i) level.Pixels[i] = uint16_t(seed + i * 4099);
     return level;
@@ -44,116 +36,94 @@ ShapeLevel MakeLevel(int32_t w, int32_t h, float sx, float sy, uint16_t seed) {
 
 class SavedBlock : public ::testing::Test {
 protected:
-    SavedBlock() : Reg(&ClassRegistry, "SavedBlockTest", {}) { Op = NewTool(nullptr); }
     ~SavedBlock() override { Op->Recycle(); }
-
     ParticleOperator* NewTool(CArchive* archive) {
-        TagList tags;
-        return static_cast<ParticleOperator*>(CreateParticleOperator(&Reg, archive, &tags));
+        return static_cast<ParticleOperator*>(CreateParticleOperator(&Reg, archive, nullptr));
     }
-    std::vector<uint8_t> SaveOf(ParticleOperator* op, uint32_t* result = nullptr) {
+    Bytes SaveOf(ParticleOperator* op) {
         CArchive ar;
-        const uint32_t r = op->Save(&ar, nullptr);
-        if (result) *result = r;
+        EXPECT_EQ(op->Save(&ar, nullptr), 1u);
         return ar.Buffer();
     }
-    // The size of the host's own part of a saved operator.
-    size_t HostPartSize() {
+    // The class ID and the host's own part of a saved operator.
+    size_t HostPart() {
         CArchive ar;
         Op->Operator::Save(&ar, nullptr);
-        return ar.Buffer().size();
+        return 4 + ar.Buffer().size();
     }
     // Restores a tool the way the host does: the class ID is the host's to read,
-    // the rest goes to the factory. Leaves the archive for inspection.
-    ParticleOperator* Restore(const std::vector<uint8_t>& saved, CArchive** left = nullptr) {
-        EXPECT_EQ(WordAt(saved, 0), ClassId);
-        auto* ar = new CArchive(std::vector<uint8_t>(saved.begin() + 4, saved.end()));
-        ParticleOperator* op = nullptr;
-        try {
-            op = NewTool(ar);
-        } catch (...) {
-            delete ar;
-            throw;
-        }
-        if (left) *left = ar;
-        else delete ar;
-        return op;
+    // the rest goes to the factory. Left is what the tool did not read.
+    std::unique_ptr<ParticleOperator, void (*)(ParticleOperator*)> Restore(const Bytes& saved) {
+        EXPECT_EQ(WordAt(saved, 0), 0x8046000Du);
+        CArchive ar(Bytes(saved.begin() + 4, saved.end()));
+        ParticleOperator* op = NewTool(&ar);
+        Left = ar.Remaining();
+        return {op, [](ParticleOperator* p) { p->Recycle(); }};
     }
-    // The saved data of a tool up to the end of the host's part, followed by the given block.
-    std::vector<uint8_t> WithBlock(const std::vector<uint8_t>& block) {
-        std::vector<uint8_t> bytes = SaveOf(Op);
-        bytes.resize(4 + HostPartSize());
+    // A new tool's saved data up to the end of the host's part, then the block.
+    Bytes WithBlock(const Bytes& block) {
+        Bytes bytes = SaveOf(Op);
+        bytes.resize(HostPart());
         bytes.insert(bytes.end(), block.begin(), block.end());
         return bytes;
     }
 
-    Registry Reg;
-    ParticleOperator* Op = nullptr;
+    Registry Reg{&ClassRegistry, "SavedBlockTest", {}};
+    ParticleOperator* Op = NewTool(nullptr);
+    size_t Left = 0;
 };
 
-TEST_F(SavedBlock, ToolWithoutShapesAddsTwelveBytesOfItsOwn) {
-    uint32_t result = 7;
-    const std::vector<uint8_t> saved = SaveOf(Op, &result);
-    const size_t host = HostPartSize();
-    ASSERT_EQ(saved.size(), host + 12);
-    EXPECT_EQ(WordAt(saved, 0), 0x8046000Du);
-    EXPECT_EQ(WordAt(saved, 4 + host), 0u);
-    EXPECT_EQ(WordAt(saved, 8 + host), 0x43646E45u);
-    EXPECT_EQ(std::memcmp(&saved[8 + host], "EndC", 4), 0);
-    EXPECT_EQ(result, 1u);
-
-    CArchive* left = nullptr;
-    ParticleOperator* restored = Restore(saved, &left);
-    EXPECT_EQ(left->Remaining(), 0u);
+TEST_F(SavedBlock, ToolWithoutShapesAddsTwelveBytesOfItsOwnAndRestoresWithoutShapes) {
+    const Bytes saved = SaveOf(Op);
+    const size_t host = HostPart();
+    ASSERT_EQ(saved.size(), host + 8);  // 4 of the class ID + 8 after the host's part
+    EXPECT_EQ(WordAt(saved, host), 0u);
+    EXPECT_EQ(std::string(saved.begin() + long(host) + 4, saved.end()), "EndC");
+    auto restored = Restore(saved);
+    EXPECT_EQ(Left, 0u);
     EXPECT_EQ(restored->PreloadedPresent.load(), 0);
     EXPECT_EQ(restored->PreloadedShapes.Count(), 0);
     EXPECT_EQ(restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1), 0);
     EXPECT_EQ(restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1), 1);
-    delete left;
-    restored->Recycle();
+    // A capture still running is not saved.
+    Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 2));
+    EXPECT_EQ(SaveOf(Op), saved);
 }
 
-TEST_F(SavedBlock, ShapesAreWrittenWithTheirBlockSizeAndCount) {
+TEST_F(SavedBlock, ShapesAreWrittenWithTheirBlockSizeCountAndPixelsInOrder) {
     const int n = 3;
-    for (int i = 0; i < n; ++i) Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 1, 1.0f, 1.0f, uint16_t(i * 100)));
+    for (int i = 0; i < n; ++i) Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 1, 1.0f, 0.5f, uint16_t(i * 100)));
     Op->PreloadedPresent = 1;
-    const std::vector<uint8_t> saved = SaveOf(Op);
-    const size_t host = HostPartSize();
-    ASSERT_EQ(saved.size(), 4 + host + 4 + 4 + n * 32 + 4);
-    size_t at = 4 + host;
+    const Bytes saved = SaveOf(Op);
+    size_t at = HostPart();
+    ASSERT_EQ(saved.size(), at + 4 + 4 + n * 32 + 4);
     EXPECT_EQ(WordAt(saved, at), uint32_t(4 + n * 32));
     EXPECT_EQ(WordAt(saved, at + 4), uint32_t(n));
     at += 8;
     for (int i = 0; i < n; ++i, at += 32) {
         EXPECT_EQ(WordAt(saved, at), 2u);
         EXPECT_EQ(WordAt(saved, at + 4), 1u);
-        EXPECT_EQ(WordAt(saved, at + 8), FloatBits(1.0f));
+        EXPECT_EQ(WordAt(saved, at + 8), Bits(1.0f));
+        EXPECT_EQ(WordAt(saved, at + 12), Bits(0.5f));
         // Pixels in buffer order, red, green, blue, alpha, little-endian.
         const std::vector<uint16_t>& px = Op->PreloadedShapes.Levels[size_t(i)].Pixels;
-        for (size_t k = 0; k < 8; ++k)
-            EXPECT_EQ(uint16_t(saved[at + 16 + 2 * k] | saved[at + 17 + 2 * k] << 8), px[k]);
+        for (size_t k = 0; k < 8; ++k) EXPECT_EQ(saved[at + 16 + 2 * k] | saved[at + 17 + 2 * k] << 8, px[k]);
     }
     EXPECT_EQ(WordAt(saved, at), ShapeEndMarker);
 }
 
-TEST_F(SavedBlock, RestoredShapesMatchBitForBitAndSwapTheButtons) {
-    const float nanWithPayload = BitsFloat(0x7FC12345u);
-    const float denormal = BitsFloat(0x00000001u);
+TEST_F(SavedBlock, RestoredShapesOfAnySizeMatchBitForBitAndSwapTheButtons) {
     ShapeSet& set = Op->PreloadedShapes;
     set.Levels.push_back(MakeLevel(3, 2, 1.0f, 0.9f, 1));
-    set.Levels.push_back(MakeLevel(1, 5, -0.0f, nanWithPayload, 2));
-    set.Levels.push_back(MakeLevel(7, 1, denormal, std::numeric_limits<float>::infinity(), 3));
-    // A shape captured from an empty image: nothing to draw, but still part of the set.
-    set.Levels.push_back(MakeLevel(0, 0, 1.0f, 1.0f, 4));
+    set.Levels.push_back(MakeLevel(1, 5, -0.0f, std::bit_cast<float>(0x7FC12345u), 2));  // NaN with a payload
+    set.Levels.push_back(MakeLevel(7, 1, std::bit_cast<float>(1u), std::numeric_limits<float>::infinity(), 3));
+    set.Levels.push_back(MakeLevel(0, 0));  // captured from an empty image: still part of the set
     Op->PreloadedPresent = 1;
 
-    const std::vector<uint8_t> saved = SaveOf(Op);
-    EXPECT_EQ(WordAt(saved, 4 + HostPartSize()), uint32_t(4 + 8 * (3 * 2 + 2) + 8 * (1 * 5 + 2) + 8 * (7 + 2) + 16));
-    CArchive* left = nullptr;
-    ParticleOperator* restored = Restore(saved, &left);
-    EXPECT_EQ(left->Remaining(), 0u);
-    delete left;
-
+    const Bytes saved = SaveOf(Op);
+    EXPECT_EQ(WordAt(saved, HostPart()), uint32_t(4 + 8 * (3 * 2 + 2) + 8 * (1 * 5 + 2) + 8 * (7 + 2) + 16));
+    auto restored = Restore(saved);
+    EXPECT_EQ(Left, 0u);
     ASSERT_EQ(restored->PreloadedShapes.Count(), set.Count());
     for (int i = 0; i < set.Count(); ++i) {
         const ShapeLevel& a = set.Levels[size_t(i)];
@@ -161,55 +131,33 @@ TEST_F(SavedBlock, RestoredShapesMatchBitForBitAndSwapTheButtons) {
         SCOPED_TRACE(i);
         EXPECT_EQ(b.Width, a.Width);
         EXPECT_EQ(b.Height, a.Height);
-        EXPECT_EQ(FloatBits(b.ScaleX), FloatBits(a.ScaleX));
-        EXPECT_EQ(FloatBits(b.ScaleY), FloatBits(a.ScaleY));
+        EXPECT_EQ(Bits(b.ScaleX), Bits(a.ScaleX));
+        EXPECT_EQ(Bits(b.ScaleY), Bits(a.ScaleY));
         EXPECT_EQ(b.Pixels, a.Pixels);
     }
     EXPECT_EQ(restored->PreloadedPresent.load(), 1);
     EXPECT_EQ(restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1), 0);
     EXPECT_EQ(restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1), 1);
+    EXPECT_EQ(SaveOf(restored.get()), saved) << "saved again, the restored tool writes the same bytes";
 
-    // Saved again, the restored tool writes the same bytes.
-    EXPECT_EQ(SaveOf(restored), saved);
-    restored->Recycle();
+    // Every cut inside the block, down to the missing end marker, fails.
+    for (size_t keep = HostPart(); keep < saved.size(); ++keep)
+        EXPECT_THROW(Restore(Bytes(saved.begin(), saved.begin() + long(keep))), CArchiveException) << keep;
 }
 
-TEST_F(SavedBlock, AnUnfinishedCaptureIsNotSaved) {
-    Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 2, 1.0f, 1.0f, 1));
-    Op->PreloadedPresent = 0;
-    const std::vector<uint8_t> saved = SaveOf(Op);
-    EXPECT_EQ(saved.size(), HostPartSize() + 12);
-}
-
-TEST_F(SavedBlock, EndMarkerIsReadButNotChecked) {
-    std::vector<uint8_t> block;
-    PutWord(block, 0);
-    PutWord(block, 0xDEADBEEF);
-    CArchive* left = nullptr;
-    ParticleOperator* restored = Restore(WithBlock(block), &left);
-    EXPECT_EQ(left->Remaining(), 0u);
-    delete left;
-    restored->Recycle();
-}
-
-TEST_F(SavedBlock, ATruncatedBlockFailsConstruction) {
-    Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 3, 1.0f, 1.0f, 1));
-    Op->PreloadedShapes.Levels.push_back(MakeLevel(1, 1, 1.0f, 1.0f, 2));
-    Op->PreloadedPresent = 1;
-    const std::vector<uint8_t> saved = SaveOf(Op);
-    const size_t host = HostPartSize();
-    // Every cut inside the operator's own block, down to the missing end marker.
-    for (size_t keep = 4 + host; keep < saved.size(); ++keep) {
-        const std::vector<uint8_t> cut(saved.begin(), saved.begin() + long(keep));
-        EXPECT_THROW(Restore(cut), CArchiveException) << "kept " << keep << " of " << saved.size();
-    }
+TEST_F(SavedBlock, TheSizeWordIsOnlyAFlagAndTheEndMarkerIsNotChecked) {
+    auto restored = Restore(WithBlock(Words({0, 0xDEADBEEF})));
+    EXPECT_EQ(Left, 0u);
+    EXPECT_EQ(restored->PreloadedShapes.Count(), 0);
+    restored = Restore(WithBlock(Words({12345, 1, 1, 1, Bits(2.0f), Bits(0.5f), 0x00020001, 0x00040003, 0})));
+    EXPECT_EQ(Left, 0u);
+    ASSERT_EQ(restored->PreloadedShapes.Count(), 1);
+    EXPECT_EQ(restored->PreloadedShapes.Levels[0].Pixels, (std::vector<uint16_t>{1, 2, 3, 4}));
+    EXPECT_EQ(restored->PreloadedShapes.Levels[0].ScaleX, 2.0f);
 }
 
 TEST_F(SavedBlock, ImplausibleCountsAndSizesAreRejectedWithAMessage) {
-    struct Case {
-        const char* what;
-        std::vector<uint32_t> words;
-    } cases[] = {
+    const std::pair<const char*, std::vector<uint32_t>> cases[] = {
         {"huge count", {1, 0xFFFFFFFFu}},
         {"count above the limit", {1, 100001}},
         {"count beyond the data", {1, 50, 1, 1, 0, 0}},
@@ -219,39 +167,17 @@ TEST_F(SavedBlock, ImplausibleCountsAndSizesAreRejectedWithAMessage) {
         {"pixels beyond the data", {1, 1, 1000, 1000, 0, 0, 0, 0}},
         {"second shape beyond the data", {1, 2, 1, 1, 0, 0, 0, 0, 100, 100, 0, 0, 0}},
     };
-    for (const Case& c : cases) {
-        std::vector<uint8_t> block;
-        for (uint32_t w : c.words) PutWord(block, w);
-        PutWord(block, ShapeEndMarker);
+    for (auto [what, words] : cases) {
+        words.push_back(ShapeEndMarker);
         try {
-            ParticleOperator* op = Restore(WithBlock(block));
-            op->Recycle();
-            ADD_FAILURE() << c.what << ": accepted";
+            Restore(WithBlock(Words(words)));
+            ADD_FAILURE() << what << ": accepted";
         } catch (const CArchiveException& e) {
             const std::string message = e.what();
-            EXPECT_NE(message.find("saved particle shapes"), std::string::npos) << c.what << ": " << message;
-            EXPECT_EQ(message.find('\n'), std::string::npos) << c.what;
+            EXPECT_NE(message.find("saved particle shapes"), std::string::npos) << what << ": " << message;
+            EXPECT_EQ(message.find('\n'), std::string::npos) << what;
         }
     }
-}
-
-TEST_F(SavedBlock, AnyNonZeroSizeWordMeansShapesFollow) {
-    // The size word is only a flag; a block written with a wrong size still reads.
-    std::vector<uint8_t> block;
-    PutWord(block, 12345);
-    PutWord(block, 1);
-    PutWord(block, 1);
-    PutWord(block, 1);
-    PutWord(block, FloatBits(2.0f));
-    PutWord(block, FloatBits(0.5f));
-    PutWord(block, 0x00020001);
-    PutWord(block, 0x00040003);
-    PutWord(block, ShapeEndMarker);
-    ParticleOperator* op = Restore(WithBlock(block));
-    ASSERT_EQ(op->PreloadedShapes.Count(), 1);
-    EXPECT_EQ(op->PreloadedShapes.Levels[0].Pixels, (std::vector<uint16_t>{1, 2, 3, 4}));
-    EXPECT_EQ(op->PreloadedShapes.Levels[0].ScaleX, 2.0f);
-    op->Recycle();
 }
 
 }  // namespace
