@@ -72,7 +72,7 @@ TEST(ObjectAttributes, SetAttrsReplacesInPlaceAppendsAndIsSafeAgainstAConcurrent
     n->Recycle();
 }
 
-TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32Ends) {
+TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32EndsAndPointersRoundTrip) {
     TagList tags{{Tags::Default, 2.75}, {Tags::DefaultX, -3.9}, {Tags::Integer, 5},
                  {Tags::RangeHigh, 1e300}, {Tags::RangeLow, -1e300}};
     EXPECT_TRUE(TagIsDouble(Tags::Default));
@@ -85,14 +85,12 @@ TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32Ends) {
     EXPECT_EQ(tags.GetLong(Tags::RangeLow, 0), INT32_MIN);
     EXPECT_EQ(tags.GetLong(Tags::DefaultY, 42), 42);
     EXPECT_EQ(tags.GetDouble(Tags::DefaultY, 1.5), 1.5);
-}
-
-TEST(TagListValues, LongsAreThirtyTwoBitAndPointersRoundTrip) {
+    // Longs are 32-bit; pointers round trip.
     static const char text[] = "hello";
-    TagList tags{{0x10000005, 0x8046000D}, {Tags::DefaultText, text}};
-    EXPECT_EQ(uint32_t(tags.GetLong(0x10000005, 0)), 0x8046000Du);
-    EXPECT_EQ(reinterpret_cast<const char*>(tags.GetPtr(Tags::DefaultText, 0)), text);
-    EXPECT_EQ(tags.GetPtr(Tags::PageControl, 99), 99);
+    TagList more{{0x10000005, 0x8046000D}, {Tags::DefaultText, text}};
+    EXPECT_EQ(uint32_t(more.GetLong(0x10000005, 0)), 0x8046000Du);
+    EXPECT_EQ(reinterpret_cast<const char*>(more.GetPtr(Tags::DefaultText, 0)), text);
+    EXPECT_EQ(more.GetPtr(Tags::PageControl, 99), 99);
 }
 
 TEST(TagListEditing, SetReplacesInPlaceAppendsAndRemoveDeletes) {
