@@ -1,223 +1,171 @@
-// The file buttons: dialogs, every message in its situation, load and unload of
-// a system with its control layouts, and the render end of a recording.
+// The file buttons: every message in its situation, the dialogs, and the control
+// layouts of loading and unloading a system.
+#include <functional>
+
 #include "motion_test_support.h"
 
 using namespace mdtest;
 
 namespace {
 
-Bytes TwoFrameFile() {
-    MotionFileBuilder f(2);
-    f.AddFrame(0, 10.0, 0, MakeFrame(0, 2));
-    f.AddFrame(1, 10.0, 0, MakeFrame(1, 2));
-    return f.Data;
+std::string TextValue(Input* in) {
+    std::string s = "<none>";
+    if (Parameter* p = in->GetValue(0)) {
+        if (p->DataType == DT_Text) s = static_cast<Text*>(p)->Value;
+        p->Recycle();
+    }
+    return s;
 }
 
 }  // namespace
 
-using ButtonsTest = MotionTest;
+class ButtonsTest : public MotionTest {
+protected:
+    void SetUp() override {
+        MotionTest::SetUp();
+        MotionFileBuilder f(2);
+        f.AddFrame(0, 10.0, 0, 2);
+        f.AddFrame(1, 10.0, 0, 2);
+        WriteFile(Two, f.Data);
+    }
+    const std::string Run = Path("run.lpd"), Two = Path("two.lpd"), Missing = Path("missing.lpd");
+};
 
-TEST_F(ButtonsTest, SaveDialogAsksForALumetFileFromTheCurrentFolder) {
-    ChooseSaveFile(Path("a.lpd"));
-    EXPECT_EQ(Op->MotionFileName, Path("a.lpd"));
-    const auto dialogs = platform::Default().Dialogs();
-    ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].Title, "Save Positon Data to File");
-    ASSERT_EQ(dialogs[0].Filters.size(), 2u);
-    EXPECT_EQ(dialogs[0].Filters[0], (std::pair<std::string, std::string>{"Lumet Position Data", "*.lpd"}));
-    EXPECT_EQ(dialogs[0].Filters[1], (std::pair<std::string, std::string>{"All Files", "*.*"}));
-    EXPECT_EQ(dialogs[0].DefaultExtension, ".lpd");
-    EXPECT_EQ(dialogs[0].InitialDirectory, platform::Default().CurrentDirectory());
-    EXPECT_EQ(Op->InitialDirectory, platform::Default().CurrentDirectory());
-    EXPECT_FALSE(std::filesystem::exists(Path("a.lpd")));  // nothing is created yet
+TEST_F(ButtonsTest, EveryMessageInItsSituation) {
+    struct Row {
+        const char* situation;
+        std::string text, title;  // no text: no message at all
+        int32_t icon;
+        bool refused;  // nothing starts: no recording, no capture, no posted render
+        std::function<void()> act;
+    };
+    const std::vector<Row> rows = {
+        {"Record now after a cancelled save dialog", "No Save File Specified!", "Warning", 48, true,
+         [&] { Press(Op->InSaveFile, Run); Press(Op->InSaveFile); H->Press(Op->InRecordNow); }},
+        {"record file cannot be created", "Error on opening file", "Warning", 48, true,
+         [&] { StartRecording(Path("no/such/dir/a.lpd"), 0, 10); EXPECT_EQ(Op->ResetRequested, 0); }},
+        {"recording range empty (the file is kept)", "Recording range is empty!", "Warning", 48, true,
+         [&] { WriteFile(Run, {1, 2, 3}); StartRecording(Run, 20, 19); EXPECT_EQ(ReadFile(Run), (Bytes{1, 2, 3})); }},
+        {"recording table past 4 GiB (no file made)", "Recording range is too long!", "Warning", 48, true,
+         [&] { StartRecording(Run, -2000000000, 2000000000); EXPECT_FALSE(std::filesystem::exists(Run)); }},
+        {"Record now pressed twice, then its render", Run, "Particle Data Saved in File", 0, false,
+         [&] {
+             Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow);
+             EXPECT_EQ(H->ServeMessages(), 1);
+             EXPECT_EQ(ReadFile(Run).size(), 4u);  // stopped before any frame
+         }},
+        {"Record now pressed twice after a failed write", "Output File incomplete: writing failed!", "Warning", 48,
+         false, [&] { Press(Op->InSaveFile, "/dev/full"); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow); }},
+        {"reset during the recording's render", "", "", 0, false,
+         [&] {
+             Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow);
+             H->TheFlow.PrepareFrame = [this](Operator*, double t) {
+                 if (t == 13) H->Press(Op->InResetPosition);
+                 return true;
+             };
+             H->ServeMessages();
+             EXPECT_EQ(Op->RecordFile, platform::NoFile);
+             const Bytes b = ReadFile(Run);  // frames 10..12 were written, 13 on not
+             EXPECT_TRUE(Get<uint32_t>(b, 4 + 16) == 204u && Get<uint32_t>(b, 4 + 20 * 2 + 16) > 204u);
+             for (int k = 3; k < 10; ++k) EXPECT_EQ(Get<uint32_t>(b, 4 + 20 * k + 16), 0u) << k;
+         }},
+        {"Load System during a recording (no load dialog)", "Output File Open!", "Warning", 48, false,
+         [&] {
+             Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InLoadSystem);
+             EXPECT_TRUE(Op->SystemLoaded == 0 && platform::Default().Dialogs().size() == 1u);
+         }},
+        {"Record now while a system is loaded", "Input File Open!", "Warning", 48, true,
+         [&] { Load(Two, 0, 10); Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); }},
+        {"load dialog cancelled", "Error on opening file", "Warning", 48, true, [&] { Press(Op->InLoadSystem); }},
+        {"loaded file missing (layout kept, the flow keeps no name)", "Error on Loading File", "WARNING", 48, true,
+         [&] {
+             const int32_t loadDisabled = Disabled(Op->InLoadSystem);
+             Press(Op->InLoadSystem, Missing);
+             EXPECT_TRUE(Op->SystemLoaded == 0 && Disabled(Op->InLoadSystem) == loadDisabled);
+             EXPECT_NE(TextValue(Op->InSystemFile), Missing);
+         }},
+        {"shape range empty (the earlier set stays)", "Shape range is empty!", "Warning", 48, true,
+         [&] {
+             Op->PreloadedShapes.Levels.resize(2);
+             Op->PreloadedPresent = 1;
+             StartCapture(10, 5);
+             EXPECT_TRUE(Op->PreloadedPresent == 1 && Op->PreloadedShapes.Count() == 2);
+         }},
+        {"shape range absurdly long", "Shape range is too long!", "Warning", 48, true, [&] { StartCapture(0, 5e6); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.situation);
+        NewTool(true);
+        std::filesystem::remove(Run);
+        row.act();
+        if (row.text.empty()) {
+            EXPECT_TRUE(Messages().empty());
+        } else {
+            ExpectOnlyMessage(row.text, row.title, row.icon);
+        }
+        if (row.refused) {
+            EXPECT_TRUE(Op->Recording == 0 && Op->PreloadCapturing == 0 && Op->SkipCompositing == 0);
+            EXPECT_TRUE(H->TheFlow.Port().Empty());
+        }
+    }
 }
 
-TEST_F(ButtonsTest, CancelledSaveDialogLeadsToNoSaveFileSpecified) {
-    ChooseSaveFile(Path("a.lpd"));
-    platform::Default().QueueDialogAnswer(std::nullopt);
-    H->Press(Op->InSaveFile);
-    EXPECT_EQ(Op->MotionFileName, "");
-    H->Press(Op->InRecordNow);
-    EXPECT_EQ(Op->Recording, 0);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "No Save File Specified!", "Warning", 48);
-    EXPECT_TRUE(H->TheFlow.Port().Empty());
+TEST_F(ButtonsTest, DialogsAskForALumetFileFromTheCurrentFolder) {
+    Press(Op->InSaveFile, Run);
+    EXPECT_EQ(Op->MotionFileName, Run);
+    EXPECT_FALSE(std::filesystem::exists(Run));  // nothing is created yet
+    Press(Op->InLoadSystem);
+    const auto d = platform::Default().Dialogs();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0].Title + "|" + d[1].Title, "Save Positon Data to File|Load Positon Data to File");
+    for (int i : {0, 1}) {
+        EXPECT_EQ(d[i].Filters, (decltype(d[i].Filters){{"Lumet Position Data", "*.lpd"}, {"All Files", "*.*"}}));
+        EXPECT_EQ(d[i].DefaultExtension, ".lpd");
+        EXPECT_EQ(d[i].InitialDirectory, platform::Default().CurrentDirectory());
+    }
 }
 
-TEST_F(ButtonsTest, RecordFileThatCannotBeCreated) {
-    StartRecording(Path("no/such/folder/a.lpd"), 0, 10);
-    EXPECT_EQ(Op->Recording, 0);
-    EXPECT_EQ(Op->SkipCompositing, 0);
-    EXPECT_EQ(Op->ResetRequested, 0);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "Error on opening file", "Warning", 48);
-}
-
-TEST_F(ButtonsTest, RecordNowPressedTwiceStopsWithTheFileNameAndRenderEndIsSilent) {
-    const std::string path = Path("run.lpd");
-    StartRecording(path, 0, 10);
-    H->Press(Op->InRecordNow);
-    EXPECT_EQ(Op->Recording, 0);
-    EXPECT_EQ(Op->RecordFile, platform::NoFile);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], path, "Particle Data Saved in File", 0);
-    Op->OnEndRender();
-    EXPECT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Op->SkipCompositing, 0);
-}
-
-TEST_F(ButtonsTest, ResetDuringRecordingClosesTheFileAndRenderEndIsSilent) {
-    StartRecording(Path("run.lpd"), 0, 10);
-    H->Press(Op->InResetPosition);
-    EXPECT_EQ(Op->CloseFilesOnReset, 1);
-    // What the next frame does with the request.
-    Op->ClearParticles();
-    Op->CloseMotionFiles();
-    EXPECT_EQ(Op->RecordFile, platform::NoFile);
-    EXPECT_EQ(Op->Recording, 0);
-    Op->OnEndRender();
+TEST_F(ButtonsTest, LoadAndUnloadSwitchTheControlLayouts) {
+    ParticleOperator* o = Op;
+    const int32_t fadeVisible = Visible(o->InMergeSpline);
+    // Per set of switches turned on: the controls an unload shows, the view
+    // controls it shows, and the controls of switches that are off.
+    struct Config { std::vector<Input*> on, shown, views, hidden; };
+    const std::vector<Config> configs = {
+        {{o->InEnableScale, o->InAttractor1Enable, o->InBounce2Enable, o->InUseBirthSpline, o->InStrictMode},
+         {o->InResetPosition, o->InFastForward, o->InBirthrate, o->InGeneralSize, o->InSizeVariance,
+          o->InAttractor1Strength, o->InBounce2Roughness, o->InStrictDeviation, o->InPathBinding},
+         {o->InOrientation, o->InGravityAngle, o->InAttractor1, o->InBounce2Start, o->InBirthSpline},
+         {o->InAttractor2, o->InAttractor2Strength, o->InBounce1Start, o->InStart, o->InPathPolyline}},
+        {{o->InPathBinding}, {o->InPathSpeedVariance, o->InStrictMode}, {o->InStart, o->InEnd, o->InPathPolyline},
+         {o->InBirthSpline, o->InGeneralSize, o->InStrictDeviation, o->InAttractor1}},
+    };
+    // on: 1 for the simulation's layout, 0 for playback's.
+    const auto expectLayout = [&](const Config& c, int32_t on) {
+        for (Input* in : c.shown) EXPECT_EQ(Visible(in), on) << in->Label;
+        for (Input* in : c.views) EXPECT_EQ(Visible(in) + ViewVisible(in), 2 * on) << in->Label;
+        for (Input* in : c.hidden) EXPECT_EQ(Visible(in), 0) << in->Label;
+        for (Input* in : {o->InBirthrate, o->InLifetime, o->InOrientation, o->InLoadSystem}) {
+            EXPECT_EQ(Disabled(in), 1 - on) << in->Label;
+        }
+        EXPECT_EQ(Disabled(o->InUnloadSystem), on);
+        EXPECT_EQ(Visible(o->InMergeSpline), fadeVisible);     // not part of the switch
+        EXPECT_EQ(TextValue(o->InSystemFile), on ? "" : Two);  // the flow loads the same file when opened
+    };
+    for (const Config& c : configs) {
+        for (Input* in : {o->InEnableScale, o->InAttractor1Enable, o->InAttractor2Enable, o->InBounce1Enable,
+                          o->InBounce2Enable, o->InUseBirthSpline, o->InPathBinding, o->InStrictMode}) {
+            H->SetNumber(in, 0);
+        }
+        for (Input* in : c.on) H->SetNumber(in, 1);
+        Press(o->InLoadSystem, Two);
+        ASSERT_EQ(o->SystemLoaded, 1);
+        o->ReadMotionFrame(0.0);
+        EXPECT_GT(o->LiveCount, 0);
+        expectLayout(c, 0);
+        H->Press(o->InUnloadSystem);
+        EXPECT_TRUE(o->SystemLoaded == 0 && o->PlaybackFile == platform::NoFile && o->LiveCount == 0);
+        expectLayout(c, 1);
+    }
     EXPECT_TRUE(Messages().empty());
-}
-
-TEST_F(ButtonsTest, RecordingAndPlaybackExcludeEachOther) {
-    WriteFile(Path("two.lpd"), TwoFrameFile());
-    StartRecording(Path("run.lpd"), 0, 10);
-    H->Press(Op->InLoadSystem);
-    EXPECT_EQ(Op->SystemLoaded, 0);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "Output File Open!", "Warning", 48);
-    EXPECT_TRUE(platform::Default().Dialogs().size() == 1u);  // only the save dialog was shown
-    Op->OnEndRender();
-
-    platform::Default().ClearRecords();
-    Load(Path("two.lpd"), 0, 10);
-    ASSERT_EQ(Op->SystemLoaded, 1);
-    H->TheFlow.Port().GetMsg();
-    H->Press(Op->InRecordNow);
-    EXPECT_EQ(Op->Recording, 0);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "Input File Open!", "Warning", 48);
-    EXPECT_TRUE(H->TheFlow.Port().Empty());
-}
-
-TEST_F(ButtonsTest, RenderEndClosesTheRecordingWithConfirmation) {
-    StartRecording(Path("run.lpd"), 0, 10);
-    Op->OnEndRender();
-    EXPECT_EQ(Op->RecordFile, platform::NoFile);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "Output File written!", "Confirm", 64);
-    Op->OnEndRender();  // a later render has nothing more to say
-    EXPECT_EQ(Messages().size(), 1u);
-}
-
-TEST_F(ButtonsTest, LoadButtonKeepsTheNameForTheFlow) {
-    const std::string path = Path("two.lpd");
-    WriteFile(path, TwoFrameFile());
-    platform::Default().QueueDialogAnswer(path);
-    H->Press(Op->InLoadSystem, 3.0);
-    EXPECT_EQ(Op->SystemLoaded, 1);
-    EXPECT_EQ(Op->MotionFileName, path);
-    EXPECT_EQ(TextValue(Op->InSystemFile), path);
-    const auto dialogs = platform::Default().Dialogs();
-    ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].Title, "Load Positon Data to File");
-    EXPECT_EQ(dialogs[0].DefaultExtension, ".lpd");
-    EXPECT_EQ(dialogs[0].Filters.size(), 2u);
-    EXPECT_TRUE(Messages().empty());
-}
-
-TEST_F(ButtonsTest, CancelledOrFailedLoadKeepsEverything) {
-    platform::Default().QueueDialogAnswer(std::nullopt);
-    H->Press(Op->InLoadSystem);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "Error on opening file", "Warning", 48);
-    EXPECT_EQ(Op->SystemLoaded, 0);
-
-    platform::Default().ClearRecords();
-    const int32_t loadDisabled = Disabled(Op->InLoadSystem);
-    platform::Default().QueueDialogAnswer(Path("missing.lpd"));
-    H->Press(Op->InLoadSystem);
-    ASSERT_EQ(Messages().size(), 1u);
-    ExpectMessage(Messages()[0], "Error on Loading File", "WARNING", 48);
-    EXPECT_EQ(Op->SystemLoaded, 0);
-    EXPECT_EQ(Disabled(Op->InLoadSystem), loadDisabled);
-    EXPECT_NE(TextValue(Op->InSystemFile), Path("missing.lpd"));
-}
-
-TEST_F(ButtonsTest, FailedReloadDoesNotKeepTheMissingName) {
-    const std::string path = Path("two.lpd");
-    WriteFile(path, TwoFrameFile());
-    platform::Default().QueueDialogAnswer(path);
-    H->Press(Op->InLoadSystem);
-    platform::Default().QueueDialogAnswer(Path("missing.lpd"));
-    H->Press(Op->InLoadSystem);
-    EXPECT_EQ(TextValue(Op->InSystemFile), path);
-}
-
-TEST_F(ButtonsTest, UnloadRestoresTheControlsFollowingTheirSwitches) {
-    WriteFile(Path("two.lpd"), TwoFrameFile());
-    // Switch states before the load: scale and attractor 1 on, bounce line 2 on,
-    // birth spline on, strict mode on; the others off.
-    H->SetNumber(Op->InEnableScale, 1);
-    H->SetNumber(Op->InAttractor1Enable, 1);
-    H->SetNumber(Op->InBounce2Enable, 1);
-    H->SetNumber(Op->InUseBirthSpline, 1);
-    H->SetNumber(Op->InStrictMode, 1);
-    platform::Default().QueueDialogAnswer(Path("two.lpd"));
-    H->Press(Op->InLoadSystem);
-    ASSERT_EQ(Op->SystemLoaded, 1);
-    Op->ReadMotionFrame(0.0);
-    ASSERT_GT(Op->LiveCount, 0);
-
-    H->Press(Op->InUnloadSystem, 2.0);
-    EXPECT_EQ(Op->SystemLoaded, 0);
-    EXPECT_EQ(Op->PlaybackFile, platform::NoFile);
-    EXPECT_EQ(Op->LiveCount, 0);
-    EXPECT_EQ(TextValue(Op->InSystemFile), "");
-    EXPECT_EQ(Disabled(Op->InLoadSystem), 0);
-    EXPECT_EQ(Disabled(Op->InUnloadSystem), 1);
-    for (Input* in : {Op->InResetPosition, Op->InFastForward, Op->InBirthrate, Op->InRotationSpeed,
-                      Op->InBounce1Enable, Op->InApplyBirthImage, Op->InOrientation, Op->InGravityAngle}) {
-        EXPECT_EQ(Disabled(in), 0) << in->Label;
-        EXPECT_EQ(Visible(in), 1) << in->Label;
-    }
-    EXPECT_EQ(ViewVisible(Op->InOrientation), 1);
-    EXPECT_EQ(ViewVisible(Op->InGravityAngle), 1);
-    // Switches on: their controls come back.
-    for (Input* in : {Op->InGeneralSize, Op->InSizeVariance, Op->InAttractor1Strength, Op->InBounce2Elasticity,
-                      Op->InBounce2Roughness}) {
-        EXPECT_EQ(Disabled(in), 0) << in->Label;
-        EXPECT_EQ(Visible(in), 1) << in->Label;
-    }
-    for (Input* in : {Op->InAttractor1, Op->InBounce2Start, Op->InBounce2End, Op->InBirthSpline}) {
-        EXPECT_EQ(Visible(in), 1) << in->Label;
-        EXPECT_EQ(ViewVisible(in), 1) << in->Label;
-    }
-    EXPECT_EQ(Visible(Op->InStrictDeviation), 1);
-    EXPECT_EQ(Visible(Op->InMaximumDeviation), 1);
-    EXPECT_EQ(Visible(Op->InUseBirthSpline), 1);
-    EXPECT_EQ(Visible(Op->InPathBinding), 1);
-    EXPECT_EQ(Visible(Op->InPathSpeedVariance), 1);
-    EXPECT_EQ(Visible(Op->InStrictMode), 1);
-    // Switches off: their controls stay hidden.
-    for (Input* in : {Op->InAttractor2, Op->InAttractor2Strength, Op->InBounce1Start, Op->InBounce1Elasticity,
-                      Op->InStart, Op->InEnd, Op->InPathPolyline}) {
-        EXPECT_EQ(Visible(in), 0) << in->Label;
-    }
-    EXPECT_EQ(Disabled(Op->InAttractor2), 1);
-    EXPECT_TRUE(Messages().empty());
-}
-
-TEST_F(ButtonsTest, UnloadWithBirthLineShowsStartAndEnd) {
-    WriteFile(Path("two.lpd"), TwoFrameFile());
-    H->SetNumber(Op->InPathBinding, 1);
-    Load(Path("two.lpd"), 0, 10);
-    H->Press(Op->InUnloadSystem);
-    for (Input* in : {Op->InStart, Op->InEnd, Op->InPathPolyline}) {
-        EXPECT_EQ(Visible(in), 1) << in->Label;
-        EXPECT_EQ(ViewVisible(in), 1) << in->Label;
-    }
-    EXPECT_EQ(Visible(Op->InBirthSpline), 0);
-    EXPECT_EQ(Visible(Op->InGeneralSize), 0);
-    EXPECT_EQ(Visible(Op->InStrictDeviation), 0);
 }
