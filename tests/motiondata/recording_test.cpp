@@ -41,8 +41,7 @@ TEST_F(RecordingTest, SmallRunLayoutByteForByte) {
     RecordFrame(Op, 15.0, 32.0, 1, MakeFrame(3, 2));
     Op->OnEndRender();
     ExpectOnlyMessage("Output File written!", "Confirm", 64);
-    EXPECT_EQ(Op->RecordFile, platform::NoFile);
-    EXPECT_EQ(Op->SkipCompositing, 0);
+    EXPECT_TRUE(Op->RecordFile == platform::NoFile && Op->Recording == 0 && Op->SkipCompositing == 0);
 
     MotionFileBuilder expected(10);  // every entry but frames 15 and 10 stays zero
     expected.SetEntry(5, 32.0, 1, 2, 204 + 40 * 4);
@@ -68,7 +67,6 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     // table the file was created with is not written either.
     Op->RecordLastFrame = 40;
     RecordFrame(Op, 30.0, 99.0, 0, MakeFrame(9, 1));
-
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(Op->NextDataOffset, next);
 }
