@@ -175,6 +175,8 @@ void ParticleOperator::LoadMotionFile(const char* name) {
     FileFrameCount = count;
     NextDataOffset = uint32_t(DataStart(count));
     ApplyBirthImage = 1;
+    // A pending reset from before the load empties the pool but keeps this file.
+    CloseFilesOnReset = 0;
     SystemLoaded = 1;
     SwitchControlsToPlayback(*this);
 }

@@ -141,6 +141,9 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     RecordFile = h;
     RecordFailed = 0;
     RecordFrameInRange = 0;
+    // A "Reset Position" still waiting for its frame was pressed before this file
+    // existed: it empties the pool but must not close the new recording.
+    CloseFilesOnReset = 0;
     ResetRequested = 1;
     BirthAccumulator = 0.0;
     FileFrameCount = int32_t(frames);
