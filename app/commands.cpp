@@ -132,6 +132,10 @@ int CommandDemo(const RenderArgs& a) {
 int CommandRecord(const RenderArgs& a) {
     FlowFile flow = LoadFlowFile(a.Flow);
     if (a.Motion.empty()) throw UserError("record needs --to FILE.lpd");
+    // The recording is renamed over its target when complete: never over a
+    // device, a folder or anything else that is not a plain file.
+    if (std::error_code ec; fs::exists(a.Motion, ec) && !fs::is_regular_file(a.Motion, ec))
+        throw UserError("cannot record to " + a.Motion + ": it exists and is not a regular file");
     RangeWithin(flow, a.Frames);
     const int64_t flowFirst = flow.First, flowLast = flow.Last;
     Session session(std::move(flow), OptionsFrom(a));

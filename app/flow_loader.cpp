@@ -181,6 +181,11 @@ FlowFile ParseFlow(const std::string& text, const std::string& name, const std::
         else if (const size_t b = what.find("] "); b != std::string::npos)
             what = what.substr(b + 2);
         throw UserError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": malformed JSON: " + what);
+    } catch (const Json::exception& e) {
+        // Valid syntax the parser still cannot hold, such as a number beyond a double.
+        std::string what = e.what();
+        if (const size_t b = what.find("] "); b != std::string::npos) what = what.substr(b + 2);
+        throw UserError(name + ": malformed JSON: " + what);
     }
     const Json& j = flow.Raw;
     if (!j.is_object()) throw UserError(name + ": a flow file holds one JSON object");

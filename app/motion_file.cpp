@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -71,6 +72,13 @@ MotionFile ParseMotionFile(const std::vector<uint8_t>& bytes, const std::string&
 MotionFile ReadMotionFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw UserError("missing file " + path);
+    // Every offset of a motion-data file is 32-bit, so no recording is larger than
+    // 4 GiB; refuse a larger file before reading it into memory.
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > (uintmax_t(1) << 32))
+        throw UserError(path + ": not a motion-data file (" + std::to_string(size) +
+                        " bytes, beyond the 4 GiB its 32-bit offsets can reach)");
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw UserError("cannot read " + path);
     return ParseMotionFile(bytes, path);

@@ -156,6 +156,9 @@ run "render into a folder that is a file" fail 120 -- render flow.json -o blocke
 run "render to a format nobody writes" fail 120 -- render flow.json -o out-fmt/f.####.xyz --frames 0-1
 no_file "no frames of the unknown format" out-fmt/f.0000.xyz
 run "record into a folder that is a file" fail 120 -- record flow.json --to blocker/run.lpd --frames 0-3
+mkfifo not-a-file.lpd
+run "record onto something that is not a plain file" fail 120 -- record flow.json --to not-a-file.lpd --frames 0-3
+[ -p not-a-file.lpd ] || { echo "FAIL: record replaced a special file"; failed=$((failed + 1)); }
 run "capture into a folder that is a file" fail 120 -- capture flow.json --frames 0-1 --save blocker/c.json
 
 # --- a full disk during a recording ------------------------------------------
