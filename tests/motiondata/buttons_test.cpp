@@ -23,12 +23,16 @@ class ButtonsTest : public MotionTest {
 protected:
     void SetUp() override {
         MotionTest::SetUp();
+        // The names live in the test's own folder, which exists only from here on.
+        Run = Path("run.lpd");
+        Two = Path("two.lpd");
+        Missing = Path("missing.lpd");
         MotionFileBuilder f(2);
         f.AddFrame(0, 10.0, 0, 2);
         f.AddFrame(1, 10.0, 0, 2);
         WriteFile(Two, f.Data);
     }
-    const std::string Run = Path("run.lpd"), Two = Path("two.lpd"), Missing = Path("missing.lpd");
+    std::string Run, Two, Missing;
 };
 
 TEST_F(ButtonsTest, EveryMessageInItsSituation) {
