@@ -12,13 +12,6 @@ using namespace motion_file;
 
 namespace {
 
-void CloseHandle(platform::FileHandle& h) {
-    if (h != platform::NoFile) {
-        platform::Get().CloseFile(h);
-        h = platform::NoFile;
-    }
-}
-
 // Reads exactly n bytes at offset; false on a short read, an error or an offset
 // range that does not fit in the file's 32-bit offsets.
 bool ReadExactly(platform::FileHandle h, uint64_t offset, void* buf, size_t n) {
@@ -165,7 +158,7 @@ void ParticleOperator::LoadMotionFile(const char* name) {
         user_dialogs::Warn("Error on Loading File", "WARNING");
         return;
     }
-    CloseHandle(PlaybackFile);
+    platform::CloseAndForget(PlaybackFile);
     // Simulated particles still in the pool own their shape images; give them back
     // now, since once SystemLoaded is set the pending reset would only drop them.
     if (!SystemLoaded) ClearParticles();
@@ -284,7 +277,7 @@ void ParticleOperator::OnLoadSystem(double time) {
     }
     {
         std::lock_guard<std::mutex> gate(RenderGate);
-        CloseHandle(PlaybackFile);
+        platform::CloseAndForget(PlaybackFile);
     }
     std::optional<std::string> name = user_dialogs::AskMotionFile(user_dialogs::LoadTitle, InitialDirectory);
     if (!name) {
@@ -306,7 +299,7 @@ void ParticleOperator::OnLoadSystem(double time) {
 void ParticleOperator::OnUnloadSystem(double time) {
     {
         std::lock_guard<std::mutex> gate(RenderGate);
-        CloseHandle(PlaybackFile);
+        platform::CloseAndForget(PlaybackFile);
         // Loaded particles own no shape image: empty the pool while SystemLoaded
         // still says so.
         ClearParticles();

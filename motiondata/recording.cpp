@@ -11,25 +11,13 @@
 
 using namespace motion_file;
 
-namespace {
-
-// Closes a file handle if one is held and forgets it at once.
-void CloseHandle(platform::FileHandle& h) {
-    if (h != platform::NoFile) {
-        platform::Get().CloseFile(h);
-        h = platform::NoFile;
-    }
-}
-
-}  // namespace
-
 // Closes both motion-data files and ends playback and recording. The control
 // layout stays as it is. Runs on the render thread (reset, end of a loaded file)
 // under the render gate, so it takes no lock itself.
 void ParticleOperator::CloseMotionFiles() {
-    CloseHandle(PlaybackFile);
+    platform::CloseAndForget(PlaybackFile);
     SystemLoaded = 0;
-    CloseHandle(RecordFile);
+    platform::CloseAndForget(RecordFile);
     Recording = 0;
     RecordFrameInRange = 0;
 }
@@ -102,7 +90,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     if (Recording) {
         // Pressed again during a recording: stop it here. The render end that
         // follows finds no file and says nothing more.
-        CloseHandle(RecordFile);
+        platform::CloseAndForget(RecordFile);
         Recording = 0;
         RecordFrameInRange = 0;
         if (RecordFailed) {
@@ -116,7 +104,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
         user_dialogs::Warn("Input File Open!");
         return;
     }
-    CloseHandle(RecordFile);
+    platform::CloseAndForget(RecordFile);
     if (MotionFileName.empty()) {
         user_dialogs::Warn("No Save File Specified!");
         return;

@@ -8,8 +8,7 @@
 void ParticleOperator::OnEndRender() {
     std::lock_guard<std::mutex> gate(RenderGate);
     if (RecordFile != platform::NoFile) {
-        platform::Get().CloseFile(RecordFile);
-        RecordFile = platform::NoFile;
+        platform::CloseAndForget(RecordFile);
         Recording = 0;
         RecordFrameInRange = 0;
         if (RecordFailed) {

@@ -42,14 +42,8 @@ ParticleOperator::~ParticleOperator() {
     }
     PreloadedShapes.Clear();
     WorkingShapes.Clear();
-    if (RecordFile != platform::NoFile) {
-        platform::Get().CloseFile(RecordFile);
-        RecordFile = platform::NoFile;
-    }
-    if (PlaybackFile != platform::NoFile) {
-        platform::Get().CloseFile(PlaybackFile);
-        PlaybackFile = platform::NoFile;
-    }
+    platform::CloseAndForget(RecordFile);
+    platform::CloseAndForget(PlaybackFile);
 }
 
 void ParticleOperator::OnAddToFlow() {

@@ -78,6 +78,14 @@ private:
 
 // The process-wide platform the tool uses. Defaults to a CommandLinePlatform.
 Platform& Get();
+
+// Closes a held handle and forgets it at once, so it is never closed twice.
+inline void CloseAndForget(FileHandle& h) {
+    if (h != NoFile) {
+        Get().CloseFile(h);
+        h = NoFile;
+    }
+}
 // Replaces the platform (the caller keeps ownership; pass null to restore the default).
 void Set(Platform* p);
 CommandLinePlatform& Default();
