@@ -38,7 +38,7 @@ int64_t CheckedPixelCount(int32_t width, int32_t height) {
 
 }  // namespace
 
-Image::Image(int32_t width, int32_t height, double aspectX, double aspectY)
+Image::Image(NoPixels, int32_t width, int32_t height, double aspectX, double aspectY)
     : Parameter(DT_Image),
       Width(width),
       Height(height),
@@ -46,19 +46,25 @@ Image::Image(int32_t width, int32_t height, double aspectX, double aspectY)
       AspectY(aspectY),
       ReadPixelFn(&ReadBGRA16),
       WritePixelFunc(&WriteBGRA16) {
-    const int64_t count = CheckedPixelCount(width, height);
-    Pixels.assign(size_t(count) * 4, 0);
+    CheckedPixelCount(width, height);
     RowOffsets.resize(size_t(height));
     for (int32_t r = 0; r < height; ++r) RowOffsets[size_t(r)] = int64_t(r) * width * PixelStep;
 }
 
+Image::Image(int32_t width, int32_t height, double aspectX, double aspectY)
+    : Image(NoPixels{}, width, height, aspectX, aspectY) {
+    Pixels = std::make_shared<std::vector<uint16_t>>(size_t(int64_t(width) * int64_t(height)) * 4, 0);
+}
+
 Image* Image::CopyOfImage() const {
-    Image* copy = new Image(Width, Height, AspectX, AspectY);
-    copy->Pixels = Pixels;
+    Image* copy = new Image(NoPixels{}, Width, Height, AspectX, AspectY);
+    copy->Pixels = Pixels;  // shared until one of the two writes
     copy->VerticalOrigin = VerticalOrigin;
     copy->Attrs = GetAttrs();
     return copy;
 }
+
+void Image::Unshare() { Pixels = std::make_shared<std::vector<uint16_t>>(*Pixels); }
 
 HostPixel Image::GetPixel(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= Width || y >= Height)

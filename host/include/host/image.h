@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/parameters.h"
@@ -13,6 +14,11 @@ struct HostPixel {
 // A host image. Pixels are stored as 16-bit blue, green, red, alpha (8 bytes per
 // pixel); row r starts at byte RowOffsets[r] and pixels follow PixelStep bytes
 // apart. Row 0 is the top row; VerticalOrigin is 0 for every image this host makes.
+//
+// Copies share their pixels until one of them writes: CopyOfImage costs no
+// pixel memory, and the first write through Data() (or WritePixel) gives the
+// writer its own pixels. An image shared with others must not be written by
+// several threads at once before it has its own (call Data() once first).
 class Image : public Parameter {
 public:
     using PixelFn = void (*)(const Image* img, int64_t byteOffset, HostPixel* p);
@@ -34,9 +40,14 @@ public:
     void Fill(const HostPixel& p);
 
     // Direct access to the 16-bit B, G, R, A words (for fast paths that give the
-    // same result as the routines).
-    uint16_t* Data() { return Pixels.data(); }
-    const uint16_t* Data() const { return Pixels.data(); }
+    // same result as the routines). The writable words are the image's own.
+    uint16_t* Data() {
+        if (Pixels.use_count() != 1) Unshare();
+        return Pixels->data();
+    }
+    const uint16_t* Data() const { return Pixels->data(); }
+    // Whether the pixels are shared with a copy (neither has written since).
+    bool SharesPixels() const { return Pixels.use_count() != 1; }
 
     // The image's attribute list (full width and height, field indicator).
     TagList& ImageTags() { return Attrs; }
@@ -51,5 +62,8 @@ public:
     WritePixelFn WritePixelFunc;
 
 private:
-    std::vector<uint16_t> Pixels;
+    struct NoPixels {};
+    Image(NoPixels, int32_t width, int32_t height, double aspectX, double aspectY);
+    void Unshare();
+    std::shared_ptr<std::vector<uint16_t>> Pixels;
 };
