@@ -8,10 +8,13 @@
 //
 // Particles overlap, and the blend is not commutative, so the picture depends
 // on the order in which particles reach a pixel. This code fixes that order to
-// oldest first at every pixel: the workers prepare particle pictures in
-// parallel, then blend them in horizontal bands, each band on one worker and in
-// particle order. The result is the same for any number of threads and equals
-// drawing the particles one at a time (CompositeParticlesReference).
+// oldest first at every pixel: the output is drawn in horizontal bands, each
+// band on one worker, taking the particles that cross it in particle order and
+// making each particle's rows in the band as it goes (resampled, tinted and
+// blended one row at a time, by the kernels of the processor's instruction
+// set). The result is the same for any number of threads and on every
+// processor, and equals drawing the particles one at a time
+// (CompositeParticlesReference).
 #include "render/composite.h"
 
 #include <algorithm>
@@ -19,9 +22,12 @@
 #include <cmath>
 #include <mutex>
 #include <new>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "operator/particle_operator.h"
+#include "render/pixel_kernels.h"
 #include "render/resample.h"
 
 namespace {
@@ -101,7 +107,7 @@ struct ParticlePlan {
     uint32_t F = 0;
     bool Tint = false;
     uint32_t TR = 0, TG = 0, TB = 0, TW = 0;
-    int64_t Bytes() const { return int64_t(R1 - R0) * int64_t(C1 - C0) * 8; }
+    ResampleSetup Setup;  // the mapping into the source (the banded path)
 };
 
 // Cuts a double toward zero into an int32; false for no number or a value too
@@ -335,19 +341,6 @@ const uint16_t* SourceOf(const FrameLook& look, const ParticlePlan& plan, std::v
     return scratch.data();
 }
 
-// The particle's picture for rows R0..R1 and columns C0..C1 of its drawn size,
-// resampled and tinted, row after row into out. The source scratch is kept per
-// worker thread, so a frame's particles do not allocate one each.
-void RenderVisible(const FrameLook& look, const ParticlePlan& plan, uint16_t* out) {
-    static thread_local std::vector<uint16_t> scratch;
-    int32_t sw = 0, sh = 0;
-    const uint16_t* src = SourceOf(look, plan, scratch, sw, sh);
-    const int32_t cw = plan.C1 - plan.C0, ch = plan.R1 - plan.R0;
-    ResampleShapeRegion(src, sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Quality, look.Ay,
-                        look.Ax, plan.R0, plan.R1, plan.C0, plan.C1, out);
-    if (plan.Tint) TintShape(out, cw, ch, plan.TR, plan.TG, plan.TB, plan.TW);
-}
-
 // The blend of one particle pixel P (red, green, blue, alpha) over a background
 // pixel (blue, green, red, alpha), in unsigned 32-bit arithmetic. The fade takes
 // its share of the particle's alpha; W is what is left of the background (all of
@@ -364,53 +357,6 @@ struct Blend {
         out[3] = std::min(((bg[3] * W) >> 16) + ((A * Ap) >> 16), 65535u);
     }
 };
-
-// Blends rows [rowBegin, rowEnd) (buffer rows, relative to the picture) of a
-// prepared picture whose buffer starts at picture row R0 and column C0.
-void BlendRows(const FrameLook& look, const ParticlePlan& plan, const uint16_t* buffer, int32_t rowBegin,
-               int32_t rowEnd, bool direct) {
-    const Blend blend{plan.F, look.M};
-    const int32_t cw = plan.C1 - plan.C0;
-    Image* out = look.Out;
-    const int64_t step = out->PixelStep;
-    for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint16_t* P = buffer + std::size_t(r - plan.R0) * std::size_t(cw) * 4;
-        const int64_t rowStart = out->RowOffsets[std::size_t(plan.Y + r)] + int64_t(plan.X + plan.C0) * step;
-        if (direct) {
-            uint16_t* px = out->Data() + rowStart / 2;
-            const int64_t wordStep = step / 2;
-            uint32_t bg[4], res[4];
-            for (int32_t c = 0; c < cw; ++c, P += 4, px += wordStep) {
-                bg[0] = px[0];
-                bg[1] = px[1];
-                bg[2] = px[2];
-                bg[3] = px[3];
-                blend(bg, P, res);
-                px[0] = uint16_t(res[0]);
-                px[1] = uint16_t(res[1]);
-                px[2] = uint16_t(res[2]);
-                px[3] = uint16_t(res[3]);
-            }
-        } else {
-            int64_t offset = rowStart;
-            HostPixel hp;
-            uint32_t bg[4], res[4];
-            for (int32_t c = 0; c < cw; ++c, P += 4, offset += step) {
-                out->ReadPixel(offset, &hp);
-                bg[0] = hp.B;
-                bg[1] = hp.G;
-                bg[2] = hp.R;
-                bg[3] = hp.A;
-                blend(bg, P, res);
-                hp.B = res[0];
-                hp.G = res[1];
-                hp.R = res[2];
-                hp.A = res[3];
-                out->WritePixel(offset, &hp);
-            }
-        }
-    }
-}
 
 // Whether an image keeps its pixels as this host's images do, so that its
 // 16-bit words may be read and written directly with what the routines give.
@@ -470,71 +416,301 @@ void DrawParticleReference(const FrameLook& look, const Particle& p) {
 
 }  // namespace
 
-// One compositing pass: the frame's look, the plans of the batch being drawn
-// and their prepared pictures. ProcessChunk runs its chunks.
-struct CompositePass {
-    enum class Stage { Prepare, Blend };
-    Stage Current = Stage::Prepare;
-    const FrameLook* Look = nullptr;
-    const ParticlePlan* Plans = nullptr;  // the batch, oldest first
-    std::vector<uint16_t*> Pictures;      // each particle's place in the arena
-    std::vector<char> Ready;
-    int32_t BandRows = 1;
-    bool Direct = false;
-
-    void Run(long chunk) {
-        if (Current == Stage::Prepare) {
-            const std::size_t i = std::size_t(chunk);
-            try {
-                RenderVisible(*Look, Plans[i], Pictures[i]);
-                Ready[i] = 1;
-            } catch (const std::bad_alloc&) {
-                Ready[i] = 0;  // a source that cannot be allocated skips the particle
-            }
-            return;
-        }
-        const int32_t y0 = int32_t(chunk) * BandRows;
-        const int32_t y1 = std::min(y0 + BandRows, Look->OutH);
-        for (std::size_t i = 0; i < Pictures.size(); ++i) {
-            if (!Ready[i]) continue;
-            const ParticlePlan& plan = Plans[i];
-            const int32_t top = plan.Y + plan.R0, bottom = plan.Y + plan.R1;
-            if (bottom <= y0 || top >= y1) continue;
-            BlendRows(*Look, plan, Pictures[i], std::max(top, y0) - plan.Y, std::min(bottom, y1) - plan.Y, Direct);
-        }
-    }
-};
-
 namespace {
 
-// Memory for the prepared pictures of a batch, kept by the render thread from
-// frame to frame (and left uninitialised: every word is written before it is
-// read), so a frame does not fault in fresh pages for its pictures.
-class PictureArena {
-public:
-    // Room for n words, or null when it cannot be had.
-    uint16_t* Reserve(std::size_t n) {
-        if (n > Capacity || n < Capacity / 8) {
-            Words.reset();
-            Capacity = 0;
-            Words.reset(new (std::nothrow) uint16_t[n]);
-            if (!Words) return nullptr;
-            Capacity = n;
-        }
-        return Words.get();
-    }
+// Whether a host image's pixels can be read in place by the kernels: this host's
+// own routines and layout, rows one after the other without gaps.
+bool ContiguousDirect(const Image* img) {
+    if (!DirectAccess(img) || img->PixelStep != 8) return false;
+    for (int32_t r = 0; r < img->Height; ++r)
+        if (img->RowOffsets[std::size_t(r)] != int64_t(r) * img->Width * 8) return false;
+    return true;
+}
 
-private:
-    std::unique_ptr<uint16_t[]> Words;
-    std::size_t Capacity = 0;
+// A source shape of the frame in the kernels' form: blue, green, red, alpha
+// words (the output's order, so the blend needs no reordering), read in place
+// from a host image or made once for the frame from a captured level (mixed
+// with the next level where the particle's age falls between the two) or from a
+// host image with routines of its own; for the spline, also as doubles.
+struct FrameSource {
+    enum class Kind { InPlace, HostImage, Level };
+    Kind From = Kind::InPlace;
+    const Image* Img = nullptr;
+    const ShapeLevel* Level = nullptr;
+    const ShapeLevel* Next = nullptr;
+    uint32_t Mix = 0;
+    bool MakeWide = false;
+    SourceView View;
+    std::vector<uint16_t> Words;
+    std::vector<double> WideWords;
+    bool Ready = false;
 };
 
+// A host image read through its routines, in blue, green, red, alpha order.
+void ReadHostImageBgra(const Image* img, std::vector<uint16_t>& out) {
+    out.resize(std::size_t(img->Width) * std::size_t(img->Height) * 4);
+    uint16_t* px = out.data();
+    HostPixel hp;
+    for (int32_t r = 0; r < img->Height; ++r) {
+        int64_t offset = img->RowOffsets[std::size_t(r)];
+        for (int32_t c = 0; c < img->Width; ++c, offset += img->PixelStep, px += 4) {
+            img->ReadPixel(offset, &hp);
+            px[0] = uint16_t(hp.B);
+            px[1] = uint16_t(hp.G);
+            px[2] = uint16_t(hp.R);
+            px[3] = uint16_t(hp.A);
+        }
+    }
+}
+
+// A captured level (red, green, blue, alpha), or its mix with the next level,
+// in blue, green, red, alpha order. The mix works word by word, so its order
+// does not matter.
+void ReadLevelBgra(const ShapeLevel& level, const ShapeLevel* next, uint32_t mix, std::vector<uint16_t>& out) {
+    const std::size_t n = std::size_t(level.Width) * std::size_t(level.Height);
+    out.resize(n * 4);
+    const uint16_t* cur = level.Pixels.data();
+    uint16_t* px = out.data();
+    if (!next) {
+        for (std::size_t i = 0; i < n; ++i, cur += 4, px += 4) {
+            px[0] = cur[2];
+            px[1] = cur[1];
+            px[2] = cur[0];
+            px[3] = cur[3];
+        }
+        return;
+    }
+    const uint32_t m = mix, keep = 65535u - mix;
+    const uint16_t* nxt = next->Pixels.data();
+    auto mixed = [&](int ch) { return uint16_t(((nxt[ch] * m) >> 16) + ((cur[ch] * keep) >> 16)); };
+    for (std::size_t i = 0; i < n; ++i, cur += 4, nxt += 4, px += 4) {
+        px[0] = mixed(2);
+        px[1] = mixed(1);
+        px[2] = mixed(0);
+        px[3] = mixed(3);
+    }
+}
+
+SourceView ViewOf(const uint16_t* px, int32_t w, int32_t h) {
+    SourceView v;
+    v.Px = px;
+    v.W = w;
+    v.H = h;
+    v.Stride = int64_t(w) * 4;
+    return v;
+}
+
+void MakeSource(FrameSource& s) {
+    try {
+        if (s.From == FrameSource::Kind::HostImage) {
+            ReadHostImageBgra(s.Img, s.Words);
+            s.View = ViewOf(s.Words.data(), s.Img->Width, s.Img->Height);
+        } else if (s.From == FrameSource::Kind::Level) {
+            ReadLevelBgra(*s.Level, s.Next, s.Mix, s.Words);
+            s.View = ViewOf(s.Words.data(), s.Level->Width, s.Level->Height);
+        }
+        if (s.MakeWide) {
+            const std::size_t n = std::size_t(s.View.W) * std::size_t(s.View.H) * 4;
+            s.WideWords.assign(s.View.Px, s.View.Px + n);
+            s.View.Wide = s.WideWords.data();
+        }
+        s.Ready = true;
+    } catch (const std::bad_alloc&) {
+        s.Words = {};
+        s.WideWords = {};
+        s.Ready = false;  // the particles drawn from it are skipped
+    }
+}
+
+// The frame's sources: each distinct one made once, as long as all of them fit
+// in the budget (the doubles for the spline only when they fit too); a particle
+// whose source is over the budget makes its own copy in each band that draws it.
+class FrameSources {
+public:
+    FrameSources(std::size_t budget, bool spline) : Budget(budget), Spline(spline) {}
+
+    // The index of plan's source, or -1 when the particle makes its own.
+    int32_t Find(const ParticlePlan& plan) {
+        FrameSource key;
+        std::size_t bytes = 0;
+        int32_t w = 0, h = 0;
+        if (plan.Level) {
+            key.From = FrameSource::Kind::Level;
+            key.Level = plan.Level;
+            key.Next = plan.Next;
+            key.Mix = plan.Next ? plan.Mix : 0;
+            w = plan.Level->Width;
+            h = plan.Level->Height;
+            bytes = std::size_t(w) * std::size_t(h) * 8;
+        } else if (ContiguousDirect(plan.Img)) {
+            key.From = FrameSource::Kind::InPlace;
+            key.Img = plan.Img;
+            w = plan.Img->Width;
+            h = plan.Img->Height;
+            key.View = ViewOf(plan.Img->Data(), w, h);
+            key.Ready = true;
+        } else {
+            key.From = FrameSource::Kind::HostImage;
+            key.Img = plan.Img;
+            w = plan.Img->Width;
+            h = plan.Img->Height;
+            bytes = std::size_t(w) * std::size_t(h) * 8;
+        }
+        // Images read in place are told apart by their pixels (copies of one
+        // shape share them), the others by what they are made from.
+        const void* id = key.From == FrameSource::Kind::InPlace ? static_cast<const void*>(key.View.Px)
+                         : key.From == FrameSource::Kind::HostImage ? static_cast<const void*>(key.Img)
+                                                                    : static_cast<const void*>(key.Level);
+        auto [first, last] = Index.equal_range(id);
+        for (auto it = first; it != last; ++it) {
+            const FrameSource& s = Sources[std::size_t(it->second)];
+            if (s.From != key.From || s.Next != key.Next || s.Mix != key.Mix) continue;
+            if (key.From == FrameSource::Kind::InPlace && (s.View.W != w || s.View.H != h)) continue;
+            return it->second;
+        }
+        const std::size_t left = Budget - std::min(Budget, Used);
+        if (bytes > left) return -1;
+        const std::size_t wide = Spline ? std::size_t(w) * std::size_t(h) * 32 : 0;
+        key.MakeWide = wide > 0 && bytes + wide <= left;
+        Used += bytes + (key.MakeWide ? wide : 0);
+        const int32_t index = int32_t(Sources.size());
+        const bool make = bytes > 0 || key.MakeWide;
+        if (make) key.Ready = false;
+        Sources.push_back(std::move(key));
+        Index.emplace(id, index);
+        if (make) ToMake.push_back(index);
+        return index;
+    }
+
+    std::vector<FrameSource> Sources;
+    std::vector<int32_t> ToMake;  // the sources to make before the bands
+
+private:
+    std::size_t Budget, Used = 0;
+    bool Spline;
+    std::unordered_multimap<const void*, int32_t> Index;
+};
+
+// A particle's source when it makes its own (over the budget): into the
+// worker's scratch.
+bool OwnSource(const ParticlePlan& plan, std::vector<uint16_t>& scratch, SourceView& view) {
+    try {
+        if (plan.Level) {
+            ReadLevelBgra(*plan.Level, plan.Next, plan.Next ? plan.Mix : 0, scratch);
+            view = ViewOf(scratch.data(), plan.Level->Width, plan.Level->Height);
+        } else {
+            ReadHostImageBgra(plan.Img, scratch);
+            view = ViewOf(scratch.data(), plan.Img->Width, plan.Img->Height);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// The tint of a plan in blue, green, red order.
+TintWords TintOf(const ParticlePlan& plan) {
+    TintWords t;
+    t.Keep = uint16_t(65535u - plan.TW);
+    t.Add[0] = uint16_t((plan.TB * plan.TW) >> 16);
+    t.Add[1] = uint16_t((plan.TG * plan.TW) >> 16);
+    t.Add[2] = uint16_t((plan.TR * plan.TW) >> 16);
+    return t;
+}
+
+// n particle pixels (blue, green, red, alpha) blended over the output through
+// its read-pixel and write-pixel routines, from byte offset on.
+void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t n, uint32_t F, uint32_t M) {
+    const Blend blend{F, M};
+    HostPixel hp;
+    uint32_t bg[4], res[4];
+    for (int32_t c = 0; c < n; ++c, P += 4, offset += out->PixelStep) {
+        out->ReadPixel(offset, &hp);
+        bg[0] = hp.B;
+        bg[1] = hp.G;
+        bg[2] = hp.R;
+        bg[3] = hp.A;
+        const uint16_t px[4] = {P[2], P[1], P[0], P[3]};  // Blend takes red, green, blue, alpha
+        blend(bg, px, res);
+        hp.B = res[0];
+        hp.G = res[1];
+        hp.R = res[2];
+        hp.A = res[3];
+        out->WritePixel(offset, &hp);
+    }
+}
+
 }  // namespace
+
+// One compositing pass: the frame's look, its particles' plans and sources, and
+// for every band of output rows the plans that cross it, oldest first.
+// ProcessChunk runs its chunks: first the sources to make, then the bands.
+struct CompositePass {
+    enum class Stage { MakeSources, Bands };
+    Stage Current = Stage::MakeSources;
+    const FrameLook* Look = nullptr;
+    const std::vector<ParticlePlan>* Plans = nullptr;
+    std::vector<int32_t> PlanSource;  // per plan: its source, or -1 for its own
+    FrameSources* Sources = nullptr;
+    std::vector<int32_t> BandStart, BandPlans;  // plans of band b: BandPlans[BandStart[b] .. BandStart[b + 1])
+    int32_t BandRows = 1;
+    bool Contiguous = false;  // output rows of 8-byte pixels read and written in place
+    const PixelKernels* Kernels = nullptr;
+
+    void Run(long chunk) {
+        if (Current == Stage::MakeSources) {
+            MakeSource(Sources->Sources[std::size_t(Sources->ToMake[std::size_t(chunk)])]);
+            return;
+        }
+        DrawBand(int32_t(chunk));
+    }
+
+    // Every plan crossing band b, oldest first: its rows in the band resampled,
+    // tinted and blended one at a time.
+    void DrawBand(int32_t b) {
+        static thread_local std::vector<uint16_t> row, own;
+        const int32_t y0 = b * BandRows;
+        const int32_t y1 = std::min(y0 + BandRows, Look->OutH);
+        Image* out = Look->Out;
+        for (int32_t k = BandStart[std::size_t(b)]; k < BandStart[std::size_t(b) + 1]; ++k) {
+            const int32_t i = BandPlans[std::size_t(k)];
+            const ParticlePlan& plan = (*Plans)[std::size_t(i)];
+            SourceView view;
+            const int32_t s = PlanSource[std::size_t(i)];
+            if (s >= 0) {
+                const FrameSource& src = Sources->Sources[std::size_t(s)];
+                if (!src.Ready) continue;
+                view = src.View;
+            } else if (!OwnSource(plan, own, view)) {
+                continue;
+            }
+            const int32_t cw = plan.C1 - plan.C0;
+            if (row.size() < std::size_t(cw) * 4) row.resize(std::size_t(cw) * 4);
+            const TintWords tint = TintOf(plan);
+            const int32_t top = std::max(plan.Y + plan.R0, y0), bottom = std::min(plan.Y + plan.R1, y1);
+            for (int32_t y = top; y < bottom; ++y) {
+                const int32_t j = y - plan.Y;
+                if (Look->Quality)
+                    Kernels->SplineRow(view, plan.Setup, j, plan.C0, plan.C1, row.data());
+                else
+                    Kernels->NearestRow(view, plan.Setup, j, plan.C0, plan.C1, row.data());
+                if (plan.Tint) Kernels->TintRow(row.data(), cw, tint);
+                const int64_t offset = out->RowOffsets[std::size_t(y)] + int64_t(plan.X + plan.C0) * out->PixelStep;
+                if (Contiguous)
+                    Kernels->BlendRow(out->Data() + offset / 2, row.data(), cw, plan.F, Look->M);
+                else
+                    BlendThroughRoutines(out, offset, row.data(), cw, plan.F, Look->M);
+            }
+        }
+    }
+};
 
 void CompositeParticlesBanded(ParticleOperator& op, Request* req, const CompositeOptions& options) {
     FrameLook look = LookAtFrame(op);
     if (!look.Out || look.OutW <= 0 || look.OutH <= 0) return;
-    PrepareShared(look);
+    // The shared image is made into a source like any other (below); a missing
+    // one draws nothing.
+    look.SharedReady = look.Shared != nullptr;
 
     const int32_t live = std::clamp(op.LiveCount, 0, int32_t(PoolSize));
     std::vector<ParticlePlan> plans;
@@ -547,49 +723,58 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
 
     CompositePass pass;
     pass.Look = &look;
-    pass.Direct = DirectAccess(look.Out);
+    pass.Plans = &plans;
+    pass.Kernels = &ActiveKernels();
+    pass.Contiguous = DirectAccess(look.Out) && look.Out->PixelStep == 8;
+    // The output is written by several workers at once: if it still shares its
+    // pixels with another image (it starts as a copy of the background), it
+    // takes its own now, on this thread.
+    (void)look.Out->Data();
+
+    FrameSources sources(options.SourceCacheBytes, look.Quality != 0);
+    pass.Sources = &sources;
+    pass.PlanSource.resize(plans.size());
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        ParticlePlan& plan = plans[i];
+        pass.PlanSource[i] = sources.Find(plan);
+        const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
+        const int32_t sh = plan.Level ? plan.Level->Height : plan.Img->Height;
+        plan.Setup = MakeResampleSetup(sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Ay, look.Ax);
+    }
+
+    // Bands of output rows, and the plans that cross each, oldest first.
     pass.BandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
-    const long bands = (look.OutH + pass.BandRows - 1) / pass.BandRows;
+    const int32_t bands = (look.OutH + pass.BandRows - 1) / pass.BandRows;
+    pass.BandStart.assign(std::size_t(bands) + 1, 0);
+    auto bandsOf = [&](const ParticlePlan& plan) {
+        return std::make_pair((plan.Y + plan.R0) / pass.BandRows, (plan.Y + plan.R1 - 1) / pass.BandRows);
+    };
+    for (const ParticlePlan& plan : plans) {
+        const auto [first, last] = bandsOf(plan);
+        for (int32_t b = first; b <= last; ++b) ++pass.BandStart[std::size_t(b) + 1];
+    }
+    for (int32_t b = 0; b < bands; ++b) pass.BandStart[std::size_t(b) + 1] += pass.BandStart[std::size_t(b)];
+    pass.BandPlans.resize(std::size_t(pass.BandStart[std::size_t(bands)]));
+    {
+        std::vector<int32_t> fill(pass.BandStart.begin(), pass.BandStart.end() - 1);
+        for (std::size_t i = 0; i < plans.size(); ++i) {
+            const auto [first, last] = bandsOf(plans[i]);
+            for (int32_t b = first; b <= last; ++b) pass.BandPlans[std::size_t(fill[std::size_t(b)]++)] = int32_t(i);
+        }
+    }
 
     struct ActiveLink {
         ParticleOperator& Op;
         ~ActiveLink() { Op.ActivePass = nullptr; }
     } link{op};
-    static thread_local PictureArena arena;
-
-    std::size_t begin = 0;
-    while (begin < plans.size()) {
-        std::size_t end = begin;
-        int64_t bytes = 0;
-        while (end < plans.size() && (end == begin || bytes + plans[end].Bytes() <= int64_t(options.BatchBytes)))
-            bytes += plans[end++].Bytes();
-
-        uint16_t* words = arena.Reserve(std::size_t(bytes) / 2);
-        if (!words && end - begin > 1) {
-            // Short of memory: this batch goes one particle at a time.
-            end = begin + 1;
-            bytes = plans[begin].Bytes();
-            words = arena.Reserve(std::size_t(bytes) / 2);
-        }
-        pass.Plans = plans.data() + begin;
-        pass.Pictures.assign(end - begin, nullptr);
-        pass.Ready.assign(end - begin, 0);
-        if (words) {
-            std::size_t at = 0;
-            for (std::size_t i = begin; i < end; ++i) {
-                pass.Pictures[i - begin] = words + at;
-                at += std::size_t(plans[i].Bytes()) / 2;
-            }
-            op.ActivePass = &pass;
-            pass.Current = CompositePass::Stage::Prepare;
-            op.DoMultiProcess(req, long(end - begin));
-            pass.Current = CompositePass::Stage::Blend;
-            op.DoMultiProcess(req, bands);
-            op.ActivePass = nullptr;
-        }
-        // A particle whose picture cannot be allocated is skipped.
-        begin = end;
+    op.ActivePass = &pass;
+    if (!sources.ToMake.empty()) {
+        pass.Current = CompositePass::Stage::MakeSources;
+        op.DoMultiProcess(req, long(sources.ToMake.size()));
     }
+    pass.Current = CompositePass::Stage::Bands;
+    op.DoMultiProcess(req, bands);
+    op.ActivePass = nullptr;
 }
 
 void CompositeParticlesReference(ParticleOperator& op) {

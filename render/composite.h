@@ -8,17 +8,19 @@ class Request;
 // How a compositing pass splits its work. Neither choice changes a pixel: the
 // picture is always the one of drawing the particles one at a time, oldest first.
 struct CompositeOptions {
-    // Upper bound of the prepared particle pictures held at once; particles are
-    // prepared and blended in batches below it (a batch has at least one).
-    std::size_t BatchBytes = std::size_t(64) << 20;
+    // Upper bound of the source shapes made for the frame (captured levels and
+    // their mixes, images with pixel routines of their own), each made once and
+    // shared by the particles drawn from it; a particle whose source is over
+    // the bound makes its own copy in each band that draws it.
+    std::size_t SourceCacheBytes = std::size_t(256) << 20;
     // Output rows per blending band; 0 picks about 64 bands over the height.
     int32_t BandRows = 0;
 };
 
 // Composites every live particle into the operator's OutputImage on the host's
-// worker threads: each batch of particles is prepared in parallel (shape, size,
-// resampling, tint), then blended band by band, every band taking the particles
-// that cross it oldest first.
+// worker threads: the frame's source shapes are made in parallel, then the
+// output is drawn band by band, every band taking the particles that cross it
+// oldest first, each particle's rows resampled, tinted and blended in turn.
 void CompositeParticlesBanded(ParticleOperator& op, Request* req, const CompositeOptions& options);
 
 // The plain path: one particle after the other, oldest first, each drawn whole

@@ -48,6 +48,8 @@ void AdvanceSimulation(ParticleOperator& op, double time) {
     op.AgeParticles();
     if (op.Recording) op.WriteFrameCounts();
     op.StepParticles();
+    // Whatever of the frame's recording is still gathered goes to the file now.
+    if (op.Recording) op.FlushRecordWrites();
 }
 
 }  // namespace

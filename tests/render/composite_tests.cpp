@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "render/composite.h"
+#include "render/pixel_kernels.h"
 #include "render_fixture.h"
 
 namespace {
@@ -189,7 +190,8 @@ TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
 // Many random particles, sizes, angles, curves and merge values from a fixed
 // seed: the banded parallel path must give the picture of drawing the particles
 // one at a time, oldest first, bit for bit, at 1 and 2 threads and for any
-// batch and band split, and so must images with their own pixel routines.
+// source-cache and band split, with every instruction set the processor runs,
+// and so must images with their own pixel routines.
 TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
     std::mt19937 rng(20240611);
     auto uni = [&](double lo, double hi) { return lo + (hi - lo) * (double(rng()) / 4294967296.0); };
@@ -263,15 +265,19 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         ASSERT_NE(want, background);
         const std::pair<int, CompositeOptions> variants[] = {
             {1, {}}, {2, {}}, {2, {std::size_t(20000), 7}}, {2, {std::size_t(1), 1}}, {1, {std::size_t(4096), 3}}};
-        for (const auto& [threads, options] : variants) {
-            SetWorkerThreads(threads);
-            freshOutput();
-            Request req(f.Op, 0.0, 0);
-            CompositeParticlesBanded(*f.Op, &req, options);
-            EXPECT_TRUE(std::equal(want.begin(), want.end(), f.Op->OutputImage->Data()))
-                << "round " << round << ", " << threads << " threads, batch " << options.BatchBytes << ", band "
-                << options.BandRows;
+        for (PixelIsa isa : {PixelIsa::Generic, PixelIsa::Avx2, PixelIsa::Avx512}) {
+            if (!ForcePixelIsa(isa)) continue;
+            for (const auto& [threads, options] : variants) {
+                SetWorkerThreads(threads);
+                freshOutput();
+                Request req(f.Op, 0.0, 0);
+                CompositeParticlesBanded(*f.Op, &req, options);
+                EXPECT_TRUE(std::equal(want.begin(), want.end(), f.Op->OutputImage->Data()))
+                    << "round " << round << ", " << PixelIsaName(isa) << ", " << threads << " threads, cache "
+                    << options.SourceCacheBytes << ", band " << options.BandRows;
+            }
         }
+        ClearForcedPixelIsa();
         SetWorkerThreads(2);
         freshOutput();
         for (int32_t i = 0; i < count; ++i)

@@ -1,0 +1,88 @@
+#pragma once
+// The per-pixel work of compositing, one output row at a time, in versions for
+// several instruction sets chosen when the program runs. Every version gives the
+// same 16-bit values as the plain one (the reference): the vector versions work
+// across the four channels of a pixel or across pixels, never across the taps
+// of one sum, so every sum is made of the same products added in the same order.
+//
+// The kernels do not care which channel is which, with two exceptions: the
+// fourth word of a pixel is its alpha (the blend reads it, the tint leaves it),
+// and a tint's colour words come in the pixel's own channel order.
+#include <cstdint>
+
+// A shape's pixels as the kernels read them: W x H pixels of four 16-bit words,
+// row r starting Stride words after row r - 1. Wide, when present, holds the
+// same values as doubles at the same indices: the spline's inner taps then read
+// them without a conversion per tap (same values, so the same sums).
+struct SourceView {
+    const uint16_t* Px = nullptr;
+    const double* Wide = nullptr;
+    int32_t W = 0, H = 0;
+    int64_t Stride = 0;
+};
+
+// The mapping of a dw x dh picture's pixels back into a sw x sh source, set up
+// once per particle: rotation about the two centres, the stretch, the output's
+// pixel aspects and the sub-pixel offsets, all in single precision.
+struct ResampleSetup {
+    float Kxa = 0, Kya = 0, C = 1, S = 0;
+    float Cdx = 0, Cdy = 0, Csx = 0, Csy = 0;
+    float Fx = 0, Fy = 0, Ax = 1, Ay = 1;
+    float Width = 0, Height = 0;  // the source size as floats
+};
+
+ResampleSetup MakeResampleSetup(int32_t sw, int32_t sh, float angle, float fx, float fy, int32_t dw, int32_t dh,
+                                float ay, float ax);
+
+// The tint of a particle: each colour word v becomes ((v * Keep) >> 16) + Add
+// (low 16 bits kept); alpha stays.
+struct TintWords {
+    uint16_t Keep = 65535;
+    uint16_t Add[3] = {0, 0, 0};
+};
+
+struct PixelKernels {
+    // Picture row j, columns c0 <= c < c1, sampled from src by the 4 x 4 cubic
+    // B-spline (SplineRow) or the nearest pixel (NearestRow), into out.
+    void (*SplineRow)(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1,
+                      uint16_t* out);
+    void (*NearestRow)(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1,
+                       uint16_t* out);
+    // n pixels tinted in place.
+    void (*TintRow)(uint16_t* px, int32_t n, const TintWords& tint);
+    // n particle pixels P blended over n contiguous output pixels in the same
+    // channel order: A' = A - ((A * F) >> 16), W = ((M * A') >> 16) - A' + 65535,
+    // out = min(((bg * W) >> 16) + ((P * A') >> 16), 65535) for every word.
+    void (*BlendRow)(uint16_t* out, const uint16_t* P, int32_t n, uint32_t F, uint32_t M);
+};
+
+// The instruction sets with a version of their own.
+enum class PixelIsa { Generic, Avx2, Avx512 };
+
+const char* PixelIsaName(PixelIsa isa);
+// Whether this processor can run a version.
+bool PixelIsaSupported(PixelIsa isa);
+// The best version this processor runs, unless one is forced.
+PixelIsa ActivePixelIsa();
+// Forces a version (tests compare each with the reference); Generic always
+// works. A version the processor cannot run is refused (returns false).
+bool ForcePixelIsa(PixelIsa isa);
+void ClearForcedPixelIsa();
+
+const PixelKernels& KernelsFor(PixelIsa isa);
+const PixelKernels& ActiveKernels();
+
+// The versions themselves: the generic table, and one per instruction set,
+// made from the functions below (each set's file builds them for that set
+// alone; this header declares no inline code, so nothing built for one set can
+// stand in for another's).
+extern const PixelKernels GenericKernels;
+extern const PixelKernels Avx2Kernels;
+extern const PixelKernels Avx512Kernels;
+
+void SampleSplineGeneric(const SourceView& src, int32_t iu, int32_t iv, float a, float b, uint16_t* px);
+void SplineRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1, uint16_t* out);
+void NearestRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1,
+                    uint16_t* out);
+void TintRowAvx2(uint16_t* px, int32_t n, const TintWords& tint);
+void BlendRowAvx2(uint16_t* out, const uint16_t* P, int32_t n, uint32_t F, uint32_t M);
