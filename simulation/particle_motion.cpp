@@ -10,18 +10,40 @@ namespace {
 
 constexpr double JitterAngleScale = 0.00019174760492860372;  // 2 pi / 32768 to eight digits
 
+// The jitter's direction is a draw of 0..32767 turned into an angle: its sine
+// and cosine are taken from tables made once with the same functions, so every
+// step gets the very values it would compute, without two calls per particle.
+struct JitterTables {
+    double Sin[32768], Cos[32768];
+    JitterTables() {
+        // Two loops, so that the compiler does not fold the two calls into one
+        // sincos: the tables hold what sin and cos give.
+        for (int32_t r = 0; r < 32768; ++r) Sin[r] = std::sin(double(r) * JitterAngleScale);
+        for (int32_t r = 0; r < 32768; ++r) Cos[r] = std::cos(double(r) * JitterAngleScale);
+    }
+};
+
+const JitterTables& Jitter() {
+    static const JitterTables tables;
+    return tables;
+}
+
 // Where the move from P by M meets the line from S to Q: u is the fraction of the
 // move, w the place along the line (0 at S, 1 at Q). All comparisons are strict,
 // so a move starting or ending on the line, or meeting it at an end point, is no
 // hit; a parallel or zero move gives no finite u and is no hit either.
+// The line's slope term m = -(Q.x - S.x) / (Q.y - S.y) is the same for every
+// particle of a step and taken from the settings; w is only worked out for a
+// move that reaches the line.
 bool HitsLine(const StepSettings::Line& line, const Vec2d& P, const Vec2d& M, double* u) {
     const Vec2d& S = line.Start;
     const Vec2d& Q = line.End;
-    const double m = -(Q.x - S.x) / (Q.y - S.y);
+    const double m = line.Slope;
     const double uu = (S.x + (S.y - P.y) * m - P.x) / (m * M.y + M.x);
-    const double w = (P.x + uu * M.x - S.x) / (Q.x - S.x);
     *u = uu;
-    return 0.0 < uu && uu < 1.0 && 0.0 < w && w < 1.0;
+    if (!(0.0 < uu && uu < 1.0)) return false;
+    const double w = (P.x + uu * M.x - S.x) / (Q.x - S.x);
+    return 0.0 < w && w < 1.0;
 }
 
 // The bounce off a line that was hit at fraction u of the move M: three draws for
@@ -72,6 +94,7 @@ StepSettings StepSettings::Take(const ParticleOperator& op) {
         s.Lines[k].Enabled = b.Enabled.load() != 0;
         s.Lines[k].Start = b.Start;
         s.Lines[k].End = b.End;
+        s.Lines[k].Slope = -(b.End.x - b.Start.x) / (b.End.y - b.Start.y);
         s.Lines[k].Normal = b.Normal;
         s.Lines[k].Elasticity = b.Elasticity;
         s.Lines[k].Roughness = b.Roughness;
@@ -114,10 +137,11 @@ void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
     const int32_t r3 = random.Next();
     const int32_t r4 = random.Next();
     const double amplitude = double(r1 + r2 + r3 + r4 - 65535) * 1e-06 * s.Tumble;
+    const JitterTables& jitter = Jitter();
     const int32_t r5 = random.Next();
-    const double jx = std::sin(double(r5) * JitterAngleScale) * amplitude;
+    const double jx = jitter.Sin[r5] * amplitude;
     const int32_t r6 = random.Next();
-    const double jy = std::cos(double(r6) * JitterAngleScale) * amplitude;
+    const double jy = jitter.Cos[r6] * amplitude;
     F += Vec2d(jx, jy);
 
     p.Velocity += (F + s.GravityStep) * s.SimStep;
@@ -166,8 +190,8 @@ void ParticleOperator::AgeParticles() {
 void ParticleOperator::StepParticles() {
     const StepSettings s = StepSettings::Take(*this);
     const bool recording = RecordActive();
-    for (int32_t i = 0; i < LiveCount; ++i) {
-        Particle& p = LiveParticle(i);
+    for (int32_t i = 0, slot = OldestIndex; i < LiveCount; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
+        Particle& p = Particles[slot];
         if (s.PathBinding) {
             PathBoundStepWith(s, p);
         } else {
@@ -178,4 +202,6 @@ void ParticleOperator::StepParticles() {
             RecordWrite(rec, 40);
         }
     }
+    // The frame's records go to the file in one write.
+    if (recording) FlushRecordWrites();
 }

@@ -17,6 +17,7 @@ struct StepSettings {
     struct Line {
         bool Enabled = false;
         Vec2d Start, End, Normal;
+        double Slope = 0.0;  // -(End.x - Start.x) / (End.y - Start.y)
         double Elasticity = 1.0, Roughness = 0.0;
     };
 
