@@ -17,6 +17,7 @@ using namespace motion_file;
 void ParticleOperator::CloseMotionFiles() {
     platform::CloseAndForget(PlaybackFile);
     SystemLoaded = 0;
+    FlushRecordWrites();
     platform::CloseAndForget(RecordFile);
     Recording = 0;
     RecordFrameInRange = 0;
@@ -26,22 +27,36 @@ bool ParticleOperator::RecordActive() const {
     return Recording && RecordFrameInRange && !PreRolling && !RecordFailed && RecordFile != platform::NoFile;
 }
 
-// Every write of a recording is positioned at RecordOffset. A write that fails or
-// comes up short, or one that would reach the end of the 32-bit offsets, marks the
-// recording as failed: nothing more is written, the frames written so far stay,
-// and the render end says the file is incomplete.
+// Every write of a recording is positioned at RecordOffset. Writes that follow
+// one another in the file are gathered and go out as one when the next write
+// lands elsewhere or the frame ends (FlushRecordWrites): a frame is one write
+// of its table entry and one of its block of records, not one per value. A
+// write that would reach the end of the 32-bit offsets, or a gathered write
+// that fails or comes up short, marks the recording as failed: nothing more is
+// written, the frames written so far stay, and the render end says the file is
+// incomplete.
 void ParticleOperator::RecordWrite(const void* data, uint32_t n) {
     if (!RecordActive()) return;
     if (uint64_t(RecordOffset) + n >= OffsetLimit) {
         RecordFailed = 2;
         return;
     }
-    int64_t written = platform::Get().WriteAt(RecordFile, RecordOffset, data, n);
-    if (written != int64_t(n)) {
-        RecordFailed = 1;
-        return;
-    }
+    if (!RecordPending.empty() && uint64_t(RecordPendingOffset) + RecordPending.size() != RecordOffset)
+        FlushRecordWrites();
+    if (RecordPending.empty()) RecordPendingOffset = RecordOffset;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    RecordPending.insert(RecordPending.end(), bytes, bytes + n);
     RecordOffset += n;
+}
+
+void ParticleOperator::FlushRecordWrites() {
+    if (RecordPending.empty()) return;
+    if (RecordFile != platform::NoFile && RecordFailed != 1) {
+        const int64_t written =
+            platform::Get().WriteAt(RecordFile, RecordPendingOffset, RecordPending.data(), RecordPending.size());
+        if (written != int64_t(RecordPending.size())) RecordFailed = 1;
+    }
+    RecordPending.clear();
 }
 
 // Start of a recorded frame: selects the frame's table entry by the whole part of
@@ -77,6 +92,9 @@ void ParticleOperator::WriteFrameCounts() {
     if (RecordFailed) return;
     RecordOffset = NextDataOffset;
     NextDataOffset = uint32_t(blockEnd);
+    // The block's records go out together with the entry's last values gathered
+    // before them: room for all of them at once.
+    RecordPending.reserve(RecordPending.size() + std::size_t(RecordSize) * std::size_t(live > 0 ? live : 0));
 }
 
 void ParticleOperator::OnSaveFile(double /*time*/) {
@@ -90,6 +108,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     if (Recording) {
         // Pressed again during a recording: stop it here. The render end that
         // follows finds no file and says nothing more.
+        FlushRecordWrites();
         platform::CloseAndForget(RecordFile);
         Recording = 0;
         RecordFrameInRange = 0;
@@ -104,6 +123,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
         user_dialogs::Warn("Input File Open!");
         return;
     }
+    FlushRecordWrites();
     platform::CloseAndForget(RecordFile);
     if (MotionFileName.empty()) {
         user_dialogs::Warn("No Save File Specified!");

@@ -8,6 +8,7 @@
 void ParticleOperator::OnEndRender() {
     std::lock_guard<std::mutex> gate(RenderGate);
     if (RecordFile != platform::NoFile) {
+        FlushRecordWrites();
         platform::CloseAndForget(RecordFile);
         Recording = 0;
         RecordFrameInRange = 0;

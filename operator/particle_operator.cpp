@@ -42,6 +42,7 @@ ParticleOperator::~ParticleOperator() {
     }
     PreloadedShapes.Clear();
     WorkingShapes.Clear();
+    FlushRecordWrites();
     platform::CloseAndForget(RecordFile);
     platform::CloseAndForget(PlaybackFile);
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "host/operator.h"
 #include "host/platform.h"
@@ -94,8 +95,10 @@ public:
     void ReadMotionFrame(double time);
     // True while this frame's simulation steps are to be written to the recording.
     bool RecordActive() const;
-    // Positioned write at RecordOffset; advances RecordOffset by n.
+    // Positioned write at RecordOffset; advances RecordOffset by n. Writes that
+    // follow one another in the file are gathered until FlushRecordWrites.
     void RecordWrite(const void* data, uint32_t n);
+    void FlushRecordWrites();
     void BeginRecordedFrame(double time);  // frame-table entry start (Process step 6)
     void WriteFrameCounts();               // live count and data offset (Process step 11.2)
     void OnSaveFile(double time);
@@ -194,6 +197,9 @@ public:
     std::string InitialDirectory;
     int32_t FileFrameCount = 0;
     uint32_t NextDataOffset = 0, RecordOffset = 0, NextFrameOffset = 0;
+    // Recording writes gathered for one write: the bytes and where they go.
+    std::vector<unsigned char> RecordPending;
+    uint32_t RecordPendingOffset = 0;
     double PlaybackPosition = 0.0;
     // This request's frame lies inside the recording range (set per recorded frame).
     Flag RecordFrameInRange{0};

@@ -87,6 +87,7 @@ inline void RecordFrame(ParticleOperator* op, double time, double lifetime, int3
     op->LiveCount = int32_t(recs.size());
     op->WriteFrameCounts();
     for (const Record& r : recs) op->RecordWrite(&r, 40);  // writes nothing unless active
+    op->FlushRecordWrites();
     op->LiveCount = 0;
 }
 
