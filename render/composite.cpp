@@ -443,8 +443,31 @@ struct FrameSource {
     SourceView View;
     std::vector<uint16_t> Words;
     std::vector<double> WideWords;
+    std::vector<uint8_t> ClearMap;
     bool Ready = false;
 };
+
+// The source's clear map (see SourceView::Clear): a run of four alphas along
+// each row, then a run of four row results down each column.
+void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear) {
+    const std::size_t w = std::size_t(v.W), h = std::size_t(v.H);
+    std::vector<uint8_t> rows(w * h);
+    for (std::size_t y = 0; y < h; ++y) {
+        const uint16_t* px = v.Px + int64_t(y) * v.Stride;
+        for (std::size_t x = 0; x < w; ++x) {
+            uint8_t all = 1;
+            for (std::size_t k = x == 0 ? 0 : x - 1; k <= x + 2 && k < w; ++k) all &= px[k * 4 + 3] == 0;
+            rows[y * w + x] = all;
+        }
+    }
+    clear.assign(w * h, 0);
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x) {
+            uint8_t all = 1;
+            for (std::size_t k = y == 0 ? 0 : y - 1; k <= y + 2 && k < h; ++k) all &= rows[k * w + x];
+            clear[y * w + x] = all;
+        }
+}
 
 // A host image read through its routines, in blue, green, red, alpha order.
 void ReadHostImageBgra(const Image* img, std::vector<uint16_t>& out) {
@@ -513,11 +536,14 @@ void MakeSource(FrameSource& s) {
             const std::size_t n = std::size_t(s.View.W) * std::size_t(s.View.H) * 4;
             s.WideWords.assign(s.View.Px, s.View.Px + n);
             s.View.Wide = s.WideWords.data();
+            MakeClearMap(s.View, s.ClearMap);
+            s.View.Clear = s.ClearMap.data();
         }
         s.Ready = true;
     } catch (const std::bad_alloc&) {
         s.Words = {};
         s.WideWords = {};
+        s.ClearMap = {};
         s.Ready = false;  // the particles drawn from it are skipped
     }
 }
@@ -570,7 +596,7 @@ public:
         }
         const std::size_t left = Budget - std::min(Budget, Used);
         if (bytes > left) return -1;
-        const std::size_t wide = Spline ? std::size_t(w) * std::size_t(h) * 32 : 0;
+        const std::size_t wide = Spline ? std::size_t(w) * std::size_t(h) * 33 : 0;  // doubles and clear map
         key.MakeWide = wide > 0 && bytes + wide <= left;
         Used += bytes + (key.MakeWide ? wide : 0);
         const int32_t index = int32_t(Sources.size());

@@ -14,9 +14,16 @@
 // row r starting Stride words after row r - 1. Wide, when present, holds the
 // same values as doubles at the same indices: the spline's inner taps then read
 // them without a conversion per tap (same values, so the same sums).
+//
+// Clear, when present, has one byte per source pixel (x, y), W to a row: 1
+// when every alpha of the 4 x 4 taps around it (rows y - 1 .. y + 2, columns
+// x - 1 .. x + 2, within the source) is 0. A spline sample there has alpha 0,
+// and a particle pixel of alpha 0 blends the same whatever its colour, so the
+// kernels may write such a pixel as 0 without summing its taps.
 struct SourceView {
     const uint16_t* Px = nullptr;
     const double* Wide = nullptr;
+    const uint8_t* Clear = nullptr;
     int32_t W = 0, H = 0;
     int64_t Stride = 0;
 };

@@ -159,7 +159,9 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
                 continue;
             }
             const int32_t u = iu[p], v = iv[p];
-            if (u >= 1 && u + 2 < src.W && v >= 1 && v + 2 < src.H)
+            if (src.Clear && src.Clear[int64_t(v) * src.W + u])
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(px + p * 4), _mm_setzero_si128());
+            else if (u >= 1 && u + 2 < src.W && v >= 1 && v + 2 < src.H)
                 inner[count++] = p;
             else
                 SampleSplineGeneric(src, u, v, fa[p], fb[p], px + p * 4);

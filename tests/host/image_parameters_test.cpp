@@ -49,7 +49,7 @@ TEST(ImagePixels, WriteStoresBlueGreenRedAlphaLowWordsAndReadAndFillAgree) {
     img->Recycle();
 }
 
-TEST(ImageCopy, CopyOfImageIsIndependentAndKeepsAspectsOriginAndTags) {
+TEST(ImageCopy, CopyOfImageSharesPixelsUntilAWriteAndKeepsAspectsOriginAndTags) {
     Image* src = new Image(3, 3, 1.5, 0.75);
     src->Fill(HostPixel{100, 200, 300, 400});
     src->VerticalOrigin = 2;
@@ -60,7 +60,12 @@ TEST(ImageCopy, CopyOfImageIsIndependentAndKeepsAspectsOriginAndTags) {
               std::tuple(3, 3, 1.5, 0.75, 2));
     EXPECT_EQ(copy->ImageTags().GetLong(Tags::Field, -1), 1);
     EXPECT_EQ(copy->ImageTags().GetLong(Tags::FullWidth, -1), 6);
+    // The copy shares the pixels until one of the two writes.
+    const Image* constCopy = copy;
+    EXPECT_TRUE(copy->SharesPixels() && src->SharesPixels());
+    EXPECT_EQ(constCopy->Data(), static_cast<const Image*>(src)->Data());
     copy->SetPixel(1, 1, HostPixel{});
+    EXPECT_FALSE(copy->SharesPixels() || src->SharesPixels());
     src->SetPixel(0, 0, HostPixel{1, 1, 1, 1});
     EXPECT_EQ(src->GetPixel(1, 1).A, 400u);
     EXPECT_EQ(copy->GetPixel(0, 0).A, 400u);

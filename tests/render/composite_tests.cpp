@@ -18,12 +18,18 @@ constexpr HostPixel OpaqueWhite{65535, 65535, 65535, 65535};
 Image* White(int32_t w, int32_t h) { return RenderFixture::Solid(w, h, OpaqueWhite); }
 
 // An image of random pixels.
+// Random pixels; every other image is clear (alpha 0, colour random) outside
+// the ellipse it holds, as particle shapes are.
 Image* RandomImage(std::mt19937& rng, int32_t w, int32_t h, double ax = 1.0, double ay = 1.0) {
     Image* img = new Image(w, h, ax, ay);
+    const bool round = rng() % 2 == 0;
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
+        for (int32_t x = 0; x < w; ++x) {
+            const double dx = (x + 0.5) / w - 0.5, dy = (y + 0.5) / h - 0.5;
+            const bool clear = round && dx * dx + dy * dy > 0.2;
             img->SetPixel(x, y, HostPixel{uint32_t(rng() % 65536), uint32_t(rng() % 65536), uint32_t(rng() % 65536),
-                                             uint32_t(rng() % 65536)});
+                                             clear ? 0u : uint32_t(rng() % 65536)});
+        }
     return img;
 }
 
@@ -242,6 +248,7 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
                 l.ScaleY = float(uni(0.5, 2.0));
                 l.Pixels.resize(std::size_t(l.Width) * l.Height * 4);
                 for (auto& v : l.Pixels) v = uint16_t(rng());
+                for (std::size_t i = 3; i < l.Pixels.size() / 2; i += 4) l.Pixels[i] = 0;  // clear top half
             }
             f.UseLevels(levels);
         }
