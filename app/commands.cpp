@@ -233,7 +233,11 @@ int CommandPlay(const RenderArgs& a) {
     session.Controls().Press(names.Require("LoadSystem"), t0, a.Motion);
     if (auto w = FirstWarning()) throw UserError("cannot load " + a.Motion + " (" + *w + ")");
     if (a.Reverse) session.Controls().Set(names.Require("Reverse"), 1.0, t0);
-    RenderFrames(session, a, output, "frame");
+    // Playback rebuilds each frame from the recording: the frames before the first
+    // one asked for need not run, whatever --no-warmup says.
+    RenderArgs listed = a;
+    listed.NoWarmup = true;
+    RenderFrames(session, listed, output, "frame");
     return 0;
 }
 

@@ -15,6 +15,7 @@
 #include "app/frame_list.h"
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
+#include "app/session.h"
 
 extern char** environ;
 
@@ -118,7 +119,7 @@ int CommandSubmit(const SubmitArgs& a) {
     if (a.ChunkSize < 1) throw UserError("--chunk-size must be 1 or more");
     for (const std::string& s : a.Sets)
         if (s.find('=') == std::string::npos || s.front() == '=') throw UserError("bad --set \"" + s + "\" (use NAME=VALUE)");
-    const FlowFile flow = LoadFlowFile(a.Flow);
+    FlowFile flow = LoadFlowFile(a.Flow);
     const FrameList shot = a.Frames.empty() ? FrameList::Range(flow.First, flow.Last) : FrameList::Parse(a.Frames);
     if (shot.First() < flow.First || shot.Last() > flow.Last)
         throw UserError("frames " + a.Frames + " lie outside the flow's frames " + std::to_string(flow.First) + "-" +
@@ -132,6 +133,19 @@ int CommandSubmit(const SubmitArgs& a) {
     CheckOutputFormat(pattern.At(shot.First()));
     if (a.RecordFirst && shot.Last() == shot.First())
         throw UserError("--record-first needs a shot of two frames or more (playback spans a range)");
+
+    // The flow is loaded as a chunk will load it, so that a missing input file or an
+    // unknown control is reported now rather than by every task.
+    SessionOptions check;
+    if (a.Seed >= 0) check.Seed = uint32_t(a.Seed);
+    check.Proxy = a.Proxy;
+    check.Quiet = true;
+    for (const std::string& s : a.Sets) check.Sets.emplace_back(s.substr(0, s.find('=')), s.substr(s.find('=') + 1));
+    const std::string flowName = flow.Name;
+    {
+        Session session(std::move(flow), check);
+        session.CheckInputs(std::min(shot.First(), session.File().First), shot.Last());
+    }
 
     const std::string flowPath = Absolute(a.Flow);
     const std::string stem = fs::path(a.Flow).stem().string();
@@ -151,7 +165,7 @@ int CommandSubmit(const SubmitArgs& a) {
       << "#SBATCH --array=0-" << chunks.size() - 1 << "\n"
       << "#SBATCH --ntasks=1\n"
       << "#SBATCH --output=" << ShellQuote((farmDir / (stem + ".chunk.%A_%a.log")).string()) << "\n"
-      << "# lumets: " << flow.Name << ", frames " << shot.Text() << ", in " << chunks.size() << " chunk"
+      << "# lumets: " << flowName << ", frames " << shot.Text() << ", in " << chunks.size() << " chunk"
       << (chunks.size() == 1 ? "" : "s") << " of up to " << a.ChunkSize << " frames; task i renders chunk i.\n";
     if (a.RecordFirst)
         c << "# Each chunk plays back the recording " << motion << " (frames " << span << ").\n";
@@ -192,7 +206,7 @@ int CommandSubmit(const SubmitArgs& a) {
           << "#SBATCH --job-name=" << ShellQuote("lumets-" + stem + "-record") << "\n"
           << "#SBATCH --ntasks=1\n"
           << "#SBATCH --output=" << ShellQuote((farmDir / (stem + ".record.%j.log")).string()) << "\n"
-          << "# lumets: records " << flow.Name << ", frames " << span << ", for the chunks to play back.\n"
+          << "# lumets: records " << flowName << ", frames " << span << ", for the chunks to play back.\n"
           << "cd " << ShellQuote(workDir) << " || exit 1\n"
           << "exec " << Join(rec) << "\n";
     }

@@ -176,6 +176,7 @@ TEST_F(CommandLine, SubmitDryRunShowsTheChunksAndRefusesBadShots) {
 
     ExpectOneLineFailure(Run("submit slurm flow.json --frames 25-40"), "outside the flow's frames");
     ExpectOneLineFailure(Run("submit pbs flow.json"), "unknown farm \"pbs\"");
+    ExpectOneLineFailure(Run("submit slurm flow.json --set Gravty=2 --dry-run"), "unknown control \"Gravty\"");
     ExpectOneLineFailure(Run("submit slurm flow.json --frames 4 --record-first"), "two frames or more");
     ExpectOneLineFailure(Run("submit slurm flow.json -o out/f.gif"), "frame-number field");
 
