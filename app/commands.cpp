@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -537,6 +538,10 @@ int RunCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "lumets: %s\n", e.what());
         return 1;
     } catch (const Interrupted&) {
+        if (StopSignal() == SIGTERM) {
+            std::fprintf(stderr, "lumets: stopped (terminated)\n");
+            return 143;
+        }
         std::fprintf(stderr, "lumets: stopped by the user (Ctrl-C)\n");
         return 130;
     } catch (const std::bad_alloc&) {

@@ -19,10 +19,11 @@ ProgressForm EffectiveForm() {
     return ::isatty(2) != 0 ? ProgressForm::Tty : ProgressForm::Plain;
 }
 
-void OnInterrupt(int) {
-    if (StopFlag.exchange(1) != 0) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+void OnInterrupt(int sig) {
+    int expected = 0;
+    if (!StopFlag.compare_exchange_strong(expected, sig)) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
     }
 }
 
@@ -44,10 +45,13 @@ void InstallStopHandler() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
     sigaction(SIGINT, &sa, nullptr);
+    // A farm cancels a task with SIGTERM: the frame in hand is finished the same way.
+    sigaction(SIGTERM, &sa, nullptr);
 }
 bool StopRequested() { return StopFlag.load() != 0; }
 void ClearStopRequest() { StopFlag.store(0); }
-void RequestStop() { StopFlag.store(1); }
+void RequestStop() { StopFlag.store(SIGINT); }
+int StopSignal() { return StopFlag.load(); }
 
 void SetProgressForm(ProgressForm form) { ChosenForm = form; }
 

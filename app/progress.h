@@ -34,12 +34,15 @@ private:
     bool LineOpen = false;
 };
 
-// Ctrl-C handling: the first SIGINT asks the render to stop after its current
-// frame, a second one ends the process at once.
+// Ctrl-C handling: the first SIGINT (or SIGTERM, as a farm sends when it cancels
+// a task) asks the render to stop after its current frame, a second one ends the
+// process at once.
 void InstallStopHandler();
 bool StopRequested();
 void ClearStopRequest();
 // For tests: as if Ctrl-C had been pressed.
 void RequestStop();
+// The signal that asked for the stop (0 when none).
+int StopSignal();
 
 }  // namespace lumets
