@@ -107,10 +107,10 @@ EOF
   export SLURM_CONF="$dir/slurm.conf"
 
   slurmctld -f "$SLURM_CONF"
-  wait_for 30 scontrol ping || { echo "slurm-local: slurmctld did not answer; see $dir/log/slurmctld.log" >&2; exit 1; }
+  wait_for 30 timeout 5 scontrol ping || { echo "slurm-local: slurmctld did not answer; see $dir/log/slurmctld.log" >&2; exit 1; }
   slurmd -f "$SLURM_CONF" -N "$host"
-  if ! wait_for 60 bash -c "sinfo -h -N -o %T | grep -qx idle"; then
-    echo "slurm-local: the node did not become idle ($(sinfo -h -N -o %T 2>&1)); see $dir/log" >&2
+  if ! wait_for 60 bash -c "timeout 5 sinfo -h -N -o %T | grep -qx idle"; then
+    echo "slurm-local: the node did not become idle ($(timeout 5 sinfo -h -N -o %T 2>&1)); see $dir/log" >&2
     exit 1
   fi
   echo "slurm-local: cluster running in $dir (source $dir/env)"
@@ -125,7 +125,7 @@ stop)
     if [ -n "$jobs" ]; then
       # shellcheck disable=SC2086
       timeout 10 scancel $jobs 2>/dev/null || true
-      wait_for 20 bash -c '[ -z "$(squeue -h -t running,completing 2>/dev/null)" ]' || true
+      wait_for 20 bash -c '[ -z "$(timeout 5 squeue -h -t running,completing 2>/dev/null)" ]' || true
     fi
   fi
   stop_pid "$dir/slurmd.pid" slurmd

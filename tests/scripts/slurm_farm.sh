@@ -79,7 +79,7 @@ same_frames() {
 # Mode 1: chunks that simulate from the start. Frame 6 cannot be written (a folder
 # stands in its place), so chunk 1 (frames 4-7) fails and the others finish.
 mkdir -p out/f.0006.png
-o=$("$LUMETS" submit slurm flow.json --chunk-size 4 -- --time=5) || fail "submit: $o"
+o=$(timeout 60 "$LUMETS" submit slurm flow.json --chunk-size 4 -- --time=5) || fail "submit: $o"
 job=$(job_of "$o" chunk)
 [ -n "$job" ] || fail "no chunk job id in: $o"
 wait_job "$job"
@@ -97,7 +97,7 @@ same_frames ref out
 ls -A out | grep -q '^\.' && fail "temporary files left in out/"
 
 # Mode 2: record once, then the chunks play the recording back.
-o=$("$LUMETS" submit slurm flow.json --chunk-size 5 --record-first -o play/f.####.png) || fail "submit --record-first: $o"
+o=$(timeout 60 "$LUMETS" submit slurm flow.json --chunk-size 5 --record-first -o play/f.####.png) || fail "submit --record-first: $o"
 rec=$(job_of "$o" record)
 job=$(job_of "$o" chunk)
 [ -n "$rec" ] && [ -n "$job" ] || fail "no job ids in: $o"
