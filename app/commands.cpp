@@ -292,8 +292,9 @@ void AddRenderOptions(CLI::App* cmd, RenderArgs& a, bool withOutput) {
     cmd->add_flag("--quick", a.Quick, "Quick render (nearest-pixel sampling)");
     cmd->add_option("--proxy", a.Proxy, "Render at 1/N of full size")->check(CLI::Range(1, 64));
     cmd->add_flag("--no-warmup", a.NoWarmup,
-                  "With --frames A-B: start the simulation at A instead of running the flow's earlier frames "
-                  "first (faster, but the frames differ from those of a full render)");
+                  "With --frames: start the simulation at the first frame asked for instead of running the flow's "
+                  "earlier frames first (faster, but the frames differ from those of a full render; play never "
+                  "runs earlier frames)");
     cmd->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
     cmd->add_option("--progress", a.ProgressText, "Progress form: tty, plain (a line per frame) or openjd (openjd_progress lines on standard output)");
 }
