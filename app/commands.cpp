@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -9,7 +10,9 @@
 #include "app/base64.h"
 #include "app/demo_flow.h"
 #include "app/errors.h"
+#include "app/farm.h"
 #include "app/flow_loader.h"
+#include "app/frame_list.h"
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
 #include "app/motion_file.h"
@@ -40,6 +43,7 @@ struct RenderArgs {
     bool Reverse = false;
     std::string Save;
     bool Json = false;
+    std::string ProgressText;  // --progress tty|plain|openjd
 };
 
 SessionOptions OptionsFrom(const RenderArgs& a) {
@@ -64,13 +68,23 @@ std::pair<int64_t, int64_t> RangeWithin(const FlowFile& flow, const std::string&
     return range;
 }
 
-FramePattern OutputPattern(const std::string& text, int64_t from, int64_t to) {
+// The frames of --frames (a frame list; default: the flow's frames), all within the flow.
+FrameList FramesWithin(const FlowFile& flow, const std::string& text) {
+    if (text.empty()) return FrameList::Range(flow.First, flow.Last);
+    FrameList frames = FrameList::Parse(text);
+    if (frames.First() < flow.First || frames.Last() > flow.Last)
+        throw UserError("frames " + text + " lie outside the flow's frames " + std::to_string(flow.First) + "-" +
+                        std::to_string(flow.Last));
+    return frames;
+}
+
+FramePattern OutputPattern(const std::string& text, const FrameList& frames) {
     if (text.empty()) throw UserError("no output: give -o PATTERN or an \"output\" in the flow");
     FramePattern pattern(text);
-    if (!pattern.HasField() && to > from)
+    if (!pattern.HasField() && frames.Size() > 1)
         throw UserError("output \"" + text + "\" has no frame-number field (#### or %04d) for " +
-                        std::to_string(to - from + 1) + " frames");
-    CheckOutputFormat(pattern.At(from));
+                        std::to_string(frames.Size()) + " frames");
+    CheckOutputFormat(pattern.At(frames.First()));
     return pattern;
 }
 
@@ -93,17 +107,18 @@ std::optional<std::string> FirstWarning() {
 
 // Renders frames of a loaded session to the output pattern.
 void RenderFrames(Session& session, const RenderArgs& a, const std::string& outputText, const std::string& verb) {
-    const auto [from, to] = RangeWithin(session.File(), a.Frames);
-    const FramePattern pattern = OutputPattern(outputText, from, to);
+    const FrameList frames = FramesWithin(session.File(), a.Frames);
+    const int64_t from = frames.First(), to = frames.Last();
+    const FramePattern pattern = OutputPattern(outputText, frames);
     const bool warmup = !a.NoWarmup;
     session.CheckInputs(warmup ? std::min(from, session.File().First) : from, to);
     ApplyThreads(a.Threads);
     const uint32_t flags = a.Quick ? Request::FlagQuick : 0;
     session.Render(
-        from, to, warmup, flags, [&](int64_t frame, Image* picture) { WriteImageFile(*picture, pattern.At(frame)); },
+        frames, warmup, flags, [&](int64_t frame, Image* picture) { WriteImageFile(*picture, pattern.At(frame)); },
         verb);
     if (!a.Quiet) {
-        const int64_t n = to - from + 1;
+        const auto n = int64_t(frames.Size());
         std::printf("wrote %lld frame%s: %s%s\n", (long long)n, n == 1 ? "" : "s", pattern.At(from).c_str(),
                     n > 1 ? (" .. " + pattern.At(to)).c_str() : "");
     }
@@ -112,7 +127,7 @@ void RenderFrames(Session& session, const RenderArgs& a, const std::string& outp
 int CommandRender(const RenderArgs& a) {
     FlowFile flow = LoadFlowFile(a.Flow);
     const std::string output = a.Output.empty() ? flow.Output : a.Output;
-    RangeWithin(flow, a.Frames);
+    FramesWithin(flow, a.Frames);
     Session session(std::move(flow), OptionsFrom(a));
     RenderFrames(session, a, output, "frame");
     return 0;
@@ -122,7 +137,7 @@ int CommandDemo(const RenderArgs& a) {
     FlowFile flow = ParseFlow(DemoFlowJson, "demo", "");
     const std::string dir = a.Output.empty() ? "out/demo" : a.Output;
     const std::string output = (fs::path(dir) / "demo.####.png").string();
-    RangeWithin(flow, a.Frames);
+    FramesWithin(flow, a.Frames);
     Session session(std::move(flow), OptionsFrom(a));
     RenderFrames(session, a, output, "frame");
     if (!a.Quiet) std::printf("demo frames are in %s\n", dir.c_str());
@@ -198,8 +213,7 @@ int CommandPlay(const RenderArgs& a) {
     FlowFile flow = LoadFlowFile(a.Flow);
     if (a.Motion.empty()) throw UserError("play needs --motion FILE.lpd");
     const std::string output = a.Output.empty() ? flow.Output : a.Output;
-    const auto [from, to] = RangeWithin(flow, a.Frames);
-    OutputPattern(output, from, to);
+    OutputPattern(output, FramesWithin(flow, a.Frames));
     // Refuse damaged or hostile files before the tool reads them.
     const MotionFile motion = ReadMotionFile(a.Motion);
     if (motion.FrameCount < 2)
@@ -220,7 +234,11 @@ int CommandPlay(const RenderArgs& a) {
     session.Controls().Press(names.Require("LoadSystem"), t0, a.Motion);
     if (auto w = FirstWarning()) throw UserError("cannot load " + a.Motion + " (" + *w + ")");
     if (a.Reverse) session.Controls().Set(names.Require("Reverse"), 1.0, t0);
-    RenderFrames(session, a, output, "frame");
+    // Playback rebuilds each frame from the recording: the frames before the first
+    // one asked for need not run, whatever --no-warmup says.
+    RenderArgs listed = a;
+    listed.NoWarmup = true;
+    RenderFrames(session, listed, output, "frame");
     return 0;
 }
 
@@ -269,14 +287,16 @@ int CommandControls(const RenderArgs& a) {
 void AddRenderOptions(CLI::App* cmd, RenderArgs& a, bool withOutput) {
     if (withOutput)
         cmd->add_option("-o,--output", a.Output, "Output file pattern: #### or %04d is the frame number (default: the flow's \"output\")");
-    cmd->add_option("--frames", a.Frames, "Frames A-B to render (default: the flow's frames)");
+    cmd->add_option("--frames", a.Frames, "Frames to render: A-B, A-BxN (every Nth), single frames, lists such as 1-10x2,15,20-30 (default: the flow's frames)");
     cmd->add_option("--threads", a.Threads, "Worker threads (the output never depends on it)")->check(CLI::Range(1, 1024));
     cmd->add_flag("--quick", a.Quick, "Quick render (nearest-pixel sampling)");
     cmd->add_option("--proxy", a.Proxy, "Render at 1/N of full size")->check(CLI::Range(1, 64));
     cmd->add_flag("--no-warmup", a.NoWarmup,
-                  "With --frames A-B: start the simulation at A instead of running the flow's earlier frames "
-                  "first (faster, but the frames differ from those of a full render)");
+                  "With --frames: start the simulation at the first frame asked for instead of running the flow's "
+                  "earlier frames first (faster, but the frames differ from those of a full render; play never "
+                  "runs earlier frames)");
     cmd->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+    cmd->add_option("--progress", a.ProgressText, "Progress form: tty, plain (a line per frame) or openjd (openjd_progress lines on standard output)");
 }
 
 }  // namespace
@@ -424,6 +444,7 @@ int RunCommandLine(int argc, char** argv) {
     demo->add_option("--threads", a.Threads, "Worker threads")->check(CLI::Range(1, 1024));
     demo->add_flag("--no-warmup", a.NoWarmup, "With --frames: start the simulation at the first frame asked for");
     demo->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+    demo->add_option("--progress", a.ProgressText, "Progress form: tty, plain or openjd");
 
     CLI::App* render = app.add_subcommand("render", "Render a flow's frames to image files");
     render->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
@@ -439,6 +460,7 @@ int RunCommandLine(int argc, char** argv) {
     record->add_option("--seed", a.Seed, "Initial state of the tool's random generator")->check(CLI::Range(int64_t(0), int64_t(4294967295LL)));
     record->add_option("--set", a.Sets, "Set a control: NAME=VALUE; repeatable");
     record->add_flag("-q,--quiet", a.Quiet, "No progress and no summary");
+    record->add_option("--progress", a.ProgressText, "Progress form: tty, plain or openjd");
 
     CLI::App* play = app.add_subcommand("play", "Render a flow playing back a motion-data file");
     play->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
@@ -461,6 +483,33 @@ int RunCommandLine(int argc, char** argv) {
     CLI::App* controls = app.add_subcommand("controls", "Print the tool's registration and its nine control pages");
     controls->add_flag("--json", a.Json, "Machine-readable output");
 
+    SubmitArgs sub;
+    CLI::App* submit = app.add_subcommand("submit", "Render a flow on a farm: chunks of frames as a job array");
+    submit->add_option("FARM", sub.Engine, "The farm's scheduler: slurm")->required();
+    submit->add_option("FLOW", sub.Flow, "Flow file (JSON)")->required();
+    submit->add_option("-o,--output", sub.Output, "Output file pattern (default: the flow's \"output\")");
+    submit->add_option("--frames", sub.Frames, "The shot: a frame list such as 0-99 or 1-10x2,15 (default: the flow's frames)");
+    submit->add_option("--chunk-size", sub.ChunkSize, "Frames per task (default 10)")->check(CLI::Range(size_t(1), size_t(1000000)));
+    submit->add_flag("--record-first", sub.RecordFirst, "Record the shot once, then render the chunks by playing the recording back");
+    submit->add_option("--motion", sub.Motion, "With --record-first: the recording (default: FARM-DIR/FLOWNAME.lpd)");
+    submit->add_option("--farm-dir", sub.FarmDir, "Folder for the batch scripts and logs (default: \"farm\" beside the output)");
+    submit->add_flag("--dry-run", sub.DryRun, "Print the batch scripts instead of submitting them");
+    submit->add_flag("--quick", sub.Quick, "Quick render (nearest-pixel sampling)");
+    submit->add_option("--proxy", sub.Proxy, "Render at 1/N of full size")->check(CLI::Range(1, 64));
+    submit->add_option("--threads", sub.Threads, "Worker threads per task")->check(CLI::Range(1, 1024));
+    submit->add_option("--seed", sub.Seed, "Initial state of the tool's random generator")->check(CLI::Range(int64_t(0), int64_t(4294967295LL)));
+    submit->add_option("--set", sub.Sets, "Set a control: NAME=VALUE; repeatable");
+    submit->footer("Words after \"--\" are given to sbatch as they are (for example -- --partition=render).");
+    // Words after "--" belong to the scheduler, not to us.
+    if (argc > 1 && std::string(argv[1]) == "submit") {
+        for (int i = 2; i < argc; ++i) {
+            if (std::string(argv[i]) != "--") continue;
+            sub.SchedulerOptions.assign(argv + i + 1, argv + argc);
+            argc = i;
+            break;
+        }
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -477,6 +526,7 @@ int RunCommandLine(int argc, char** argv) {
 
     InstallStopHandler();
     try {
+        if (!a.ProgressText.empty()) SetProgressForm(ParseProgressForm(a.ProgressText));
         if (*demo) return CommandDemo(a);
         if (*render) return CommandRender(a);
         if (*record) return CommandRecord(a);
@@ -484,10 +534,15 @@ int RunCommandLine(int argc, char** argv) {
         if (*capture) return CommandCapture(a);
         if (*inspect) return CommandInspect(a);
         if (*controls) return CommandControls(a);
+        if (*submit) return CommandSubmit(sub);
     } catch (const UserError& e) {
         std::fprintf(stderr, "lumets: %s\n", e.what());
         return 1;
     } catch (const Interrupted&) {
+        if (StopSignal() == SIGTERM) {
+            std::fprintf(stderr, "lumets: stopped (terminated)\n");
+            return 143;
+        }
         std::fprintf(stderr, "lumets: stopped by the user (Ctrl-C)\n");
         return 130;
     } catch (const std::bad_alloc&) {

@@ -6,15 +6,24 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/errors.h"
+
 namespace lumets {
 
 namespace {
 std::atomic<int> StopFlag{0};
+ProgressForm ChosenForm = ProgressForm::Auto;
 
-void OnInterrupt(int) {
-    if (StopFlag.exchange(1) != 0) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+ProgressForm EffectiveForm() {
+    if (ChosenForm != ProgressForm::Auto) return ChosenForm;
+    return ::isatty(2) != 0 ? ProgressForm::Tty : ProgressForm::Plain;
+}
+
+void OnInterrupt(int sig) {
+    int expected = 0;
+    if (!StopFlag.compare_exchange_strong(expected, sig)) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
     }
 }
 
@@ -36,13 +45,35 @@ void InstallStopHandler() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
     sigaction(SIGINT, &sa, nullptr);
+    // A farm cancels a task with SIGTERM: the frame in hand is finished the same way.
+    sigaction(SIGTERM, &sa, nullptr);
 }
 bool StopRequested() { return StopFlag.load() != 0; }
 void ClearStopRequest() { StopFlag.store(0); }
-void RequestStop() { StopFlag.store(1); }
+void RequestStop() { StopFlag.store(SIGINT); }
+int StopSignal() { return StopFlag.load(); }
+
+void SetProgressForm(ProgressForm form) { ChosenForm = form; }
+
+ProgressForm ParseProgressForm(const std::string& text) {
+    if (text == "tty") return ProgressForm::Tty;
+    if (text == "plain") return ProgressForm::Plain;
+    if (text == "openjd") return ProgressForm::OpenJd;
+    throw UserError("bad --progress \"" + text + "\" (use tty, plain or openjd)");
+}
+
+void ProgressNote(const std::string& text, bool quiet) {
+    if (quiet) return;
+    if (EffectiveForm() == ProgressForm::OpenJd) {
+        std::printf("openjd_status: %s\n", text.c_str());
+        std::fflush(stdout);
+    } else {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+}
 
 Progress::Progress(int64_t total, bool quiet, std::string verb)
-    : Total(total), Quiet(quiet), Terminal(::isatty(2) != 0), Verb(std::move(verb)),
+    : Total(total), Quiet(quiet), Form(EffectiveForm()), Verb(std::move(verb)),
       Start(std::chrono::steady_clock::now()) {}
 
 void Progress::Step(int64_t frame) {
@@ -54,7 +85,13 @@ void Progress::Step(int64_t frame) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "%s %lld (%lld/%lld)  %.2f fps  %s left", Verb.c_str(), (long long)frame,
                   (long long)Done, (long long)Total, fps, Duration(left).c_str());
-    if (Terminal) {
+    if (Form == ProgressForm::OpenJd) {
+        std::printf("openjd_status: %s\nopenjd_progress: %.1f\n", buf,
+                    Total > 0 ? 100.0 * double(Done) / double(Total) : 100.0);
+        std::fflush(stdout);
+        return;
+    }
+    if (Form == ProgressForm::Tty) {
         std::fprintf(stderr, "\r\033[K%s", buf);
         LineOpen = true;
     } else {

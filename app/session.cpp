@@ -130,14 +130,37 @@ bool Session::PrepareFrame(double time) {
 
 void Session::Render(int64_t from, int64_t to, bool warmup, uint32_t requestFlags,
                      const std::function<void(int64_t, Image*)>& write, const std::string& verb) {
+    Render(FrameList::Range(from, to), warmup, requestFlags, write, verb);
+}
+
+void Session::Render(const FrameList& frames, bool warmup, uint32_t requestFlags,
+                     const std::function<void(int64_t, Image*)>& write, const std::string& verb) {
+    if (frames.Empty()) return;
+    const int64_t from = frames.First(), to = frames.Last();
     const int64_t start = warmup && from > Spec.First ? Spec.First : from;
     Flow& flow = *HostFlow;
+    // The render's settings go however it ends: they refer to this call's locals.
+    struct Reset {
+        Flow& F;
+        void operator()() const {
+            F.FrameDone = nullptr;
+            F.DrawFrame = nullptr;
+            F.SimulateOnlyBefore = -1e300;
+            F.RequestFlags = 0;
+        }
+        ~Reset() { (*this)(); }
+    } reset{flow};
     flow.RequestFlags = requestFlags;
     flow.SimulateOnlyBefore = start < from ? double(from - 1) : -1e300;
-    Progress progress(to - from + 1, Options.Quiet, verb);
+    if (!frames.Contiguous()) flow.DrawFrame = [&](double time) { return frames.Contains(int64_t(std::llround(time))); };
+    if (start < from)
+        ProgressNote("simulating frames " + std::to_string(start) + "-" + std::to_string(from - 1) +
+                         " before the first frame drawn",
+                     Options.Quiet);
+    Progress progress(int64_t(frames.Size()), Options.Quiet, verb);
     flow.FrameDone = [&](Operator*, double time, Image* picture) {
         const auto frame = int64_t(std::llround(time));
-        if (frame >= from && !FrameError) {
+        if (frame >= from && !FrameError && frames.Contains(frame)) {
             try {
                 if (!picture) throw UserError("the tool gave no picture for frame " + std::to_string(frame));
                 write(frame, picture);
@@ -150,9 +173,7 @@ void Session::Render(int64_t from, int64_t to, bool warmup, uint32_t requestFlag
     };
     const bool finished = flow.Render(double(start), double(to));
     progress.Finish();
-    flow.FrameDone = nullptr;
-    flow.SimulateOnlyBefore = -1e300;
-    flow.RequestFlags = 0;
+    reset();
     if (FrameError) throw UserError(*FrameError);
     if (!finished) throw Interrupted("stopped by the user");
     // Buttons pressed by the flow's events may have posted passes of their own.

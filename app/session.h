@@ -9,6 +9,7 @@
 #include "app/control_catalog.h"
 #include "app/control_driver.h"
 #include "app/flow_loader.h"
+#include "app/frame_list.h"
 #include "app/frame_pattern.h"
 #include "app/image_feed.h"
 #include "host/flow.h"
@@ -54,6 +55,12 @@ public:
     // first frame. Each written frame goes to `write`. Throws Interrupted on Ctrl-C
     // and UserError for a failure during the render.
     void Render(int64_t from, int64_t to, bool warmup, uint32_t requestFlags,
+                const std::function<void(int64_t frame, Image* picture)>& write, const std::string& verb);
+    // Renders the frames of a list: the simulation runs through every frame from
+    // the first listed one (or, with warm-up, the flow's first frame) to the last
+    // listed one, and only the listed frames are drawn and go to `write`, so each
+    // equals the same frame of a render from the flow's first frame.
+    void Render(const FrameList& frames, bool warmup, uint32_t requestFlags,
                 const std::function<void(int64_t frame, Image* picture)>& write, const std::string& verb);
 
     // Runs one simulate-only request at the flow's first frame so that the tool's

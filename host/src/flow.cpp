@@ -14,7 +14,8 @@ bool RenderFrames(Flow& flow, double start, double end) {
         for (Operator* op : flow.Tools()) {
             if (flow.PrepareFrame && !flow.PrepareFrame(op, t)) return false;
             uint32_t flags = flow.RequestFlags;
-            if (t <= flow.SimulateOnlyBefore) flags |= Request::FlagSimulateOnly;
+            if (t <= flow.SimulateOnlyBefore || (flow.DrawFrame && !flow.DrawFrame(t)))
+                flags |= Request::FlagSimulateOnly;
             Image* result = nullptr;
             {
                 // The request ends before the result is handed on, so the callee

@@ -126,6 +126,86 @@ TEST_F(CommandLine, PartialRenderWritesWhatAFullRenderWrites) {
     // Without the warm-up the simulation starts empty at frame 20: a different picture.
     EXPECT_NE(ReadAll(Dir / "full" / "f.0020.png"), ReadAll(Dir / "cold" / "f.0020.png"));
     EXPECT_EQ(FilesIn("full").size(), 31u);
+
+    // A frame list draws only its frames, each equal to the full render's.
+    ASSERT_EQ(Run("render flow.json -q --frames 3-11x4,14,29-30 -o list/f.####.png").Status, 0);
+    EXPECT_EQ(FilesIn("list"), (std::vector<std::string>{"f.0003.png", "f.0007.png", "f.0011.png", "f.0014.png",
+                                                         "f.0029.png", "f.0030.png"}));
+    for (const std::string& name : FilesIn("list")) EXPECT_EQ(ReadAll(Dir / "full" / name), ReadAll(Dir / "list" / name)) << name;
+    ExpectOneLineFailure(Run("render flow.json --frames 0-10x2,31 -o out/f.####.png"), "outside the flow's frames");
+    ExpectOneLineFailure(Run("render flow.json --frames 1-5x0 -o out/f.####.png"), "bad frame range");
+}
+
+TEST_F(CommandLine, ProgressFormsForTerminalsLogsAndFarms) {
+    WriteFlow("flow.json", 6);
+    const Result plain = Run("render flow.json --frames 2-3,5 --progress plain -o a/f.####.png");
+    ASSERT_EQ(plain.Status, 0) << plain.Err;
+    EXPECT_NE(plain.Err.find("simulating frames 0-1"), std::string::npos) << plain.Err;
+    EXPECT_NE(plain.Err.find("\nframe 3 (2/3)"), std::string::npos) << plain.Err;
+    EXPECT_EQ(plain.Err.find('\r'), std::string::npos);
+    const Result tty = Run("render flow.json --frames 5 --progress tty -o b/f.####.png");
+    EXPECT_NE(tty.Err.find("\r\033[Kframe 5 (1/1)"), std::string::npos) << tty.Err;
+    const Result jd = Run("render flow.json --frames 0-3 --progress openjd -o c/f.####.png");
+    ASSERT_EQ(jd.Status, 0) << jd.Err;
+    EXPECT_EQ(jd.Err, "");
+    EXPECT_NE(jd.Out.find("openjd_status: frame 1 (2/4)"), std::string::npos) << jd.Out;
+    EXPECT_NE(jd.Out.find("\nopenjd_progress: 50.0\n"), std::string::npos) << jd.Out;
+    EXPECT_NE(jd.Out.find("\nopenjd_progress: 100.0\n"), std::string::npos) << jd.Out;
+    EXPECT_EQ(Run("render flow.json -q --progress fancy -o d/f.####.png").Status, 1);
+    EXPECT_TRUE(FilesIn("d").empty());
+}
+
+TEST_F(CommandLine, SubmitDryRunShowsTheChunksAndRefusesBadShots) {
+    WriteFlow("flow.json", 30);
+    const Result r = Run("submit slurm flow.json --frames 0-9,20 --chunk-size 4 --dry-run --set Gravity=0.3 -- --partition=fx");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("#SBATCH --array=0-2\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("  '4-7'  # 1\n  '8-9,20'  # 2\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("'render' '" + (Dir / "flow.json").string() + "' '-o' '" + (Dir / "out/f.####.png").string()),
+              std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("'--set' 'Gravity=0.3' --frames=\"$frames\""), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("'--partition=fx'"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Dir / "out"));  // a dry run writes nothing
+
+    const Result rec = Run("submit slurm flow.json --frames 10-20 --chunk-size 6 --record-first --dry-run");
+    ASSERT_EQ(rec.Status, 0) << rec.Err;
+    EXPECT_NE(rec.Out.find("'record' '" + (Dir / "flow.json").string() + "' '--to' '" + (Dir / "out/farm/flow.lpd").string() +
+                           "' '--frames=10-20'"), std::string::npos) << rec.Out;
+    EXPECT_NE(rec.Out.find("--dependency=afterok:"), std::string::npos);
+    EXPECT_NE(rec.Out.find("'--set' 'LoadStartFrame=10' '--set' 'LoadLastFrame=20'"), std::string::npos) << rec.Out;
+
+    ExpectOneLineFailure(Run("submit slurm flow.json --frames 25-40"), "outside the flow's frames");
+    ExpectOneLineFailure(Run("submit pbs flow.json"), "unknown farm \"pbs\"");
+    ExpectOneLineFailure(Run("submit slurm flow.json --set Gravty=2 --dry-run"), "unknown control \"Gravty\"");
+    ExpectOneLineFailure(Run("submit slurm flow.json --frames 4 --record-first"), "two frames or more");
+    ExpectOneLineFailure(Run("submit slurm flow.json -o out/f.gif"), "frame-number field");
+
+    // Submission through a stand-in sbatch that logs its arguments and answers with job ids.
+    Write("bin/sbatch", "#!/bin/sh\necho \"$@\" >> sbatch.log\n"
+                        "case \"$*\" in *bad*) echo 'sbatch: error: invalid partition' >&2; exit 1;; esac\n"
+                        "wc -l < sbatch.log\n");
+    fs::permissions(Dir / "bin/sbatch", fs::perms::owner_all);
+    const std::string path = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", ((Dir / "bin").string() + ":" + path).c_str(), 1);
+    const Result sub = Run("submit slurm flow.json --frames 0-11 --chunk-size 6 --record-first -- --qos=x");
+    const Result refused = Run("submit slurm flow.json --farm-dir jobs -- --partition=bad");
+    setenv("PATH", "/nonexistent", 1);
+    const Result missing = Run("submit slurm flow.json --farm-dir jobs2");
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_EQ(sub.Status, 0) << sub.Err;
+    EXPECT_NE(sub.Out.find("record job 1: frames 0-11"), std::string::npos) << sub.Out;
+    EXPECT_NE(sub.Out.find("chunk job 2: 2 tasks"), std::string::npos) << sub.Out;
+    EXPECT_NE(sub.Out.find("  task 1: frames 6-11\n"), std::string::npos) << sub.Out;
+    const std::string log = ReadAll(Dir / "sbatch.log");
+    EXPECT_NE(log.find("--parsable --qos=x " + (Dir / "out/farm/flow.record.sbatch").string()), std::string::npos) << log;
+    EXPECT_NE(log.find("--parsable --dependency=afterok:1 --qos=x " + (Dir / "out/farm/flow.chunks.sbatch").string()),
+              std::string::npos) << log;
+    EXPECT_TRUE(fs::exists(Dir / "out/farm/flow.chunks.sbatch"));
+    EXPECT_NE(refused.Status, 0);
+    EXPECT_EQ(refused.Err, "lumets: sbatch refused " + (Dir / "jobs/flow.chunks.sbatch").string() +
+                               ": sbatch: error: invalid partition\n");
+    EXPECT_NE(missing.Status, 0);
+    EXPECT_NE(missing.Err.find("cannot run sbatch"), std::string::npos) << missing.Err;
 }
 
 TEST_F(CommandLine, ThreadCountDoesNotChangeTheFrames) {
@@ -179,6 +259,10 @@ TEST_F(CommandLine, RecordInspectAndPlayRoundTrip) {
     EXPECT_EQ(FilesIn("fwd").size(), 21u);
     EXPECT_NE(ReadAll(Dir / "fwd" / "f.0010.png"), ReadAll(Dir / "fwd" / "f.0002.png"));
     EXPECT_NE(ReadAll(Dir / "fwd" / "f.0002.png"), ReadAll(Dir / "rev" / "f.0002.png"));
+    // Playback of a frame list draws the listed frames as the full playback does.
+    ASSERT_EQ(Run("play flow.json -q --motion motion/m.lpd --frames 3-9x3,17 -o some/f.####.png").Status, 0);
+    EXPECT_EQ(FilesIn("some"), (std::vector<std::string>{"f.0003.png", "f.0006.png", "f.0009.png", "f.0017.png"}));
+    for (const std::string& name : FilesIn("some")) EXPECT_EQ(ReadAll(Dir / "fwd" / name), ReadAll(Dir / "some" / name)) << name;
 }
 
 TEST_F(CommandLine, CaptureStoresTheShapesInTheSavedFlow) {
@@ -238,23 +322,27 @@ TEST_F(CommandLine, DemoRendersWithoutInputFiles) {
 
 TEST_F(CommandLine, CtrlCStopsAfterTheCurrentFrameWithNoPartialFile) {
     WriteFlow("long.json", 100000);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (chdir(Dir.c_str()) != 0) _exit(99);
-        freopen("/dev/null", "w", stderr);
-        execl(LUMETS_EXE, LUMETS_EXE, "render", "long.json", "-q", "-o", "out/f.######.png", (char*)nullptr);
-        _exit(98);
+    // SIGTERM is how a farm cancels a task: it stops the same way, with its own status.
+    for (const auto& [sig, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        fs::remove_all(Dir / "out");
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (chdir(Dir.c_str()) != 0) _exit(99);
+            freopen("/dev/null", "w", stderr);
+            execl(LUMETS_EXE, LUMETS_EXE, "render", "long.json", "-q", "-o", "out/f.######.png", (char*)nullptr);
+            _exit(98);
+        }
+        // Wait for a few frames, then interrupt.
+        for (int i = 0; i < 200 && FilesIn("out").size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(pid, sig);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig;
+        EXPECT_EQ(WEXITSTATUS(status), expected);
+        const auto files = FilesIn("out");
+        EXPECT_GE(files.size(), 3u);
+        EXPECT_LT(files.size(), 100001u);
+        for (const auto& f : files) EXPECT_NE(f[0], '.') << "temporary file left: " << f;
     }
-    // Wait for a few frames, then interrupt.
-    for (int i = 0; i < 200 && FilesIn("out").size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    const auto files = FilesIn("out");
-    EXPECT_GE(files.size(), 3u);
-    EXPECT_LT(files.size(), 100001u);
-    for (const auto& f : files) EXPECT_NE(f[0], '.') << "temporary file left: " << f;
 }

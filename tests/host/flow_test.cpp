@@ -109,6 +109,15 @@ TEST_F(FlowTest, FramesUpToSimulateOnlyBeforeCarryTheSimulateFlagAndGiveNoPictur
     EXPECT_EQ(Results, (std::vector<std::pair<double, uint32_t>>{{0, 0}, {1, 0}, {2, 2}}));
     EXPECT_EQ(Log[3], "process 0 flags 2");
     EXPECT_EQ(Log[7], "process 2 flags 0");
+
+    // Frames a frame list skips are simulated only, in the same single render.
+    Results.clear();
+    Log.clear();
+    flow.SimulateOnlyBefore = -1e300;
+    flow.DrawFrame = [](double t) { return t != 4; };
+    flow.Render(3, 5);
+    EXPECT_EQ(Results, (std::vector<std::pair<double, uint32_t>>{{3, 3}, {4, 0}, {5, 5}}));
+    EXPECT_EQ(std::count(Log.begin(), Log.end(), "end"), 1);
 }
 
 TEST_F(FlowTest, ServeMessagesRendersEachPostedRangeInOrder) {

@@ -32,6 +32,9 @@ public:
     // Frames at or before this time are rendered with the simulate-only flag
     // (used to bring a stateful tool up to a later first frame).
     double SimulateOnlyBefore = -1e300;
+    // When set, frames it answers false for are rendered with the simulate-only
+    // flag too (the frames between those of a frame list).
+    std::function<bool(double time)> DrawFrame;
 
     // Renders frames start..end (step 1) on every tool, then calls OnEndRender on
     // every tool. Returns false when PrepareFrame stopped it.
