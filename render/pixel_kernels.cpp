@@ -64,12 +64,6 @@ PixelIsa DetectBest() {
 
 }  // namespace
 
-// The border samples of the vector versions (taps partly outside the source)
-// come here, so they are the generic code itself.
-void SampleSplineGeneric(const SourceView& src, int32_t iu, int32_t iv, float a, float b, uint16_t* px) {
-    SampleSplineAt(src, iu, iv, a, b, px);
-}
-
 const PixelKernels GenericKernels = {&SplineRowGeneric, &NearestRowGeneric, &TintRowGeneric, &BlendRowGeneric};
 
 const char* PixelIsaName(PixelIsa isa) {

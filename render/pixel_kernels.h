@@ -87,7 +87,6 @@ extern const PixelKernels GenericKernels;
 extern const PixelKernels Avx2Kernels;
 extern const PixelKernels Avx512Kernels;
 
-void SampleSplineGeneric(const SourceView& src, int32_t iu, int32_t iv, float a, float b, uint16_t* px);
 void SplineRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1, uint16_t* out);
 void NearestRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1,
                     uint16_t* out);

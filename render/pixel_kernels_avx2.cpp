@@ -129,12 +129,34 @@ inline void InnerSamples(const SourceView& src, const double w[16][8], const int
     for (int k = 0; k < N; ++k) StoreSample(sum[k], out[k]);
 }
 
+// A sample whose taps cross the source's border: the taps outside get weight
+// 0 (and read a pixel inside). The reference leaves such taps out; adding 0 to
+// a sum changes nothing (the sums start at +0 and never become -0).
+template <bool Wide>
+inline void BorderSample(const SourceView& src, const double w[16][8], int32_t iu, int32_t iv, int p, uint16_t* out) {
+    __m256d sum = _mm256_setzero_pd();
+    for (int ky = 0; ky < 4; ++ky) {
+        const int32_t y = iv - 1 + ky;
+        const bool rowIn = y >= 0 && y < src.H;
+        const int64_t row = int64_t(y < 0 ? 0 : y >= src.H ? src.H - 1 : y) * src.Stride;
+        for (int kx = 0; kx < 4; ++kx) {
+            const int32_t x = iu - 1 + kx;
+            const bool in = rowIn && x >= 0 && x < src.W;
+            const int64_t i = row + int64_t(x < 0 ? 0 : x >= src.W ? src.W - 1 : x) * 4;
+            const __m256d v = Wide ? _mm256_loadu_pd(src.Wide + i) : TapValue(src.Px, i);
+            const __m256d wt = in ? _mm256_broadcast_sd(&w[ky * 4 + kx][p]) : _mm256_setzero_pd();
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(wt, v));
+        }
+    }
+    StoreSample(sum, out);
+}
+
 template <bool Wide>
 void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1, uint16_t* out) {
     static const Basis8 basis = MakeBasis8();
     const float dy = (float(j) - rs.Cdy) * rs.Ay;
     const float dys = dy * rs.S, dyc = dy * rs.C;
-    alignas(32) float wx[4][8], wy[4][8], fa[8], fb[8];
+    alignas(32) float wx[4][8], wy[4][8];
     alignas(32) double w[16][8];
     alignas(32) int32_t iu[8], iv[8];
     for (int32_t i0 = c0; i0 < c1; i0 += 8) {
@@ -145,13 +167,11 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
         const __m256 b = _mm256_sub_ps(pos.V, _mm256_cvtepi32_ps(iv8));
         _mm256_store_si256(reinterpret_cast<__m256i*>(iu), iu8);
         _mm256_store_si256(reinterpret_cast<__m256i*>(iv), iv8);
-        _mm256_store_ps(fa, a);
-        _mm256_store_ps(fb, b);
         Weights8(basis, a, wx);
         Weights8(basis, b, wy);
         // Pixels outside the source are transparent black, pixels whose taps
-        // cross the border are the generic code's; the rest go in pairs.
-        int inner[8], count = 0;
+        // cross the border are taken one by one, the rest side by side.
+        int inner[8], count = 0, border[8], borders = 0;
         uint16_t* px = out + std::size_t(i0 - c0) * 4;
         for (int p = 0; p < n; ++p) {
             if (!((pos.Inside >> p) & 1)) {
@@ -164,10 +184,11 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
             else if (u >= 1 && u + 2 < src.W && v >= 1 && v + 2 < src.H)
                 inner[count++] = p;
             else
-                SampleSplineGeneric(src, u, v, fa[p], fb[p], px + p * 4);
+                border[borders++] = p;
         }
-        if (count == 0) continue;
+        if (count == 0 && borders == 0) continue;
         TapWeights8(wx, wy, w);
+        for (int k = 0; k < borders; ++k) BorderSample<Wide>(src, w, iu[border[k]], iv[border[k]], border[k], px + border[k] * 4);
         int64_t at[8];
         uint16_t* dst[8];
         for (int k = 0; k < count; ++k) {
