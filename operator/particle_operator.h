@@ -14,7 +14,16 @@
 #include "simulation/vec2d.h"
 
 class Registry;
-struct CompositePass;
+
+// Work the operator hands to the host's workers through DoMultiProcess: while
+// one is active, ProcessChunk runs its chunks (compositing stages, the parallel
+// parts of a simulation step).
+struct WorkerPass {
+    virtual void Run(long chunk) = 0;
+
+protected:
+    ~WorkerPass() = default;
+};
 
 // Flags shared between the interface side (control changes, render end) and the
 // render thread: plain 0/1 values, atomic so that neither side races the other.
@@ -178,6 +187,7 @@ public:
     float MaximumDeviation = 1.0f;
     Vec2d JitterVector;
     Vec2d Force, Displacement, FirstDisplacement, Reflected;  // scratch values of the free step
+    std::vector<Vec2d> StepPulls;  // the attractors' pulls of a large step, per live particle
 
     // --- simulation state and flags ---
     double BirthAccumulator = 0.0;
@@ -224,9 +234,11 @@ public:
     // free shapes or close files, so those never overlap a render.
     std::mutex RenderGate;
 
-    // The compositing pass under way: set by CompositeParticles while its worker
-    // passes run, telling ProcessChunk what a chunk stands for; null otherwise.
-    CompositePass* ActivePass = nullptr;
+    // The pass under way: set while its chunks run (compositing, the parallel
+    // parts of a step), telling ProcessChunk what a chunk stands for; null otherwise.
+    WorkerPass* ActivePass = nullptr;
+    // Runs the pass's chunks 0..chunks - 1 on the host's workers (request may be null).
+    void RunPass(WorkerPass& pass, Request* req, long chunks);
 
     // --- the pool ---
     Particle Particles[PoolSize];

@@ -671,7 +671,7 @@ void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t
 // One compositing pass: the frame's look, its particles' plans and sources, and
 // for every band of output rows the plans that cross it, oldest first.
 // ProcessChunk runs its chunks: first the sources to make, then the bands.
-struct CompositePass {
+struct CompositePass final : WorkerPass {
     enum class Stage { MakeSources, Bands };
     Stage Current = Stage::MakeSources;
     const FrameLook* Look = nullptr;
@@ -683,7 +683,7 @@ struct CompositePass {
     bool Contiguous = false;  // output rows of 8-byte pixels read and written in place
     const PixelKernels* Kernels = nullptr;
 
-    void Run(long chunk) {
+    void Run(long chunk) override {
         if (Current == Stage::MakeSources) {
             MakeSource(Sources->Sources[std::size_t(Sources->ToMake[std::size_t(chunk)])]);
             return;
@@ -789,18 +789,21 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         }
     }
 
+    if (!sources.ToMake.empty()) {
+        pass.Current = CompositePass::Stage::MakeSources;
+        op.RunPass(pass, req, long(sources.ToMake.size()));
+    }
+    pass.Current = CompositePass::Stage::Bands;
+    op.RunPass(pass, req, bands);
+}
+
+void ParticleOperator::RunPass(WorkerPass& pass, Request* req, long chunks) {
     struct ActiveLink {
         ParticleOperator& Op;
         ~ActiveLink() { Op.ActivePass = nullptr; }
-    } link{op};
-    op.ActivePass = &pass;
-    if (!sources.ToMake.empty()) {
-        pass.Current = CompositePass::Stage::MakeSources;
-        op.DoMultiProcess(req, long(sources.ToMake.size()));
-    }
-    pass.Current = CompositePass::Stage::Bands;
-    op.DoMultiProcess(req, bands);
-    op.ActivePass = nullptr;
+    } link{*this};
+    ActivePass = &pass;
+    DoMultiProcess(req, chunks);
 }
 
 void CompositeParticlesReference(ParticleOperator& op) {
@@ -814,7 +817,7 @@ void CompositeParticlesReference(ParticleOperator& op) {
 void ParticleOperator::CompositeParticles(Request* req) { CompositeParticlesBanded(*this, req, CompositeOptions{}); }
 
 void ParticleOperator::ProcessChunk(Request*, long chunk) {
-    if (CompositePass* pass = ActivePass) {
+    if (WorkerPass* pass = ActivePass) {
         pass->Run(chunk);
         return;
     }

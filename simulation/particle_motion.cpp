@@ -1,5 +1,6 @@
 // Ageing and the free step of the particles: attractors, jitter, gravity, the two
 // bounce lines, rotation and banking.
+#include <algorithm>
 #include <cmath>
 
 #include "host/parameters.h"
@@ -119,9 +120,10 @@ StepSettings StepSettings::Take(const ParticleOperator& op) {
     return s;
 }
 
-void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
-    const Vec2d P = p.Position;
+namespace {
 
+// The pull of the attractors at P (zero when none is on).
+Vec2d AttractorForce(const StepSettings& s, const Vec2d& P) {
     Vec2d F;
     for (int k = 0; k < 2; ++k) {
         if (!s.AttractorOn[k]) continue;
@@ -130,6 +132,13 @@ void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
         const Vec2d pull = Inverse(s.AttractorPosition[k] - P);
         if (std::isfinite(pull.x) && std::isfinite(pull.y)) F += pull * s.AttractorStrength[k];
     }
+    return F;
+}
+
+// The move of the free step, given the attractors' pull F: jitter, gravity,
+// the two bounce lines. The random draws are all here.
+void MoveParticle(const StepSettings& s, RandomSource& random, Particle& p, Vec2d F) {
+    const Vec2d P = p.Position;
 
     // Jitter: six draws, taken even when Tumble is 0.
     const int32_t r1 = random.Next();
@@ -157,7 +166,10 @@ void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
     }
 
     p.Position += D;
+}
 
+// The end of the free step: the particle turns, along its move when banking.
+void TurnParticle(const StepSettings& s, Particle& p) {
     if (s.Banking) {
         if (Differs(p.Position, p.PreviousPosition))
             p.Angle = DirectionAngle(p.Position - p.PreviousPosition) + s.StartingAngle;
@@ -165,6 +177,40 @@ void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
         p.Angle += p.RotationSpeed * s.SimStep;
     }
     p.PreviousPosition = p.Position;
+}
+
+// Pools this large step in three stages: the attractors' pulls and the banking
+// angles (no random draws, each particle on its own) on the host's workers,
+// the moves with their draws in pool order on this thread.
+constexpr int32_t ParallelStepMinimum = 4096;
+constexpr int32_t StepChunk = 1024;
+
+struct StepPass final : WorkerPass {
+    enum class Stage { Pull, Turn };
+    Stage Current = Stage::Pull;
+    ParticleOperator* Op = nullptr;
+    const StepSettings* S = nullptr;
+    Vec2d* Pulls = nullptr;
+    int32_t Live = 0;
+
+    void Run(long chunk) override {
+        const int32_t begin = int32_t(chunk) * StepChunk;
+        const int32_t end = std::min(begin + StepChunk, Live);
+        for (int32_t i = begin; i < end; ++i) {
+            Particle& p = Op->LiveParticle(i);
+            if (Current == Stage::Pull)
+                Pulls[i] = AttractorForce(*S, p.Position);
+            else
+                TurnParticle(*S, p);
+        }
+    }
+};
+
+}  // namespace
+
+void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
+    MoveParticle(s, random, p, AttractorForce(s, p.Position));
+    TurnParticle(s, p);
 }
 
 void ParticleOperator::FreeStep(Particle& p) { FreeStepWith(StepSettings::Take(*this), Random, p); }
@@ -190,17 +236,48 @@ void ParticleOperator::AgeParticles() {
 void ParticleOperator::StepParticles() {
     const StepSettings s = StepSettings::Take(*this);
     const bool recording = RecordActive();
-    for (int32_t i = 0, slot = OldestIndex; i < LiveCount; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
-        Particle& p = Particles[slot];
-        if (s.PathBinding) {
-            PathBoundStepWith(s, p);
-        } else {
-            FreeStepWith(s, Random, p);
-        }
+    const int32_t live = std::clamp(LiveCount, 0, int32_t(PoolSize));
+    auto record = [&](const Particle& p) {
         if (recording && RecordActive()) {
             double rec[5] = {p.Position.x, p.Position.y, p.Angle, p.Age, p.Size};
             RecordWrite(rec, 40);
         }
+    };
+    if (s.PathBinding || live < ParallelStepMinimum) {
+        for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
+            Particle& p = Particles[slot];
+            if (s.PathBinding) {
+                PathBoundStepWith(s, p);
+            } else {
+                FreeStepWith(s, Random, p);
+            }
+            record(p);
+        }
+    } else {
+        // The same step in stages; each particle's values are the same as above.
+        StepPass pass;
+        pass.Op = this;
+        pass.S = &s;
+        pass.Live = live;
+        const long chunks = (live + StepChunk - 1) / StepChunk;
+        const bool pulled = s.AttractorOn[0] || s.AttractorOn[1];
+        if (pulled) {
+            StepPulls.resize(std::size_t(live));
+            pass.Pulls = StepPulls.data();
+            pass.Current = StepPass::Stage::Pull;
+            RunPass(pass, CurrentRequest, chunks);
+        }
+        for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
+            Particle& p = Particles[slot];
+            MoveParticle(s, Random, p, pulled ? StepPulls[std::size_t(i)] : Vec2d());
+            if (!s.Banking) TurnParticle(s, p);
+        }
+        if (s.Banking) {
+            pass.Current = StepPass::Stage::Turn;
+            RunPass(pass, CurrentRequest, chunks);
+        }
+        if (recording)
+            for (int32_t i = 0; i < live; ++i) record(LiveParticle(i));
     }
     // The frame's records go to the file in one write.
     if (recording) FlushRecordWrites();
