@@ -13,6 +13,7 @@
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
 #include "app/motion_file.h"
+#include "app/preview.h"
 #include "app/progress.h"
 #include "app/session.h"
 #include "host/platform.h"
@@ -40,6 +41,7 @@ struct RenderArgs {
     bool Reverse = false;
     std::string Save;
     bool Json = false;
+    int Port = 0;  // preview
 };
 
 SessionOptions OptionsFrom(const RenderArgs& a) {
@@ -461,6 +463,11 @@ int RunCommandLine(int argc, char** argv) {
     CLI::App* controls = app.add_subcommand("controls", "Print the tool's registration and its nine control pages");
     controls->add_flag("--json", a.Json, "Machine-readable output");
 
+    CLI::App* preview = app.add_subcommand("preview", "Scrub, tweak and save a flow in a local web page on 127.0.0.1");
+    preview->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
+    preview->add_option("--port", a.Port, "Port to listen on (default: a free one)")->check(CLI::Range(1, 65535));
+    preview->add_option("--frames", a.Frames, "Frames A-B on the timeline (default: the flow's frames)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -484,6 +491,7 @@ int RunCommandLine(int argc, char** argv) {
         if (*capture) return CommandCapture(a);
         if (*inspect) return CommandInspect(a);
         if (*controls) return CommandControls(a);
+        if (*preview) return RunPreview(a.Flow, a.Port, a.Frames);
     } catch (const UserError& e) {
         std::fprintf(stderr, "lumets: %s\n", e.what());
         return 1;
