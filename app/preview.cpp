@@ -1,5 +1,6 @@
 #include "app/preview.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -110,14 +111,19 @@ PreviewDocument::PreviewDocument(const std::string& path, const std::string& fra
                             std::to_string(FlowLast));
     }
     Description = Json::parse(ControlsJson());
+    StateInterval = std::max<int64_t>(4, (FlowLast - FlowFirst + 1 + 63) / 64);
     Rebuild();
 }
 
 PreviewDocument::~PreviewDocument() {
     if (Job && Job->Worker.joinable()) Job->Worker.join();
+    States.clear();  // before the tool that made them
+    Scrub.reset();
 }
 
 void PreviewDocument::Rebuild() {
+    States.clear();
+    Scrub.reset();
     SessionOptions options;
     options.Quiet = true;
     Live.reset();
@@ -270,6 +276,58 @@ std::string PreviewDocument::RenderOne(int64_t n, bool quick, int proxy) {
     return ReadWholeFile(file);
 }
 
+std::string PreviewDocument::RenderFromStates(int64_t n) {
+    if (!Scrub || ScrubGeneration != Generation) {
+        States.clear();
+        Scrub.reset();
+        LatestState = INT64_MIN;
+        FlowFile flow = ParseFlow(Raw.dump(), Name, Folder);
+        // Buttons pressed by the flow's events may load, record or capture, which
+        // the saved states do not cover: such flows are simulated from the start.
+        StatesUsable = true;
+        for (const FlowEvent& e : flow.Events) {
+            const ControlInfo* info = Live->Catalog().Find(e.Press);
+            if (!info || (info->Key != "FastForward" && info->Key != "ResetPosition")) StatesUsable = false;
+        }
+        if (!StatesUsable) return RenderOne(n, false, 1);
+        SessionOptions options;
+        options.Quiet = true;
+        Scrub = std::make_unique<Session>(std::move(flow), options);
+        Scrub->CheckInputs(FlowFirst, FlowLast);
+        ScrubGeneration = Generation;
+        if (auto initial = Scrub->SaveState()) States[FlowFirst - 1] = std::move(initial);
+    }
+    if (!StatesUsable) return RenderOne(n, false, 1);
+    // The nearest state before the frame; none means the tool gave none.
+    auto it = States.lower_bound(n);
+    if (it == States.begin()) return RenderOne(n, false, 1);
+    --it;
+    const int64_t from = it->first;
+    if (!Scrub->RestoreState(*it->second, std::max(from, FlowFirst))) return RenderOne(n, false, 1);
+    const std::string file = (fs::path(WorkFolder) / "frame.png").string();
+    try {
+        Scrub->RenderFrom(
+            from + 1, n, [&](Image* picture) { WriteImageFile(*picture, file); },
+            [&](int64_t f) {
+                const bool onGrid = (f - FlowFirst) % StateInterval == 0;
+                if ((onGrid || f == n) && !States.count(f)) {
+                    std::unique_ptr<SimulationState> state = Scrub->SaveState();
+                    if (!state) return;
+                    States[f] = std::move(state);
+                    if (!onGrid) {
+                        if (LatestState != INT64_MIN && LatestState != f) States.erase(LatestState);
+                        LatestState = f;
+                    }
+                }
+            });
+    } catch (...) {
+        Scrub.reset();
+        States.clear();
+        throw;
+    }
+    return ReadWholeFile(file);
+}
+
 std::string PreviewDocument::Frame(int64_t n, bool quick, int proxy) {
     std::lock_guard<std::mutex> hold(Lock);
     if (n < TimelineFirst || n > TimelineLast)
@@ -278,7 +336,7 @@ std::string PreviewDocument::Frame(int64_t n, bool quick, int proxy) {
     if (proxy < 1 || proxy > 64) throw UserError("proxy must be 1 to 64");
     const auto key = std::make_tuple(n, quick, proxy);
     if (auto it = Cache.find(key); it != Cache.end() && it->second.Generation == Generation) return it->second.Png;
-    std::string png = RenderOne(n, quick, proxy);
+    std::string png = quick || proxy != 1 ? RenderOne(n, quick, proxy) : RenderFromStates(n);
     // Frames of earlier edits are of no more use.
     for (auto it = Cache.begin(); it != Cache.end();) {
         if (it->second.Generation != Generation || CacheBytes + png.size() > CacheLimit) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,6 +58,7 @@ private:
     void Rebuild();
     std::string InFolder(const std::string& name, bool mustBeNew) const;
     std::string RenderOne(int64_t n, bool quick, int proxy);
+    std::string RenderFromStates(int64_t n);
 
     std::mutex Lock;
     std::string Path, Folder, Name, WorkFolder;
@@ -71,6 +73,16 @@ private:
     };
     std::map<std::tuple<int64_t, bool, int>, CachedFrame> Cache;
     size_t CacheBytes = 0;
+
+    // Scrubbing: a session of the edited flow whose simulation states are kept
+    // after every few frames (and after the last frame rendered), so that a frame
+    // is rendered from the nearest earlier state instead of from the start.
+    std::unique_ptr<Session> Scrub;
+    uint64_t ScrubGeneration = 0;
+    std::map<int64_t, std::unique_ptr<SimulationState>> States;
+    int64_t LatestState = INT64_MIN;  // the state kept off the grid (the last frame rendered)
+    int64_t StateInterval = 4;
+    bool StatesUsable = true;  // the flow presses no buttons that change more than the simulation
 
     struct RenderJob;
     std::shared_ptr<RenderJob> Job;
