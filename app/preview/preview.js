@@ -262,7 +262,15 @@ function numberWidget(input, name) {
   });
   box.append(slider, field);
   div.append(box);
-  return { row: div, set: (v) => { if (typeof v === "number") { slider.value = v; field.value = v; } } };
+  // A value beyond the display range widens the slider to reach it.
+  const set = (v) => {
+    if (typeof v !== "number") return;
+    if (v > Number(slider.max)) slider.max = v;
+    if (v < Number(slider.min)) slider.min = v;
+    slider.value = v;
+    field.value = v;
+  };
+  return { row: div, set };
 }
 
 function checkWidget(input, name) {

@@ -6,6 +6,7 @@ import json
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -124,6 +125,19 @@ class PreviewInterface(unittest.TestCase):
             with self.subTest(frame=n):
                 with open(out.replace("####", "%04d" % n), "rb") as f:
                     self.assertEqual(digest(p.frame(n)), digest(f.read()))
+
+    def test_render_writes_the_flows_frames_with_progress(self):
+        p = self.p
+        status, reply = p.request("POST", "/api/render", {})
+        self.assertEqual(status, 200, reply)
+        deadline = time.time() + 120
+        while reply["running"] and time.time() < deadline:
+            time.sleep(0.2)
+            reply = p.request("GET", "/api/render")[1]
+        self.assertFalse(reply["running"])
+        self.assertNotIn("error", reply)
+        self.assertEqual((reply["done"], reply["total"]), (36, 36))
+        self.assertTrue(os.path.exists(os.path.join(p.folder, "out", "fountain", "fountain.0035.png")))
 
     def test_button_press_shows_the_tools_message(self):
         status, reply = self.p.request("POST", "/api/press", {"name": "RecordNow"})
