@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -128,7 +129,10 @@ int RunPreview(const std::string& flowPath, int port, const std::string& frames)
             Refuse(res, 403, "refused: the Host header must name 127.0.0.1 or localhost");
             return httplib::Server::HandlerResponse::Handled;
         }
-        if (req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), bound)) {
+        // A browser marks requests made by other sites' pages (images, forms, scripts).
+        const std::string site = req.get_header_value("Sec-Fetch-Site");
+        if ((req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), bound)) || site == "cross-site" ||
+            site == "same-site") {
             Refuse(res, 403, "refused: requests from other pages are not served");
             return httplib::Server::HandlerResponse::Handled;
         }
@@ -208,6 +212,8 @@ int RunPreview(const std::string& flowPath, int port, const std::string& frames)
         if (res.body.empty()) Refuse(res, res.status, res.status == 404 ? "no such page" : "refused");
     });
 
+    // A termination request stops the server as Ctrl-C does (the temporary folder goes).
+    std::signal(SIGTERM, [](int) { RequestStop(); });
     std::printf("lumets preview: http://127.0.0.1:%d/ (Ctrl-C to stop)\n", bound);
     std::fflush(stdout);
     std::atomic<bool> finished{false};

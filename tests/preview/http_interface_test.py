@@ -35,6 +35,7 @@ class PreviewInterface(unittest.TestCase):
             ("GET", "/", None, {"Host": "attacker.example:%d" % p.port}, 403, "Host"),
             ("GET", "/api/controls", None, {"Host": "127.0.0.1.nip.io"}, 403, "Host"),
             ("POST", "/api/save", {}, {"Origin": "http://attacker.example"}, 403, "other pages"),
+            ("GET", "/api/frame/1.png", None, {"Sec-Fetch-Site": "cross-site"}, 403, "other pages"),
             ("POST", "/api/set", None, {"Content-Type": "text/plain"}, 415, "application/json"),
             ("GET", "/../../etc/passwd", None, None, 404, "no such page"),
             ("GET", "/app/preview.cpp", None, None, 404, "no such page"),
@@ -143,6 +144,17 @@ class PreviewInterface(unittest.TestCase):
         status, reply = self.p.request("POST", "/api/press", {"name": "RecordNow"})
         self.assertEqual(status, 200)
         self.assertIn({"title": "Warning", "text": "No Save File Specified!"}, reply["messages"])
+
+    def test_terminate_stops_cleanly(self):
+        other = Preview(LUMETS, SOURCE)
+        try:
+            self.assertEqual(other.request("GET", "/")[0], 200)
+            other.proc.terminate()
+            self.assertEqual(other.proc.wait(timeout=20), 0)
+            # Its temporary folder (under TMPDIR, the test's folder) is gone.
+            self.assertEqual([n for n in os.listdir(other.folder) if n.startswith("lumets-preview-")], [])
+        finally:
+            other.stop()
 
     def test_busy_port_is_a_one_line_error(self):
         r = subprocess.run([LUMETS, "preview", self.p.flow, "--port", str(self.p.port)], capture_output=True,
