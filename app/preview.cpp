@@ -293,7 +293,7 @@ std::string PreviewDocument::RenderFromStates(int64_t n) {
         SessionOptions options;
         options.Quiet = true;
         Scrub = std::make_unique<Session>(std::move(flow), options);
-        Scrub->CheckInputs(FlowFirst, FlowLast);
+        Scrub->CheckInputs(FlowFirst, TimelineLast);
         ScrubGeneration = Generation;
         if (auto initial = Scrub->SaveState()) States[FlowFirst - 1] = std::move(initial);
     }

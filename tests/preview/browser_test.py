@@ -57,7 +57,8 @@ class PreviewPage(unittest.TestCase):
             cls.driver.save_screenshot(os.path.join(ARTEFACTS, "preview.png"))
         finally:
             cls.driver.quit()
-            cls.p.stop()
+            if cls.p.stop() != 0:
+                raise AssertionError("the preview server ended badly: " + cls.p.stderr[-2000:])
             shutil.rmtree(cls.profile, ignore_errors=True)
 
     @classmethod

@@ -78,6 +78,7 @@ class Preview:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        self.stderr = self.proc.stderr.read()
         for stream in (self.proc.stdout, self.proc.stderr):
             stream.close()
         shutil.rmtree(self.folder, ignore_errors=True)
