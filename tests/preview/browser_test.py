@@ -117,7 +117,17 @@ class PreviewPage(unittest.TestCase):
         self.wait(lambda d: x.get_attribute("value") != old)
         self.assertLess(float(x.get_attribute("value")), float(old))
 
-    def test_5_button_shows_the_tools_message(self):
+    def test_5_curve_point_added_on_the_editor(self):
+        self.open_page("Color")
+        before = self.driver.find_element(By.ID, "frame").get_attribute("data-sha256")
+        canvas = self.control("RedSpline").find_element(By.TAG_NAME, "canvas")
+        ActionChains(self.driver).move_to_element(canvas).click().perform()
+        points = lambda: self.p.request("GET", "/api/controls")[1]["controls"]["RedSpline"]["flow"]["points"]
+        self.wait(lambda d: len(points()) == 3)
+        self.assertAlmostEqual(points()[1][0], 0.5, delta=0.05)
+        self.wait(lambda d: d.find_element(By.ID, "frame").get_attribute("data-sha256") not in ("", before))
+
+    def test_6_button_shows_the_tools_message(self):
         self.open_page("Load/Save")
         self.driver.find_element(By.CSS_SELECTOR, 'button[data-press="RecordNow"]').click()
         self.wait(lambda d: "Warning: No Save File Specified!" in d.find_element(By.ID, "messages").text)
