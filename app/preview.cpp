@@ -353,6 +353,8 @@ std::string PreviewDocument::Frame(int64_t n, bool quick, int proxy) {
 
 std::string PreviewDocument::Save(const std::optional<std::string>& newName) {
     std::lock_guard<std::mutex> hold(Lock);
+    if (newName && (newName->size() < 6 || newName->compare(newName->size() - 5, 5, ".json") != 0))
+        throw UserError("\"" + *newName + "\": a flow's name ends in .json");
     const std::string target = newName ? InFolder(*newName, true) : Path;
     WriteFileAtomically(target, Raw.dump(2) + "\n");
     Path = target;

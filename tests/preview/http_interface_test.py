@@ -53,6 +53,7 @@ class PreviewInterface(unittest.TestCase):
             ("POST", "/api/press", {"name": "SaveFile", "file": "/tmp/elsewhere.lpd"}, None, 400, "plain file name"),
             ("POST", "/api/save", {"as": "../escape.json"}, None, 400, "plain file name"),
             ("POST", "/api/save", {"as": ".hidden.json"}, None, 400, "plain file name"),
+            ("POST", "/api/save", {"as": "flow.png"}, None, 400, "ends in .json"),
         ]
         for method, path, body, headers, status, text in cases:
             with self.subTest(path=path, body=body, headers=headers):
