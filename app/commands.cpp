@@ -16,6 +16,7 @@
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
 #include "app/motion_file.h"
+#include "app/preview.h"
 #include "app/progress.h"
 #include "app/session.h"
 #include "host/platform.h"
@@ -44,6 +45,7 @@ struct RenderArgs {
     std::string Save;
     bool Json = false;
     std::string ProgressText;  // --progress tty|plain|openjd
+    int Port = 0;  // preview
 };
 
 SessionOptions OptionsFrom(const RenderArgs& a) {
@@ -509,6 +511,10 @@ int RunCommandLine(int argc, char** argv) {
             break;
         }
     }
+    CLI::App* preview = app.add_subcommand("preview", "Scrub, tweak and save a flow in a local web page on 127.0.0.1");
+    preview->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
+    preview->add_option("--port", a.Port, "Port to listen on (default: a free one)")->check(CLI::Range(1, 65535));
+    preview->add_option("--frames", a.Frames, "Frames A-B on the timeline (default: the flow's frames)");
 
     try {
         app.parse(argc, argv);
@@ -535,6 +541,7 @@ int RunCommandLine(int argc, char** argv) {
         if (*inspect) return CommandInspect(a);
         if (*controls) return CommandControls(a);
         if (*submit) return CommandSubmit(sub);
+        if (*preview) return RunPreview(a.Flow, a.Port, a.Frames);
     } catch (const UserError& e) {
         std::fprintf(stderr, "lumets: %s\n", e.what());
         return 1;

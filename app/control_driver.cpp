@@ -42,6 +42,17 @@ void ControlDriver::SetValues(double time) {
     }
 }
 
+void ControlDriver::Rewind(double time) {
+    for (size_t i = 0; i < TrackList.size(); ++i) {
+        if (!TrackList[i].Animated) continue;
+        ControlValue v = TrackList[i].At(time);
+        Parameter* p = MakeParameter(v);
+        TrackList[i].Info->In->SetValue(p, time, 1);
+        p->Recycle();
+        Handed[i] = std::move(v);
+    }
+}
+
 void ControlDriver::NotifyAll(double time) {
     for (size_t i = 0; i < TrackList.size(); ++i) {
         const ControlInfo& info = *TrackList[i].Info;

@@ -35,6 +35,10 @@ public:
     // handed over are set and notified, then the frame's events are pressed.
     void BeforeFrame(double time, bool withEvents = true);
 
+    // Puts the keyframed controls' values back as they were handed over for the
+    // frame at `time` (values only: the tool's own state is restored with them).
+    void Rewind(double time);
+
     // A user's edit of one control: value, then change notification.
     void Set(const ControlInfo& info, const ControlValue& value, double time);
     // A button press; a file, when given, is queued as the answer to the dialog the

@@ -180,6 +180,39 @@ void Session::Render(const FrameList& frames, bool warmup, uint32_t requestFlags
     if (!flow.Port().Empty()) ServeRequests(verb);
 }
 
+void Session::RenderFrom(int64_t start, int64_t to, const std::function<void(Image*)>& write,
+                         const std::function<void(int64_t)>& after) {
+    Flow& flow = *HostFlow;
+    flow.RequestFlags = 0;
+    flow.SimulateOnlyBefore = double(to - 1);
+    flow.FrameDone = [&](Operator*, double time, Image* picture) {
+        const auto frame = int64_t(std::llround(time));
+        if (!FrameError) {
+            try {
+                if (frame == to) {
+                    if (!picture) throw UserError("the tool gave no picture for frame " + std::to_string(frame));
+                    write(picture);
+                }
+                after(frame);
+            } catch (const UserError& e) {
+                FrameError = e.what();
+            }
+        }
+        if (picture) picture->Recycle();
+    };
+    const bool finished = flow.Render(double(start), double(to));
+    flow.FrameDone = nullptr;
+    flow.SimulateOnlyBefore = -1e300;
+    if (FrameError) throw UserError(*FrameError);
+    if (!finished) throw Interrupted("stopped by the user");
+}
+
+bool Session::RestoreState(const SimulationState& state, int64_t frame) {
+    if (!Op->RestoreState(state)) return false;
+    Driver->Rewind(double(frame));
+    return true;
+}
+
 void Session::Prime() {
     Flow& flow = *HostFlow;
     EventsOn = false;

@@ -63,6 +63,18 @@ public:
     void Render(const FrameList& frames, bool warmup, uint32_t requestFlags,
                 const std::function<void(int64_t frame, Image* picture)>& write, const std::string& verb);
 
+    // Renders frame `to` after the simulate-only frames start..to-1, from the
+    // tool's state as it is (fresh, or restored from a saved state of frame
+    // start-1); `after` runs after every frame's request, before the next one.
+    void RenderFrom(int64_t start, int64_t to, const std::function<void(Image* picture)>& write,
+                    const std::function<void(int64_t frame)>& after);
+    // The tool's simulation state after the last frame request (or as made, before
+    // any); null when the tool cannot give it now.
+    std::unique_ptr<SimulationState> SaveState() { return Op->SaveState(); }
+    // Puts back a state saved after frame `frame` (for the state saved before any
+    // request, the flow's first frame): the tool's state and the keyframed values.
+    bool RestoreState(const SimulationState& state, int64_t frame);
+
     // Runs one simulate-only request at the flow's first frame so that the tool's
     // frame settings (recording and capture ranges) hold the flow's values.
     void Prime();

@@ -66,8 +66,14 @@ public:
     void Process(Request* req) override;
     void NotifyChanged(Input* in, Parameter* value, double time) override;
     void ProcessChunk(Request* req, long chunk) override;
+    std::unique_ptr<SimulationState> SaveState() override;
+    bool RestoreState(const SimulationState& state) override;
 
     // --- operator shell (operator/) ---
+    // Whether the simulation state can be saved or restored now: not while a
+    // motion-data file is recorded or played, shapes are captured, or the shape
+    // source is reduced (proxy shapes are kept per render).
+    bool StateIsPortable() const;
     void CreateControls();
     void ReadSavedBlock(CArchive* archive);
     // Attribute helpers on inputs.

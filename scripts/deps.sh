@@ -4,6 +4,8 @@ set -euo pipefail
 pkgs=(build-essential cmake pkg-config libopenimageio-dev libtbb-dev libcli11-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev libbenchmark-dev openimageio-tools python3 libcairo2-dev
       slurm-wlm munge "$@")
+# The HTTP server library of `lumets preview`.
+pkgs+=(libcpp-httplib-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -181,6 +181,9 @@ void Operator::GetExtent(TimeExtent* extent) {
     extent->Step = e.Step;
 }
 
+std::unique_ptr<SimulationState> Operator::SaveState() { return nullptr; }
+bool Operator::RestoreState(const SimulationState&) { return false; }
+
 Input* Operator::FindInput(uint32_t id) const {
     for (Input* in : InputList)
         if (in->ID == id) return in;

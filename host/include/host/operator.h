@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -98,6 +99,14 @@ struct ControlPage {
     std::string Name;
 };
 
+// A tool's simulation state between two frames, taken by Operator::SaveState for
+// a host that scrubs a timeline. Opaque to the host; it only goes back to the
+// tool that made it.
+class SimulationState {
+public:
+    virtual ~SimulationState() = default;
+};
+
 // The base of every tool. Virtual operations the tools override keep the host's
 // names; the host calls them from the flow.
 class Operator : public Object {
@@ -121,6 +130,12 @@ public:
     // bookkeeping below.
     virtual void NotifyChanged(Input* in, Parameter* value, double time);
     virtual void GetExtent(TimeExtent* extent);
+    // The simulation state after the last frame, so that a later RestoreState puts
+    // the tool back there and the following frames come out as they would have.
+    // Null when the tool has no such state or cannot give it now.
+    virtual std::unique_ptr<SimulationState> SaveState();
+    // Puts back a state this tool saved; false when it cannot.
+    virtual bool RestoreState(const SimulationState& state);
 
     // --- host side ---
     const std::vector<ControlPage>& Pages() const { return PageList; }

@@ -1,0 +1,558 @@
+// The lumets preview page: a viewer, a timeline and the tool's control pages,
+// all driven through the preview server's JSON interface on this machine.
+"use strict";
+
+const Tag = { RangeLow: 0x20030000, RangeHigh: 0x20030001, ScaleLow: 0x20030002, ScaleHigh: 0x20030003,
+              Integer: 0x10030010 };
+const S = { description: null, controls: {}, frame: 0, first: 0, last: 0, width: 0, height: 0, fit: true,
+            playing: false, widgets: {}, dragging: null, generation: 0 };
+const $ = (id) => document.getElementById(id);
+
+function tagOf(input, tag) {
+  for (const [t, v] of input.tags) if (t === tag) return v;
+  return undefined;
+}
+
+async function api(method, path, body) {
+  const init = { method, headers: {} };
+  if (body !== undefined) {
+    init.headers["Content-Type"] = "application/json";
+    init.body = JSON.stringify(body);
+  }
+  const r = await fetch(path, init);
+  const j = await r.json();
+  if (!r.ok) throw new Error(j.error || r.statusText);
+  return j;
+}
+
+function message(text, kind) {
+  const box = document.createElement("div");
+  box.className = "msgbox " + (kind || "");
+  box.textContent = text;
+  $("messages").prepend(box);
+  while ($("messages").children.length > 30) $("messages").lastChild.remove();
+}
+
+// --- the viewer ---
+
+let frameSeq = 0;
+let frameUrl = null;
+
+function hex(buffer) {
+  return Array.from(new Uint8Array(buffer), (b) => b.toString(16).padStart(2, "0")).join("");
+}
+
+async function showFrame(quick) {
+  const seq = ++frameSeq;
+  const n = S.frame;
+  const t0 = performance.now();
+  const r = await fetch(`/api/frame/${n}.png` + (quick ? "?quick=1&proxy=2" : ""));
+  if (!r.ok) {
+    const j = await r.json().catch(() => ({ error: r.statusText }));
+    if (seq === frameSeq) message(j.error, "error");
+    return false;
+  }
+  const bytes = await r.arrayBuffer();
+  if (seq !== frameSeq) return false;
+  const sha = quick ? "" : hex(await crypto.subtle.digest("SHA-256", bytes));
+  const url = URL.createObjectURL(new Blob([bytes], { type: "image/png" }));
+  const img = $("frame");
+  await new Promise((done) => {
+    img.onload = done;
+    img.onerror = done;
+    img.src = url;
+  });
+  if (frameUrl) URL.revokeObjectURL(frameUrl);
+  frameUrl = url;
+  if (seq !== frameSeq) return false;
+  if (!quick && (img.naturalWidth !== S.width || img.naturalHeight !== S.height)) {
+    S.width = img.naturalWidth;
+    S.height = img.naturalHeight;
+    layout();
+  }
+  const ms = Math.round(performance.now() - t0);
+  $("frame-info").textContent = `frame ${n} · ${ms} ms` + (quick ? " · quick" : "");
+  img.dataset.frame = n;
+  img.dataset.quality = quick ? "quick" : "full";
+  img.dataset.sha256 = sha;
+  return true;
+}
+
+function layout() {
+  if (!S.width) return;
+  const viewer = $("viewer");
+  let scale = 1;
+  if (S.fit) scale = Math.min((viewer.clientWidth - 4) / S.width, (viewer.clientHeight - 4) / S.height);
+  S.scale = scale > 0 ? scale : 1;
+  viewer.classList.toggle("fit", S.fit);
+  const img = $("frame");
+  img.style.width = Math.max(1, Math.floor(S.width * scale)) + "px";
+  img.style.height = Math.max(1, Math.floor(S.height * scale)) + "px";
+  $("overlay").setAttribute("viewBox", `0 0 ${S.width} ${S.height}`);
+  drawOverlay();
+}
+
+// Point controls as handles on the viewer; lines between the pairs that make one.
+function drawOverlay() {
+  const svg = $("overlay");
+  svg.replaceChildren();
+  if (!S.description || !S.width) return;
+  const ns = "http://www.w3.org/2000/svg";
+  const at = (name) => {
+    const c = S.controls[name];
+    return c && !c.hidden && Array.isArray(c.value) ? c.value : null;
+  };
+  for (const [a, b] of [["Start", "End"], ["Bounce1Start", "Bounce1End"], ["Bounce2Start", "Bounce2End"]]) {
+    const p = at(a), q = at(b);
+    if (!p || !q) continue;
+    const line = document.createElementNS(ns, "line");
+    line.setAttribute("class", "line");
+    line.setAttribute("stroke-width", 1 / (S.scale || 1));
+    line.setAttribute("x1", p[0] * S.width); line.setAttribute("y1", p[1] * S.height);
+    line.setAttribute("x2", q[0] * S.width); line.setAttribute("y2", q[1] * S.height);
+    svg.append(line);
+  }
+  // Handles and labels keep their size on the screen whatever the zoom.
+  const px = 1 / (S.scale || 1);
+  const r = 6 * px;
+  for (const page of S.description.pages) {
+    for (const input of page.inputs) {
+      if (input.type !== "Poin" || !input.member) continue;
+      const name = input.member.slice(2);
+      const p = at(name);
+      if (!p) continue;
+      const dot = document.createElementNS(ns, "circle");
+      dot.setAttribute("class", "handle");
+      dot.setAttribute("cx", p[0] * S.width);
+      dot.setAttribute("cy", p[1] * S.height);
+      dot.setAttribute("r", r);
+      dot.setAttribute("stroke-width", 1.5 * px);
+      dot.dataset.control = name;
+      dot.addEventListener("pointerdown", (e) => startDrag(e, dot, name));
+      const label = document.createElementNS(ns, "text");
+      label.setAttribute("x", p[0] * S.width + r + 2);
+      label.setAttribute("y", p[1] * S.height - r);
+      label.setAttribute("font-size", 11 * px);
+      label.textContent = input.label;
+      svg.append(dot, label);
+    }
+  }
+}
+
+function startDrag(e, dot, name) {
+  e.preventDefault();
+  dot.setPointerCapture(e.pointerId);
+  dot.classList.add("dragging");
+  S.dragging = name;
+  const rect = $("frame").getBoundingClientRect();
+  const pos = (ev) => [Math.min(1, Math.max(0, (ev.clientX - rect.left) / rect.width)),
+                       Math.min(1, Math.max(0, (ev.clientY - rect.top) / rect.height))];
+  const move = (ev) => {
+    const p = pos(ev);
+    dot.setAttribute("cx", p[0] * S.width);
+    dot.setAttribute("cy", p[1] * S.height);
+    edit(name, p, false);
+  };
+  const up = (ev) => {
+    dot.removeEventListener("pointermove", move);
+    dot.removeEventListener("pointerup", up);
+    dot.classList.remove("dragging");
+    S.dragging = null;
+    edit(name, pos(ev), true);
+  };
+  dot.addEventListener("pointermove", move);
+  dot.addEventListener("pointerup", up);
+}
+
+// --- edits ---
+
+// One edit in flight per control; while a slider or handle moves only its
+// latest value is sent, and a quick, reduced frame is shown until it stops.
+const pending = {};
+const busy = {};
+
+async function edit(name, value, final) {
+  pending[name] = { value, final };
+  if (busy[name]) return;
+  busy[name] = true;
+  while (pending[name]) {
+    const p = pending[name];
+    delete pending[name];
+    let ok = true;
+    try {
+      const r = await api("POST", "/api/set", { name, value: p.value, frame: S.frame });
+      for (const w of r.warnings) message(w, "info");
+    } catch (err) {
+      message(err.message, "error");
+      ok = false;
+    }
+    if (p.final || !ok) {
+      await refreshState();
+      await showFrame(false);
+    } else {
+      await showFrame(true);
+    }
+  }
+  busy[name] = false;
+}
+
+async function press(name, file) {
+  try {
+    const body = { name, frame: S.frame };
+    if (file) body.file = file;
+    const r = await api("POST", "/api/press", body);
+    for (const m of r.messages) message(`${m.title}: ${m.text}`);
+    if (r.error) message(r.error, "error");
+  } catch (err) {
+    message(err.message, "error");
+  }
+  await refreshState();
+  await showFrame(false);
+}
+
+async function refreshState() {
+  const d = await api("GET", `/api/controls?frame=${S.frame}`);
+  S.controls = d.controls;
+  S.generation = d.generation;
+  for (const [name, w] of Object.entries(S.widgets)) {
+    const c = S.controls[name];
+    if (!c) continue;
+    w.row.classList.toggle("hidden", c.hidden);
+    w.row.classList.toggle("disabled", c.disabled);
+    w.row.classList.toggle("keyed", c.keyed);
+    if (S.dragging !== name && !pending[name]) w.set(c.value, c);
+  }
+  drawOverlay();
+}
+
+// --- control pages ---
+
+function row(input, name) {
+  const div = document.createElement("div");
+  div.className = "control";
+  div.dataset.control = name;
+  const label = document.createElement("label");
+  label.textContent = input.label;
+  label.title = `${input.label} (${name}, ${input.idText})`;
+  div.append(label);
+  return div;
+}
+
+function numberWidget(input, name) {
+  const div = row(input, name);
+  const box = document.createElement("div");
+  box.className = "row";
+  const lo = tagOf(input, Tag.RangeLow), hi = tagOf(input, Tag.RangeHigh);
+  const slo = tagOf(input, Tag.ScaleLow) ?? lo ?? 0, shi = tagOf(input, Tag.ScaleHigh) ?? hi ?? 1;
+  const whole = tagOf(input, Tag.Integer) === 1;
+  const slider = document.createElement("input");
+  slider.type = "range";
+  slider.min = slo; slider.max = shi;
+  slider.step = whole ? 1 : (shi - slo) / 1000 || 0.001;
+  const field = document.createElement("input");
+  field.type = "number";
+  if (lo !== undefined) field.min = lo;
+  if (hi !== undefined) field.max = hi;
+  field.step = whole ? 1 : "any";
+  slider.addEventListener("input", () => { field.value = slider.value; edit(name, Number(slider.value), false); });
+  slider.addEventListener("change", () => edit(name, Number(slider.value), true));
+  field.addEventListener("change", () => {
+    if (field.value === "" || isNaN(Number(field.value))) return message(`${input.label}: not a number`, "error");
+    edit(name, Number(field.value), true);
+  });
+  box.append(slider, field);
+  div.append(box);
+  // A value beyond the display range widens the slider to reach it.
+  const set = (v) => {
+    if (typeof v !== "number") return;
+    if (v > Number(slider.max)) slider.max = v;
+    if (v < Number(slider.min)) slider.min = v;
+    slider.value = v;
+    field.value = v;
+  };
+  return { row: div, set };
+}
+
+function checkWidget(input, name) {
+  const div = row(input, name);
+  const box = document.createElement("input");
+  box.type = "checkbox";
+  box.addEventListener("change", () => edit(name, box.checked ? 1 : 0, true));
+  div.append(box);
+  return { row: div, set: (v) => { box.checked = Number(v) !== 0; } };
+}
+
+function buttonWidget(input, name) {
+  const div = row(input, name);
+  const box = document.createElement("div");
+  box.className = "row";
+  const button = document.createElement("button");
+  button.textContent = input.label;
+  button.dataset.press = name;
+  let file = null;
+  if (input.type === "Text") {
+    // Buttons that open a file dialog: the answer is a file in the flow's folder.
+    file = document.createElement("input");
+    file.placeholder = "file in the flow's folder";
+    file.size = 14;
+    file.dataset.file = name;
+    box.append(file);
+  }
+  button.addEventListener("click", () => press(name, file && file.value ? file.value : null));
+  box.prepend(button);
+  div.append(box);
+  div.querySelector("label").textContent = "";
+  return { row: div, set: () => {} };
+}
+
+function pointWidget(input, name) {
+  const div = row(input, name);
+  const box = document.createElement("div");
+  box.className = "row";
+  const x = document.createElement("input"), y = document.createElement("input");
+  for (const f of [x, y]) {
+    f.type = "number";
+    f.step = "any";
+    f.addEventListener("change", () => edit(name, [Number(x.value), Number(y.value)], true));
+  }
+  box.append("x", x, "y", y);
+  div.append(box);
+  return { row: div, set: (v) => { if (Array.isArray(v)) { x.value = v[0]; y.value = v[1]; } } };
+}
+
+function textWidget(input, name) {
+  const div = row(input, name);
+  const field = document.createElement("input");
+  field.addEventListener("change", () => edit(name, field.value, true));
+  div.append(field);
+  return { row: div, set: (v) => { if (typeof v === "string") field.value = v; } };
+}
+
+function polylineWidget(input, name) {
+  const div = row(input, name);
+  const box = document.createElement("div");
+  const area = document.createElement("textarea");
+  area.rows = 3;
+  const apply = document.createElement("button");
+  apply.textContent = "Apply";
+  apply.addEventListener("click", () => {
+    let v;
+    try { v = JSON.parse(area.value); } catch (err) { return message(`${input.label}: ${err.message}`, "error"); }
+    edit(name, v, true);
+  });
+  box.append(area, apply);
+  div.append(box);
+  return { row: div, set: (v) => { if (v) area.value = JSON.stringify(v); } };
+}
+
+// A curve as points in 0..1: click to add, drag to move, double-click to remove.
+function curveWidget(input, name) {
+  const div = row(input, name);
+  const canvas = document.createElement("canvas");
+  canvas.className = "curve";
+  canvas.width = 220; canvas.height = 110;
+  let points = [[0, 0], [1, 1]];
+  const W = canvas.width, H = canvas.height, pad = 6;
+  const toPx = (p) => [pad + p[0] * (W - 2 * pad), H - pad - p[1] * (H - 2 * pad)];
+  const fromPx = (x, y) => [Math.min(1, Math.max(0, (x - pad) / (W - 2 * pad))),
+                            Math.min(1, Math.max(0, (H - pad - y) / (H - 2 * pad)))];
+  const draw = () => {
+    const g = canvas.getContext("2d");
+    g.clearRect(0, 0, W, H);
+    g.strokeStyle = "#333"; g.strokeRect(pad, pad, W - 2 * pad, H - 2 * pad);
+    g.strokeStyle = "#ffc83c"; g.beginPath();
+    points.forEach((p, i) => { const [x, y] = toPx(p); if (i) g.lineTo(x, y); else g.moveTo(x, y); });
+    g.stroke();
+    g.fillStyle = "#ffc83c";
+    for (const p of points) { const [x, y] = toPx(p); g.fillRect(x - 3, y - 3, 6, 6); }
+  };
+  const near = (e) => {
+    const r = canvas.getBoundingClientRect();
+    const x = e.clientX - r.left, y = e.clientY - r.top;
+    return points.findIndex((p) => { const [px, py] = toPx(p); return Math.hypot(px - x, py - y) < 7; });
+  };
+  const send = () => edit(name, { points: points.map((p) => [+p[0].toFixed(4), +p[1].toFixed(4)]) }, true);
+  let drag = -1;
+  canvas.addEventListener("pointerdown", (e) => {
+    drag = near(e);
+    if (drag < 0) {
+      const r = canvas.getBoundingClientRect();
+      points.push(fromPx(e.clientX - r.left, e.clientY - r.top));
+      points.sort((a, b) => a[0] - b[0]);
+      draw();
+      send();
+      return;
+    }
+    canvas.setPointerCapture(e.pointerId);
+  });
+  canvas.addEventListener("pointermove", (e) => {
+    if (drag < 0) return;
+    const r = canvas.getBoundingClientRect();
+    points[drag] = fromPx(e.clientX - r.left, e.clientY - r.top);
+    draw();
+  });
+  canvas.addEventListener("pointerup", () => {
+    if (drag < 0) return;
+    drag = -1;
+    points.sort((a, b) => a[0] - b[0]);
+    send();
+  });
+  canvas.addEventListener("dblclick", (e) => {
+    const i = near(e);
+    if (i >= 0 && points.length > 2) { points.splice(i, 1); draw(); send(); }
+  });
+  div.append(canvas);
+  const set = (v, c) => {
+    const flow = c && c.flow;
+    if (flow && Array.isArray(flow.points)) points = flow.points.map((p) => [p[0], p[1]]);
+    else if (v && Array.isArray(v.table) && v.table.length > 1) {
+      const t = v.table, n = t.length - 1;
+      points = [0, 0.25, 0.5, 0.75, 1].map((x) => [x, t[Math.round(x * n)] / 65535]);
+    }
+    draw();
+  };
+  draw();
+  return { row: div, set };
+}
+
+function widgetFor(input) {
+  const name = input.member.slice(2);
+  if (input.control === "BtnC") return buttonWidget(input, name);
+  if (input.control === "ChBC") return checkWidget(input, name);
+  if (input.type === "Poin") return pointWidget(input, name);
+  if (input.type === "PlLn") return polylineWidget(input, name);
+  if (input.type === "LUT!") return curveWidget(input, name);
+  if (input.type === "Text") return textWidget(input, name);
+  if (input.control === "PLIC") {  // a notice: a label the tool shows or hides
+    const div = row(input, name);
+    return { row: div, set: () => {} };
+  }
+  return numberWidget(input, name);
+}
+
+function buildPages() {
+  const tabs = $("tabs"), pages = $("pages");
+  S.description.pages.forEach((page, i) => {
+    const tab = document.createElement("button");
+    tab.textContent = page.name;
+    tab.dataset.page = i;
+    const div = document.createElement("div");
+    div.className = "page";
+    div.dataset.page = page.name;
+    for (const input of page.inputs) {
+      if (!input.member) {
+        if (input.label.trim()) {
+          const h = document.createElement("div");
+          h.className = "heading";
+          h.textContent = input.label;
+          div.append(h);
+        }
+        continue;
+      }
+      const w = widgetFor(input);
+      S.widgets[input.member.slice(2)] = w;
+      div.append(w.row);
+    }
+    tab.addEventListener("click", () => {
+      for (const b of tabs.children) b.classList.toggle("on", b === tab);
+      for (const p of pages.children) p.classList.toggle("shown", p === div);
+    });
+    tabs.append(tab);
+    pages.append(div);
+  });
+  tabs.firstChild.click();
+}
+
+// --- timeline ---
+
+async function goTo(n) {
+  S.frame = Math.min(S.last, Math.max(S.first, n));
+  $("scrub").value = S.frame;
+  $("frame-number").value = S.frame;
+  const keyed = Object.values(S.controls).some((c) => c.keyed);
+  if (keyed) await refreshState();
+  return showFrame(false);
+}
+
+async function play() {
+  S.playing = !S.playing;
+  $("play").textContent = S.playing ? "Pause" : "Play";
+  $("play").classList.toggle("on", S.playing);
+  const times = [];
+  while (S.playing) {
+    await goTo(S.frame >= S.last ? S.first : S.frame + 1);
+    times.push(performance.now());
+    if (times.length > 12) times.shift();
+    if (times.length > 1)
+      $("fps").textContent = ((times.length - 1) * 1000 / (times[times.length - 1] - times[0])).toFixed(1) + " fps";
+  }
+}
+
+async function render() {
+  try {
+    await api("POST", "/api/render", {});
+  } catch (err) {
+    return message(err.message, "error");
+  }
+  for (;;) {
+    const r = await api("GET", "/api/render");
+    $("render-progress").max = Math.max(1, r.total);
+    $("render-progress").value = r.done;
+    $("render-text").textContent = `${r.done}/${r.total} · ${r.fps.toFixed(1)} fps`;
+    if (!r.running) {
+      if (r.error) message("Render: " + r.error, "error");
+      else message(`Render: wrote ${r.total} frame(s) from ${r.output}`, "info");
+      return;
+    }
+    await new Promise((done) => setTimeout(done, 400));
+  }
+}
+
+async function save(as) {
+  try {
+    const r = await api("POST", "/api/save", as ? { as } : {});
+    message("Saved " + r.path, "info");
+    if (as) $("flow-name").textContent = as;
+  } catch (err) {
+    message(err.message, "error");
+  }
+}
+
+async function start() {
+  const d = await api("GET", "/api/controls");
+  S.description = d.description;
+  S.controls = d.controls;
+  [S.first, S.last] = d.flow.frames;
+  S.frame = S.first;
+  if (d.flow.background) {
+    S.width = d.flow.background.width || 0;
+    S.height = d.flow.background.height || 0;
+  }
+  $("flow-name").textContent = d.flow.name;
+  document.title = d.flow.name + " - lumets preview";
+  for (const f of [$("scrub"), $("frame-number")]) {
+    f.min = S.first;
+    f.max = S.last;
+    f.value = S.first;
+  }
+  buildPages();
+  await refreshState();
+  layout();
+  $("scrub").addEventListener("input", () => goTo(Number($("scrub").value)));
+  $("frame-number").addEventListener("change", () => goTo(Number($("frame-number").value)));
+  $("first").addEventListener("click", () => goTo(S.first));
+  $("last").addEventListener("click", () => goTo(S.last));
+  $("back").addEventListener("click", () => goTo(S.frame - 1));
+  $("forward").addEventListener("click", () => goTo(S.frame + 1));
+  $("play").addEventListener("click", play);
+  $("fit").addEventListener("click", () => { S.fit = true; $("fit").classList.add("on"); $("actual").classList.remove("on"); layout(); });
+  $("actual").addEventListener("click", () => { S.fit = false; $("actual").classList.add("on"); $("fit").classList.remove("on"); layout(); });
+  $("save").addEventListener("click", () => save(null));
+  $("save-as").addEventListener("click", () => save($("save-as-name").value.trim()));
+  $("render").addEventListener("click", render);
+  window.addEventListener("resize", layout);
+  await showFrame(false);
+  document.body.dataset.ready = "1";
+}
+
+start().catch((err) => message(err.message, "error"));

@@ -1,0 +1,96 @@
+// Saving and restoring the simulation state between two frames, for hosts that
+// scrub a timeline: the live particles (their shape images are shared, never
+// changed after birth), the ring counters, the birth accumulator, the random
+// generator, the shape copy, the two paths and the flags the frames read.
+#include "operator/particle_operator.h"
+
+namespace {
+
+// The flags that carry from one frame to the next: requests left for the next
+// frame, the switches' mirrors and the shape-copy bookkeeping.
+constexpr Flag ParticleOperator::* CarriedFlags[] = {
+    &ParticleOperator::ResetRequested,    &ParticleOperator::CloseFilesOnReset, &ParticleOperator::FastForwardRequested,
+    &ParticleOperator::ScaleEnabled,      &ParticleOperator::FadeEnabled,       &ParticleOperator::GrowEnabled,
+    &ParticleOperator::BlurEnabled,       &ParticleOperator::TintEnabled,       &ParticleOperator::BankingEnabled,
+    &ParticleOperator::UseBirthSpline,    &ParticleOperator::StrictModeEnabled, &ParticleOperator::PathBindingEnabled,
+    &ParticleOperator::ReversePlayback,   &ParticleOperator::SkipCompositing,   &ParticleOperator::FirstShapeCopy,
+    &ParticleOperator::RefreshShapeCopies,
+};
+constexpr size_t CarriedCount = sizeof CarriedFlags / sizeof CarriedFlags[0];
+
+struct ParticleState : SimulationState {
+    ~ParticleState() override {
+        for (Particle& p : Live)
+            if (p.ShapeImage) p.ShapeImage->Recycle();
+        if (Shape) Shape->Recycle();
+    }
+    std::vector<Particle> Live;  // oldest first
+    int32_t OldestIndex = 0, NextIndex = 0;
+    double BirthAccumulator = 0.0;
+    uint32_t RandomState = 0;
+    Image* Shape = nullptr;
+    int32_t Flags[CarriedCount] = {};
+    int32_t AttractorEnabled[2] = {}, BounceEnabled[2] = {};
+    SegmentPath MotionPath, BirthPath;
+};
+
+}  // namespace
+
+bool ParticleOperator::StateIsPortable() const {
+    return !SystemLoaded && !Recording && !PreloadCapturing && !WorkingPresent && RecordFile == platform::NoFile &&
+           PlaybackFile == platform::NoFile && !SourceIsReduced();
+}
+
+std::unique_ptr<SimulationState> ParticleOperator::SaveState() {
+    std::lock_guard<std::mutex> gate(RenderGate);
+    if (!StateIsPortable()) return nullptr;
+    auto s = std::make_unique<ParticleState>();
+    s->Live.reserve(size_t(LiveCount));
+    for (int32_t i = 0; i < LiveCount; ++i) {
+        s->Live.push_back(LiveParticle(i));
+        if (Image* img = s->Live.back().ShapeImage) img->AddRef();
+    }
+    s->OldestIndex = OldestIndex;
+    s->NextIndex = NextIndex;
+    s->BirthAccumulator = BirthAccumulator;
+    s->RandomState = Random.GetState();
+    if ((s->Shape = ShapeCopy)) ShapeCopy->AddRef();
+    for (size_t i = 0; i < CarriedCount; ++i) s->Flags[i] = (this->*CarriedFlags[i]).load();
+    for (int i = 0; i < 2; ++i) {
+        s->AttractorEnabled[i] = Attractors[i].AttractorEnabled.load();
+        s->BounceEnabled[i] = BounceLines[i].Enabled.load();
+    }
+    s->MotionPath = MotionPath;
+    s->BirthPath = BirthPath;
+    return s;
+}
+
+bool ParticleOperator::RestoreState(const SimulationState& state) {
+    const auto* s = dynamic_cast<const ParticleState*>(&state);
+    std::lock_guard<std::mutex> gate(RenderGate);
+    if (!s || !StateIsPortable()) return false;
+    if (s->Live.size() >= size_t(PoolSize) || (s->OldestIndex + int32_t(s->Live.size())) % PoolSize != s->NextIndex)
+        return false;
+    ClearParticles();
+    OldestIndex = s->OldestIndex;
+    for (size_t i = 0; i < s->Live.size(); ++i) {
+        Particle& p = Particles[(OldestIndex + int32_t(i)) % PoolSize];
+        p = s->Live[i];
+        if (p.ShapeImage) p.ShapeImage->AddRef();
+    }
+    LiveCount = int32_t(s->Live.size());
+    NextIndex = s->NextIndex;
+    BirthAccumulator = s->BirthAccumulator;
+    Random.Seed(s->RandomState);
+    if (s->Shape) s->Shape->AddRef();
+    if (ShapeCopy) ShapeCopy->Recycle();
+    ShapeCopy = s->Shape;
+    for (size_t i = 0; i < CarriedCount; ++i) (this->*CarriedFlags[i]).store(s->Flags[i]);
+    for (int i = 0; i < 2; ++i) {
+        Attractors[i].AttractorEnabled = s->AttractorEnabled[i];
+        BounceLines[i].Enabled = s->BounceEnabled[i];
+    }
+    MotionPath = s->MotionPath;
+    BirthPath = s->BirthPath;
+    return true;
+}

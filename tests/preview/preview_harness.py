@@ -1,0 +1,89 @@
+"""Starts `lumets preview` on a flow in a temporary folder and talks to it."""
+import hashlib
+import http.client
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+
+class Preview:
+    def __init__(self, lumets, source_dir, flow="fountain.json", edit=None, args=()):
+        lumets = os.path.abspath(lumets)
+        self.lumets = lumets
+        self.folder = tempfile.mkdtemp(prefix="lumets-preview-test-")
+        with open(os.path.join(source_dir, "examples", flow)) as f:
+            flow_json = json.load(f)
+        if edit:
+            edit(flow_json)
+        self.flow = os.path.join(self.folder, "flow.json")
+        with open(self.flow, "w") as f:
+            json.dump(flow_json, f, indent=2)
+        self.env = dict(os.environ, TMPDIR=self.folder)
+        self.proc = subprocess.Popen([lumets, "preview", self.flow, *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True, env=self.env, cwd=self.folder)
+        line = self._first_line(20)
+        if not line.startswith("lumets preview: http://127.0.0.1:"):
+            self.stop()
+            raise RuntimeError("preview did not start: " + line)
+        self.url = line.split()[2]
+        self.port = int(self.url.rstrip("/").rsplit(":", 1)[1])
+
+    def _first_line(self, seconds):
+        import selectors
+        sel = selectors.DefaultSelector()
+        sel.register(self.proc.stdout, selectors.EVENT_READ)
+        if not sel.select(timeout=seconds):
+            return "(no address within %d s)" % seconds
+        return self.proc.stdout.readline().strip() or self.proc.stderr.read()
+
+    def request(self, method, path, body=None, headers=None, raw=False):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        h = {"Host": "127.0.0.1:%d" % self.port}
+        data = None
+        if body is not None:
+            data = json.dumps(body).encode()
+            h["Content-Type"] = "application/json"
+        h.update(headers or {})
+        conn.request(method, path, body=data, headers=h)
+        r = conn.getresponse()
+        payload = r.read()
+        conn.close()
+        if raw or r.getheader("Content-Type", "").startswith("image/"):
+            return r.status, payload
+        return r.status, json.loads(payload) if payload.startswith(b"{") else payload.decode()
+
+    def frame(self, n, **params):
+        q = "&".join("%s=%s" % kv for kv in params.items())
+        status, png = self.request("GET", "/api/frame/%d.png%s" % (n, "?" + q if q else ""))
+        assert status == 200, (status, png)
+        return png
+
+    def render(self, flow, frame):
+        """The PNG `lumets render --frames N-N` writes for a flow."""
+        out = os.path.join(self.folder, "render-####.png")
+        subprocess.run([self.lumets, "render", flow, "--frames", "%d-%d" % (frame, frame), "-o", out, "-q"],
+                       check=True, timeout=300, env=self.env)
+        with open(out.replace("####", "%04d" % frame), "rb") as f:
+            return f.read()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+            try:
+                self.proc.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.stderr = self.proc.stderr.read()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            stream.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+        return self.proc.returncode
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()
