@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the build needs (only those that are missing).
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libopenimageio-dev libtbb-dev libcli11-dev nlohmann-json3-dev
-      libgtest-dev libgmock-dev libbenchmark-dev openimageio-tools python3 "$@")
+      libgtest-dev libgmock-dev libbenchmark-dev openimageio-tools python3
+      frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
