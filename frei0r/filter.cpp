@@ -35,10 +35,10 @@ const std::vector<ParamSpec> Params = {
      "value",
      "GeneralSize"},
     {"merge", ParamKind::Number, "Merge, 0 subtractive to 1 additive; the default keeps the flow's value", "Merge"},
-    {"start", ParamKind::Position, "Start of the birth line (0 to 1 from the top left); the default keeps the flow's value",
-     "Start"},
-    {"end", ParamKind::Position, "End of the birth line (0 to 1 from the top left); the default keeps the flow's value",
-     "End"},
+    {"start x", ParamKind::Number, "Start of the birth line, x (0 left to 1 right); start x and y replace the flow's point together once either leaves its default", "Start", 0},
+    {"start y", ParamKind::Number, "Start of the birth line, y (0 top to 1 bottom)", "Start", 1},
+    {"end x", ParamKind::Number, "End of the birth line, x (0 left to 1 right); end x and y replace the flow's point together once either leaves its default", "End", 0},
+    {"end y", ParamKind::Number, "End of the birth line, y (0 top to 1 bottom)", "End", 1},
 };
 
 namespace {
@@ -80,15 +80,14 @@ const std::vector<ControlRange>& ControlRanges() {
             if (!Params[i].Control) continue;
             const ControlInfo& info = catalog.Require(Params[i].Control);
             const TagList& t = info.In->CreationTags;
-            if (Params[i].Kind == ParamKind::Number) {
+            if (Params[i].Coordinate < 0) {
                 if (!info.Low || !info.High || !(*info.High > *info.Low))
                     throw UserError(std::string("the tool's control \"") + Params[i].Control + "\" has no range");
                 out[i].Low = *info.Low;
                 out[i].High = *info.High;
-                out[i].Default.X = (t.GetDouble(Tags::Default, *info.Low) - *info.Low) / (*info.High - *info.Low);
+                out[i].Default.Number = (t.GetDouble(Tags::Default, *info.Low) - *info.Low) / (*info.High - *info.Low);
             } else {
-                out[i].Default.X = t.GetDouble(Tags::DefaultX, 0.5);
-                out[i].Default.Y = t.GetDouble(Tags::DefaultY, 0.5);
+                out[i].Default.Number = t.GetDouble(Params[i].Coordinate == 0 ? Tags::DefaultX : Tags::DefaultY, 0.5);
             }
         }
     } catch (...) {
@@ -172,17 +171,22 @@ Filter::Setup Filter::Resolve() const {
     s.Seed = ParseSeed(Values[ParamSeed].Text);
     const auto& ranges = ControlRanges();
     for (size_t i = 0; i < Params.size(); ++i) {
-        if (!Params[i].Control || Values[i] == ranges[i].Default) continue;
-        const ParamValue& v = Values[i];
-        if (!std::isfinite(v.X) || !std::isfinite(v.Y))
-            throw UserError(std::string("parameter \"") + Params[i].Name + "\" is not a number");
-        if (Params[i].Kind == ParamKind::Number) {
-            const double p = std::clamp(v.X, 0.0, 1.0);
-            s.Sets.emplace_back(Params[i].Control,
-                                NumberText(ranges[i].Low + p * (ranges[i].High - ranges[i].Low)));
-            if (std::strcmp(Params[i].Control, "GeneralSize") == 0) s.Sets.emplace_back("EnableScale", "1");
+        if (!Params[i].Control || Params[i].Coordinate > 0) continue;
+        // A point's x parameter is followed by its y parameter; the two act together.
+        const size_t count = Params[i].Coordinate == 0 ? 2 : 1;
+        bool atDefault = true;
+        for (size_t k = i; k < i + count; ++k) {
+            if (!std::isfinite(Values[k].Number))
+                throw UserError(std::string("parameter \"") + Params[k].Name + "\" is not a number");
+            atDefault = atDefault && Values[k].Number == ranges[k].Default.Number;
+        }
+        if (atDefault) continue;
+        if (count == 2) {
+            s.Sets.emplace_back(Params[i].Control, NumberText(Values[i].Number) + "," + NumberText(Values[i + 1].Number));
         } else {
-            s.Sets.emplace_back(Params[i].Control, NumberText(v.X) + "," + NumberText(v.Y));
+            const double p = std::clamp(Values[i].Number, 0.0, 1.0);
+            s.Sets.emplace_back(Params[i].Control, NumberText(ranges[i].Low + p * (ranges[i].High - ranges[i].Low)));
+            if (std::strcmp(Params[i].Control, "GeneralSize") == 0) s.Sets.emplace_back("EnableScale", "1");
         }
     }
     return s;

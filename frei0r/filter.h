@@ -20,20 +20,23 @@ namespace lumets::frei0r {
 
 // The filter's parameters, in the order hosts list them (ffmpeg's filter_params
 // are positional).
-enum class ParamKind { Text, Number, Position };
+enum class ParamKind { Text, Number };
 struct ParamSpec {
     const char* Name;         // as hosts show it and as melt and GStreamer address it
     ParamKind Kind;
     const char* Explanation;  // the description hosts show
     const char* Control;      // the tool's control it drives (flow key), null for the others
+    // For a point control, the coordinate this parameter gives (0 x, 1 y); -1 for
+    // a number control, whose range 0..1 spans.
+    int Coordinate = -1;
 };
 extern const std::vector<ParamSpec> Params;
 enum ParamIndex { ParamFlow = 0, ParamFps = 1, ParamSeed = 2 };
 
-// A parameter's value: text, a number in 0..1 or a position.
+// A parameter's value: text or a number (0..1 for hosts).
 struct ParamValue {
     std::string Text;
-    double X = 0, Y = 0;
+    double Number = 0;
     bool operator==(const ParamValue&) const = default;
 };
 

@@ -59,9 +59,7 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
     const auto& p = Params[size_t(index)];
     info->name = p.Name;
     info->explanation = p.Explanation;
-    info->type = p.Kind == ParamKind::Text     ? F0R_PARAM_STRING
-                 : p.Kind == ParamKind::Number ? F0R_PARAM_DOUBLE
-                                               : F0R_PARAM_POSITION;
+    info->type = p.Kind == ParamKind::Text ? F0R_PARAM_STRING : F0R_PARAM_DOUBLE;
 }
 
 f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
@@ -87,14 +85,8 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
             break;
         }
         case ParamKind::Number:
-            v.X = *static_cast<f0r_param_double*>(param);
+            v.Number = *static_cast<f0r_param_double*>(param);
             break;
-        case ParamKind::Position: {
-            const auto* pos = static_cast<f0r_param_position_t*>(param);
-            v.X = pos->x;
-            v.Y = pos->y;
-            break;
-        }
         }
         filter->Set(index, v);
     } catch (...) {
@@ -110,11 +102,7 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
         *static_cast<f0r_param_string*>(param) = const_cast<char*>(v.Text.c_str());
         break;
     case ParamKind::Number:
-        *static_cast<f0r_param_double*>(param) = v.X;
-        break;
-    case ParamKind::Position:
-        static_cast<f0r_param_position_t*>(param)->x = v.X;
-        static_cast<f0r_param_position_t*>(param)->y = v.Y;
+        *static_cast<f0r_param_double*>(param) = v.Number;
         break;
     }
 }

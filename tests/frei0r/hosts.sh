@@ -45,8 +45,10 @@ to16() { timeout 60 ffmpeg -nostdin -loglevel error -i "$1/f.%04d.png" -f rawvid
 
 "$lumets" render flow.json -q --frames 0-$((N - 1)) -o ref/f.####.png
 "$lumets" render flow.json -q --frames 0-11 --seed 5 --set Birthrate=12 -o refp/f.####.png
+"$lumets" render flow.json -q --frames 0-11 --seed 5 --set Birthrate=12 --set Start=0.5,0.2 -o refs/f.####.png
 to16 ref ref.raw
 to16 refp refp.raw
+to16 refs refs.raw
 
 # ffmpeg: a whole render, a render starting at frame 14 (trim keeps the time),
 # parameters (seed 5, birthrate 0.012 of the control's 0..1000) and two
@@ -82,15 +84,22 @@ for flow in "$work/missing.json" "$work/damaged.json" "$work/noshape.json"; do
   echo "ffmpeg with $(basename "$flow"): frames unchanged, $(cat err.txt)"
 done
 
-# MLT: melt renders the same frames; a missing flow passes them through.
+# MLT: melt renders the same frames, parameters by name (start y keeps the
+# tool's default 0.2 once start x is set); a missing flow passes them through.
 if command -v melt >/dev/null; then
   printf '%s\n' "description=lumets test" frame_rate_num=25 frame_rate_den=1 width=$W height=$H progressive=1 \
     sample_aspect_num=1 sample_aspect_den=1 display_aspect_num=16 display_aspect_den=9 colorspace=709 > profile
-  mlt() { timeout 60 melt -silent -profile "$work/profile" color:0x204060ff out=$((N - 1)) -attach frei0r.lumets "$@" \
-          -consumer "avformat:$work/melt.rgba" f=rawvideo pix_fmt=rgba real_time=0; }
-  mlt "flow=$work/flow.json" 2> err.txt || fail "melt failed: $(cat err.txt)"
+  mlt() {
+    local frames=$1
+    shift
+    timeout 60 melt -silent -profile "$work/profile" color:0x204060ff out=$((frames - 1)) -attach frei0r.lumets "$@" \
+      -consumer "avformat:$work/melt.rgba" f=rawvideo pix_fmt=rgba real_time=0
+  }
+  mlt $N "flow=$work/flow.json" 2> err.txt || fail "melt failed: $(cat err.txt)"
   compare ref.raw melt.rgba $W $H $W 0 0 $N
-  mlt "flow=$work/missing.json" 2> err.txt || fail "melt exit status $? with a missing flow"
+  mlt 12 "flow=$work/flow.json" seed=5 birthrate=0.012 "start x=0.5" 2> err.txt || fail "melt failed: $(cat err.txt)"
+  compare refs.raw melt.rgba $W $H $W 0 0 12
+  mlt $N "flow=$work/missing.json" 2> err.txt || fail "melt exit status $? with a missing flow"
   [ "$(grep -c "^lumets frei0r:" err.txt)" -eq 1 ] || fail "melt: expected one line from the filter, got: $(cat err.txt)"
   for i in $(seq $N); do cat plain.rgba; done | cmp -s - melt.rgba || fail "melt: frames changed with a missing flow"
   echo "melt with missing.json: frames unchanged"
