@@ -1,14 +1,19 @@
 #include "frei0r/filter.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "app/errors.h"
 #include "app/image_io.h"
 #include "app/session.h"
+#include "host/plugins.h"
+#include "host/registry.h"
 #include "host/tags.h"
 
 namespace lumets::frei0r {
@@ -58,6 +63,26 @@ std::set<std::string>& Printed() {
     return printed;
 }
 
+// The tool's class: from LUMETS_PLUGIN_PATH and the host layer's own folders,
+// and failing those from lumets/plugins beside this module's folder (an install
+// puts the filter in <libdir>/frei0r-1 and the plug-in in <libdir>/lumets/plugins).
+Registry& ToolClass() {
+    try {
+        return ParticleClass();
+    } catch (const UserError&) {
+        Dl_info self{};
+        if (dladdr(reinterpret_cast<const void*>(&ToolClass), &self) && self.dli_fname) {
+            namespace fs = std::filesystem;
+            const fs::path folder = fs::path(self.dli_fname).parent_path().parent_path() / "lumets" / "plugins";
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(folder, ec))
+                if (entry.path().extension() == ".so") plugins::LoadModule(entry.path().string(), nullptr);
+            if (Registry* reg = ClassRegistry.Find("SamplePlugIn")) return *reg;
+        }
+        throw;
+    }
+}
+
 // The range and default of the tool's control behind each parameter, read once
 // from the tool itself.
 struct ControlRange {
@@ -68,7 +93,7 @@ struct ControlRange {
 const std::vector<ControlRange>& ControlRanges() {
     static std::optional<std::vector<ControlRange>> ranges;
     if (ranges) return *ranges;
-    Registry& reg = ParticleClass();
+    Registry& reg = ToolClass();
     const auto names = ControlNames(reg);
     TagList tags{{Tags::RandomSeed, 1}};
     Operator* op = reg.Create(nullptr, &tags);
@@ -273,6 +298,7 @@ void Filter::Draw(const Setup& setup, int64_t frame, const uint32_t* in, uint32_
         options.Sets = setup.Sets;
         options.Quiet = true;
         options.Warnings = &warnings;
+        ToolClass();
         Tool = std::make_unique<Session>(*Flow, options);
         for (const std::string& w : warnings) Report("warning: " + w);
         Tool->SetBackground(background);
