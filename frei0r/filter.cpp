@@ -247,8 +247,8 @@ void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* ou
             // The host's time, as the nearest whole frame counted from the flow's first.
             const double seconds = unit == TimeUnit::Milliseconds ? time / 1000.0 : time;
             const double offset = std::nearbyint(seconds * setup.Fps);
-            if (!std::isfinite(offset) || offset > 1e7)
-                throw UserError("time " + NumberText(time) + " lies beyond ten million frames");
+            if (!std::isfinite(offset) || offset > 1e6)
+                throw UserError("time " + NumberText(time) + " lies beyond a million frames");
             if (offset < 0) return passThrough();  // before the flow's first frame
             Draw(setup, Flow->First + int64_t(offset), in, out);
         } catch (...) {
