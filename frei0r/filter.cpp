@@ -242,14 +242,14 @@ void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* ou
             FlowKey = std::move(key);
         }
         if (Failed) return passThrough();
+        // The host's time, as the nearest whole frame counted from the flow's first.
+        const double seconds = unit == TimeUnit::Milliseconds ? time / 1000.0 : time;
+        const double offset = std::nearbyint(seconds * setup.Fps);
+        if (!std::isfinite(offset) || offset > 1e6)
+            throw UserError("time " + NumberText(time) + " lies beyond a million frames");
+        if (offset < 0) return passThrough();  // before the flow's first frame
         try {
             if (!Flow) Flow = LoadFlowFile(setup.FlowPath);
-            // The host's time, as the nearest whole frame counted from the flow's first.
-            const double seconds = unit == TimeUnit::Milliseconds ? time / 1000.0 : time;
-            const double offset = std::nearbyint(seconds * setup.Fps);
-            if (!std::isfinite(offset) || offset > 1e6)
-                throw UserError("time " + NumberText(time) + " lies beyond a million frames");
-            if (offset < 0) return passThrough();  // before the flow's first frame
             Draw(setup, Flow->First + int64_t(offset), in, out);
         } catch (...) {
             Failed = true;
@@ -314,8 +314,6 @@ void Filter::Draw(const Setup& setup, int64_t frame, const uint32_t* in, uint32_
     }
     ToolSets = setup.Sets;
     Image* picture = Tool->RenderFrame(frame, false);
-    holdBackground.Picture = nullptr;
-    background->Recycle();
     Release holdPicture{picture};
     LastFrame = frame;
     if (picture->Width != int32_t(Width) || picture->Height != int32_t(Height))
