@@ -86,7 +86,10 @@ Session::Session(FlowFile flow, const SessionOptions& options) : Spec(std::move(
         }
         std::vector<std::string> warnings;
         auto tracks = BindControls(controls, Names, &warnings);
-        for (const std::string& w : warnings) std::fprintf(stderr, "lumets: warning: %s\n", w.c_str());
+        if (Options.Warnings)
+            Options.Warnings->insert(Options.Warnings->end(), warnings.begin(), warnings.end());
+        else
+            for (const std::string& w : warnings) std::fprintf(stderr, "lumets: warning: %s\n", w.c_str());
         Driver = std::make_unique<ControlDriver>(Op, std::move(tracks), BindEvents(Spec.Events, Names));
     } catch (...) {
         Op->Recycle();
@@ -104,8 +107,15 @@ Session::Session(FlowFile flow, const SessionOptions& options) : Spec(std::move(
 }
 
 Session::~Session() {
+    if (FramesOpen) {
+        try {
+            EndFrames();
+        } catch (...) {
+        }
+    }
     // The flow releases the tool before the image inputs' pictures go.
     HostFlow.reset();
+    if (HostBackground) HostBackground->Recycle();
 }
 
 void Session::CheckInputs(int64_t from, int64_t to) {
@@ -118,7 +128,7 @@ bool Session::PrepareFrame(double time) {
     if (StopRequested()) return false;
     try {
         const auto frame = int64_t(std::llround(time));
-        BackgroundInput->SetValue(Background->At(frame), time, 1);
+        BackgroundInput->SetValue(HostBackground ? HostBackground : Background->At(frame), time, 1);
         ParticleInput->SetValue(Particle->At(frame), time, 1);
         Driver->BeforeFrame(time, EventsOn);
     } catch (const UserError& e) {
@@ -223,6 +233,58 @@ void Session::Prime() {
     EventsOn = true;
     if (FrameError) throw UserError(*FrameError);
     if (!finished) throw Interrupted("stopped by the user");
+}
+
+void Session::SetBackground(Image* picture) {
+    if (picture) picture->AddRef();
+    if (HostBackground) HostBackground->Recycle();
+    HostBackground = picture;
+}
+
+void Session::StartFrames() {
+    if (FramesOpen) EndFrames();
+    HostFlow->StartRender();
+    FramesOpen = true;
+}
+
+Image* Session::RenderFrame(int64_t frame, bool simulateOnly) {
+    if (!FramesOpen) StartFrames();
+    Flow& flow = *HostFlow;
+    const double time = double(frame);
+    Image* result = nullptr;
+    flow.SimulateOnlyBefore = simulateOnly ? time : -1e300;
+    flow.FrameDone = [&](Operator*, double, Image* picture) {
+        if (result) result->Recycle();
+        result = picture;
+    };
+    bool done = false;
+    try {
+        done = flow.RenderFrame(time);
+    } catch (...) {
+        flow.FrameDone = nullptr;
+        flow.SimulateOnlyBefore = -1e300;
+        if (result) result->Recycle();
+        throw;
+    }
+    flow.FrameDone = nullptr;
+    flow.SimulateOnlyBefore = -1e300;
+    if (FrameError || !done || (!simulateOnly && !result)) {
+        if (result) result->Recycle();
+        if (FrameError) throw UserError(*FrameError);
+        if (!done) throw Interrupted("stopped by the user");
+        throw UserError("the tool gave no picture for frame " + std::to_string(frame));
+    }
+    if (simulateOnly && result) {
+        result->Recycle();
+        result = nullptr;
+    }
+    return result;
+}
+
+void Session::EndFrames() {
+    if (!FramesOpen) return;
+    FramesOpen = false;
+    HostFlow->EndRender();
 }
 
 int Session::ServeRequests(const std::string& verb) {

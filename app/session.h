@@ -28,6 +28,9 @@ struct SessionOptions {
     int Proxy = 1;                                              // reduce both image inputs by this factor
     std::vector<std::pair<std::string, std::string>> Sets;     // --set NAME=VALUE, in order
     bool Quiet = false;
+    // When set, warnings about the flow (values limited to a control's range) are
+    // added here instead of being printed.
+    std::vector<std::string>* Warnings = nullptr;
 };
 
 // One flow loaded for rendering: the tool made through the plug-in's factory
@@ -82,6 +85,18 @@ public:
     // frames get their inputs as in a render and their pictures are dropped.
     int ServeRequests(const std::string& verb);
 
+    // Frames one at a time, for hosts that hand over each frame's background (a
+    // video filter). SetBackground replaces the flow's background for the frames
+    // that follow (the session holds a reference; null gives the flow's back).
+    // StartFrames opens a render that stays open until EndFrames (or the end of the
+    // session); RenderFrame renders one frame of it: simulated without drawing
+    // (result null) or drawn (the picture, one reference for the caller). Throws
+    // UserError for a failure during the frame.
+    void SetBackground(Image* picture);
+    void StartFrames();
+    Image* RenderFrame(int64_t frame, bool simulateOnly);
+    void EndFrames();
+
 private:
     bool PrepareFrame(double time);
 
@@ -95,6 +110,8 @@ private:
     std::unique_ptr<ImageFeed> Background, Particle;
     Input* BackgroundInput = nullptr;
     Input* ParticleInput = nullptr;
+    Image* HostBackground = nullptr;
+    bool FramesOpen = false;
     bool EventsOn = true;
     std::optional<std::string> FrameError;  // a failure inside the render loop
 };

@@ -3,7 +3,8 @@
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libopenimageio-dev libtbb-dev libcli11-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev libbenchmark-dev openimageio-tools python3 libcairo2-dev
-      slurm-wlm munge "$@")
+      slurm-wlm munge
+      frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad "$@")
 # The HTTP server library of `lumets preview`.
 pkgs+=(libcpp-httplib-dev)
 missing=()

@@ -9,27 +9,8 @@ bool RenderFrames(Flow& flow, double start, double end) {
     const double span = end - start;
     if (!(span >= 0) || !std::isfinite(span)) return true;  // empty (or unusable) range
     const int64_t frames = int64_t(std::floor(span)) + 1;
-    for (int64_t i = 0; i < frames; ++i) {
-        const double t = start + double(i);
-        for (Operator* op : flow.Tools()) {
-            if (flow.PrepareFrame && !flow.PrepareFrame(op, t)) return false;
-            uint32_t flags = flow.RequestFlags;
-            if (t <= flow.SimulateOnlyBefore || (flow.DrawFrame && !flow.DrawFrame(t)))
-                flags |= Request::FlagSimulateOnly;
-            Image* result = nullptr;
-            {
-                // The request ends before the result is handed on, so the callee
-                // holds the only reference to it.
-                Request req(op, t, flags);
-                op->Process(&req);
-                if (!op->Outputs().empty()) result = req.TakeOutput(op->Outputs().front());
-            }
-            if (flow.FrameDone)
-                flow.FrameDone(op, t, result);
-            else if (result)
-                result->Recycle();
-        }
-    }
+    for (int64_t i = 0; i < frames; ++i)
+        if (!flow.RenderFrame(start + double(i))) return false;
     return true;
 }
 
@@ -52,8 +33,37 @@ void Flow::AddTool(Operator* op) {
     op->OnAddToFlow();
 }
 
-bool Flow::Render(double start, double end) {
+bool Flow::RenderFrame(double t) {
+    for (Operator* op : ToolList) {
+        if (PrepareFrame && !PrepareFrame(op, t)) return false;
+        uint32_t flags = RequestFlags;
+        if (t <= SimulateOnlyBefore || (DrawFrame && !DrawFrame(t))) flags |= Request::FlagSimulateOnly;
+        Image* result = nullptr;
+        {
+            // The request ends before the result is handed on, so the callee
+            // holds the only reference to it.
+            Request req(op, t, flags);
+            op->Process(&req);
+            if (!op->Outputs().empty()) result = req.TakeOutput(op->Outputs().front());
+        }
+        if (FrameDone)
+            FrameDone(op, t, result);
+        else if (result)
+            result->Recycle();
+    }
+    return true;
+}
+
+void Flow::StartRender() {
     for (Operator* op : ToolList) op->OnStartRender();
+}
+
+void Flow::EndRender() {
+    for (Operator* op : ToolList) op->OnEndRender();
+}
+
+bool Flow::Render(double start, double end) {
+    StartRender();
     // The render end reaches every tool however the render ends (done, stopped
     // or failed), so passes that wait for it are always closed. When a frame
     // failed, its error is the one passed on.
@@ -69,7 +79,7 @@ bool Flow::Render(double start, double end) {
         }
         throw;
     }
-    for (Operator* op : ToolList) op->OnEndRender();
+    EndRender();
     return finished;
 }
 

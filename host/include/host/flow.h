@@ -43,6 +43,14 @@ public:
     // the number served.
     int ServeMessages();
 
+    // An open-ended render, for hosts whose frames arrive one at a time (a video
+    // filter): StartRender, then RenderFrame for each frame, then EndRender. The
+    // tools see the same calls as in Render. RenderFrame returns false when
+    // PrepareFrame stopped the frame (no request was made then).
+    void StartRender();
+    bool RenderFrame(double time);
+    void EndRender();
+
 private:
     std::vector<Operator*> ToolList;
     MsgPort MessagePort;

@@ -1,0 +1,80 @@
+#pragma once
+// One instance of the lumets frei0r filter: a host of the particle tool inside a
+// video program (ffmpeg, MLT, GStreamer). The frame that comes in is the
+// background, the tool draws its particles over it, the frame goes out.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/flow_loader.h"
+
+namespace lumets {
+class Session;
+}
+
+namespace lumets::frei0r {
+
+// The filter's parameters, in the order hosts list them (ffmpeg's filter_params
+// are positional).
+enum class ParamKind { Text, Number };
+struct ParamSpec {
+    const char* Name;         // as hosts show it and as melt and GStreamer address it
+    ParamKind Kind;
+    const char* Explanation;  // the description hosts show
+    const char* Control;      // the tool's control it drives (flow key), null for the others
+    // For a point control, the coordinate this parameter gives (0 x, 1 y); -1 for
+    // a number control, whose range 0..1 spans.
+    int Coordinate = -1;
+};
+extern const std::vector<ParamSpec> Params;
+enum ParamIndex { ParamFlow = 0, ParamFps = 1, ParamSeed = 2 };
+
+// A parameter's value: text or a number (0..1 for hosts).
+struct ParamValue {
+    std::string Text;
+    double Number = 0;
+    bool operator==(const ParamValue&) const = default;
+};
+
+// The host's time unit: frei0r hands seconds, ffmpeg's frei0r filter milliseconds.
+enum class TimeUnit { Seconds, Milliseconds };
+
+class Filter {
+public:
+    Filter(unsigned width, unsigned height);
+    ~Filter();
+    Filter(const Filter&) = delete;
+    Filter& operator=(const Filter&) = delete;
+
+    // Out-of-range indexes are ignored; values are copied.
+    void Set(int index, const ParamValue& value);
+    const ParamValue& Get(int index) const { return Values.at(size_t(index)); }
+
+    // One frame: in and out hold width x height RGBA pixels (they may be the same
+    // buffer). Never throws: a failure passes the frame through unchanged and is
+    // reported once on standard error.
+    void Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* out);
+
+private:
+    struct Setup;  // what the parameters ask for, resolved
+    Setup Resolve() const;
+    void Draw(const Setup& setup, int64_t frame, const uint32_t* in, uint32_t* out);
+    void Report(const std::string& message);
+
+    const unsigned Width, Height;
+    std::vector<ParamValue> Values;
+    // The loaded flow and the tool running it.
+    std::optional<FlowFile> Flow;
+    std::string FlowKey;  // the parameters the flow and tool were made with
+    std::unique_ptr<Session> Tool;
+    std::vector<std::pair<std::string, std::string>> ToolSets;  // overrides the tool was made with
+    int64_t LastFrame = 0;
+    bool Failed = false;  // pass frames through until the flow, fps or seed change
+    std::set<std::string> Reported;
+};
+
+}  // namespace lumets::frei0r
