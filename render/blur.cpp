@@ -6,6 +6,8 @@
 
 namespace {
 
+// The weight of a box's inner taps (the running passes multiply by it with a
+// shift of 8).
 constexpr uint32_t InnerWeight = 256;
 constexpr int Shift = 40;
 
@@ -21,12 +23,30 @@ inline void Premultiply(const uint16_t* in, uint32_t* out) {
     out[3] = a;
 }
 
-// Colour divided back by alpha, rounded; nothing where alpha is 0.
+// Colour divided back by alpha, rounded: floor((c * 65535 + a / 2) / a),
+// at most 65535; nothing where alpha is 0. The quotient is estimated with
+// one reciprocal per pixel and set exact by comparing products.
 inline void Unpremultiply(const uint32_t* in, uint16_t* out) {
     const uint32_t a = in[3];
     out[3] = uint16_t(a);
-    for (int ch = 0; ch < 3; ++ch)
-        out[ch] = a == 0 ? 0 : uint16_t(std::min<uint32_t>((in[ch] * 65535u + a / 2) / a, 65535u));
+    if (a == 0) {
+        out[0] = out[1] = out[2] = 0;
+        return;
+    }
+    if (a == 65535) {
+        for (int ch = 0; ch < 3; ++ch) out[ch] = uint16_t(std::min<uint32_t>(in[ch], 65535u));
+        return;
+    }
+    const double reciprocal = 1.0 / double(a);
+    for (int ch = 0; ch < 3; ++ch) {
+        const uint64_t n = uint64_t(in[ch]) * 65535u + a / 2;
+        uint64_t q = uint64_t(double(n) * reciprocal);
+        if (q * a > n)
+            --q;
+        else if ((q + 1) * a <= n)
+            ++q;
+        out[ch] = uint16_t(std::min<uint64_t>(q, 65535u));
+    }
 }
 
 // One pass along a line of n pixels (four words each) read from `in` with a
@@ -59,13 +79,20 @@ void PassesRunning(std::vector<uint32_t>& line, std::vector<uint32_t>& tmp, int3
         uint32_t box[4] = {0, 0, 0, 0};
         for (int64_t j = int64_t(nlo) - a.Radius; j <= int64_t(nlo) + a.Radius; ++j)
             for (int ch = 0; ch < 4; ++ch) box[ch] += in[j * 4 + ch];
-        for (int64_t i = nlo; i < nhi; ++i) {
+        // Per output pixel: the pixel leaving the box, the one entering it
+        // (also the right end tap) and the left end tap.
+        const uint32_t* leave = in + (int64_t(nlo) - a.Radius) * 4;
+        const uint32_t* enter = in + (int64_t(nlo) + a.Radius + 1) * 4;
+        const uint32_t* left = in + (int64_t(nlo) - a.Radius - 1) * 4;
+        const uint64_t edgeWeight = a.Edge, mul = a.Mul;
+        uint32_t* o = out + std::size_t(nlo) * 4;
+        for (int32_t i = nlo; i < nhi; ++i, leave += 4, enter += 4, left += 4, o += 4) {
+            // The box moves one pixel on after each output (modular arithmetic:
+            // the true sum always fits in 32 bits).
+#pragma GCC unroll 4
             for (int ch = 0; ch < 4; ++ch) {
-                const uint64_t edge = uint64_t(in[(i - a.Radius - 1) * 4 + ch]) + in[(i + a.Radius + 1) * 4 + ch];
-                out[i * 4 + ch] = Normalize(uint64_t(a.Inner) * box[ch] + a.Edge * edge, a.Mul);
-                // The box moves one pixel on (modular arithmetic: the true sum
-                // always fits in 32 bits).
-                box[ch] += in[(i + a.Radius + 1) * 4 + ch] - in[(i - a.Radius) * 4 + ch];
+                o[ch] = Normalize((uint64_t(box[ch]) << 8) + edgeWeight * (uint64_t(left[ch]) + enter[ch]), mul);
+                box[ch] += enter[ch] - leave[ch];
             }
         }
         line.swap(tmp);

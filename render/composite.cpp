@@ -696,8 +696,9 @@ void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t
 
 // One compositing pass: the frame's look, its particles' plans and sources, and
 // for every band of output rows the plans that cross it, oldest first.
-// ProcessChunk runs its chunks: first the sources to make, then the blurred
-// particles' pictures, then the bands.
+// ProcessChunk runs its chunks: first the sources to make, then, wave after
+// wave of particles (oldest first), the wave's blurred pictures and its part of
+// every band.
 struct CompositePass {
     enum class Stage { MakeSources, PrepareBlurred, Bands };
     Stage Current = Stage::MakeSources;
@@ -709,12 +710,16 @@ struct CompositePass {
     int32_t BandRows = 1;
     bool Contiguous = false;  // output rows of 8-byte pixels read and written in place
     const PixelKernels* Kernels = nullptr;
-    // Blurred particles whose drawn part is made before the bands (those that
-    // fit in the budget): per plan its index in Prepared, or -1 when each band
-    // makes the rows it needs.
+    // Blurred particles whose drawn part is made before the bands: per plan
+    // its index in ToPrepare and Prepared, or -1 when it alone is over the
+    // budget and each band makes the rows it needs.
     std::vector<int32_t> PreparedOf, ToPrepare;
     std::vector<std::vector<uint16_t>> Prepared;
     std::vector<uint8_t> PreparedReady;
+    // The wave under way: its first picture to make, and the plans it draws
+    // (index below WaveEnd); each band goes on from where the last wave left it.
+    int32_t PrepareFirst = 0, WaveEnd = 0;
+    std::vector<int32_t> Cursor;
 
     void Run(long chunk) {
         if (Current == Stage::MakeSources) {
@@ -722,7 +727,7 @@ struct CompositePass {
             return;
         }
         if (Current == Stage::PrepareBlurred) {
-            const int32_t i = ToPrepare[std::size_t(chunk)];
+            const int32_t i = ToPrepare[std::size_t(PrepareFirst + chunk)];
             const ParticlePlan& plan = (*Plans)[std::size_t(i)];
             const int32_t k = PreparedOf[std::size_t(i)];
             PreparedReady[std::size_t(k)] = MakeBlurredRows(i, plan.R0, plan.R1, Prepared[std::size_t(k)]);
@@ -796,14 +801,16 @@ struct CompositePass {
         }
     }
 
-    // Every plan crossing band b, oldest first: its rows in the band resampled,
-    // tinted and blended one at a time.
+    // The plans of the wave crossing band b, oldest first: their rows in the
+    // band resampled, tinted and blended one at a time (blurred ones blended
+    // from their pictures).
     void DrawBand(int32_t b) {
         static thread_local std::vector<uint16_t> row, own;
         const int32_t y0 = b * BandRows;
         const int32_t y1 = std::min(y0 + BandRows, Look->OutH);
         Image* out = Look->Out;
-        for (int32_t k = BandStart[std::size_t(b)]; k < BandStart[std::size_t(b) + 1]; ++k) {
+        int32_t& k = Cursor[std::size_t(b)];
+        for (; k < BandStart[std::size_t(b) + 1] && BandPlans[std::size_t(k)] < WaveEnd; ++k) {
             const int32_t i = BandPlans[std::size_t(k)];
             const ParticlePlan& plan = (*Plans)[std::size_t(i)];
             if (plan.Blurred) {
@@ -902,35 +909,52 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         ParticleOperator& Op;
         ~ActiveLink() { Op.ActivePass = nullptr; }
     } link{op};
-    // Blurred particles: their drawn parts made before the bands while they fit
-    // in the budget, oldest first.
+    // Blurred particles: their drawn parts are made before the bands draw them,
+    // in waves of particles (oldest first) whose pictures fit in the budget
+    // together. Each wave is drawn in every band before the next one starts,
+    // so every pixel still takes the particles oldest first.
+    struct Wave {
+        int32_t PlanEnd, PrepareEnd;
+    };
+    std::vector<Wave> waves;
     pass.PreparedOf.assign(plans.size(), -1);
     {
-        std::size_t left = options.BlurredBytes;
+        std::size_t used = 0;
         for (std::size_t i = 0; i < plans.size(); ++i) {
             const ParticlePlan& plan = plans[i];
             if (!plan.Blurred) continue;
             const std::size_t bytes = std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * 8;
-            if (bytes > left) continue;
-            left -= bytes;
-            pass.PreparedOf[i] = int32_t(pass.Prepared.size());
-            pass.Prepared.emplace_back();
+            if (bytes > options.BlurredBytes) continue;  // made band by band
+            if (used + bytes > options.BlurredBytes) {
+                waves.push_back({int32_t(i), int32_t(pass.ToPrepare.size())});
+                used = 0;
+            }
+            used += bytes;
+            pass.PreparedOf[i] = int32_t(pass.ToPrepare.size());
             pass.ToPrepare.push_back(int32_t(i));
         }
-        pass.PreparedReady.assign(pass.Prepared.size(), 0);
+        waves.push_back({int32_t(plans.size()), int32_t(pass.ToPrepare.size())});
+        pass.Prepared.resize(pass.ToPrepare.size());
+        pass.PreparedReady.assign(pass.ToPrepare.size(), 0);
     }
+    pass.Cursor.assign(pass.BandStart.begin(), pass.BandStart.end() - 1);
 
     op.ActivePass = &pass;
     if (!sources.ToMake.empty()) {
         pass.Current = CompositePass::Stage::MakeSources;
         op.DoMultiProcess(req, long(sources.ToMake.size()));
     }
-    if (!pass.ToPrepare.empty()) {
-        pass.Current = CompositePass::Stage::PrepareBlurred;
-        op.DoMultiProcess(req, long(pass.ToPrepare.size()));
+    for (const Wave& wave : waves) {
+        if (wave.PrepareEnd > pass.PrepareFirst) {
+            pass.Current = CompositePass::Stage::PrepareBlurred;
+            op.DoMultiProcess(req, long(wave.PrepareEnd - pass.PrepareFirst));
+        }
+        pass.Current = CompositePass::Stage::Bands;
+        pass.WaveEnd = wave.PlanEnd;
+        op.DoMultiProcess(req, bands);
+        for (int32_t k = pass.PrepareFirst; k < wave.PrepareEnd; ++k) pass.Prepared[std::size_t(k)] = {};
+        pass.PrepareFirst = wave.PrepareEnd;
     }
-    pass.Current = CompositePass::Stage::Bands;
-    op.DoMultiProcess(req, bands);
     op.ActivePass = nullptr;
 }
 
