@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstddef>
 
+#include "render/blur_pass.h"
+#include "render/pixel_kernels.h"
+
 namespace {
 
 // The weight of a box's inner taps (the running passes multiply by it with a
@@ -68,33 +71,17 @@ void PassDirect(const uint32_t* in, uint32_t* out, int32_t n, int64_t step, cons
 // only in [lo, hi); each pass writes only where its result can be nonzero,
 // which widens [lo, hi) by the reach of a pass. tmp is a second line of the
 // same size, empty on entry. The result is in `line`.
+using BoxRun = void (*)(const uint32_t*, uint32_t*, int32_t, int32_t, int32_t, uint32_t, uint64_t);
+
 void PassesRunning(std::vector<uint32_t>& line, std::vector<uint32_t>& tmp, int32_t n, int32_t& lo, int32_t& hi,
-                   const BlurAxis& a) {
+                   const BlurAxis& a, BoxRun run) {
     const int32_t pad = a.Radius + 1;
     const int32_t grow = a.Reach / std::max(a.Passes, 1);
     for (int32_t p = 0; p < a.Passes; ++p) {
         const int32_t nlo = std::max(lo - grow, 0), nhi = std::min(hi + grow, n);
         const uint32_t* in = line.data() + std::size_t(pad) * 4;
         uint32_t* out = tmp.data() + std::size_t(pad) * 4;
-        uint32_t box[4] = {0, 0, 0, 0};
-        for (int64_t j = int64_t(nlo) - a.Radius; j <= int64_t(nlo) + a.Radius; ++j)
-            for (int ch = 0; ch < 4; ++ch) box[ch] += in[j * 4 + ch];
-        // Per output pixel: the pixel leaving the box, the one entering it
-        // (also the right end tap) and the left end tap.
-        const uint32_t* leave = in + (int64_t(nlo) - a.Radius) * 4;
-        const uint32_t* enter = in + (int64_t(nlo) + a.Radius + 1) * 4;
-        const uint32_t* left = in + (int64_t(nlo) - a.Radius - 1) * 4;
-        const uint64_t edgeWeight = a.Edge, mul = a.Mul;
-        uint32_t* o = out + std::size_t(nlo) * 4;
-        for (int32_t i = nlo; i < nhi; ++i, leave += 4, enter += 4, left += 4, o += 4) {
-            // The box moves one pixel on after each output (modular arithmetic:
-            // the true sum always fits in 32 bits).
-#pragma GCC unroll 4
-            for (int ch = 0; ch < 4; ++ch) {
-                o[ch] = Normalize((uint64_t(box[ch]) << 8) + edgeWeight * (uint64_t(left[ch]) + enter[ch]), mul);
-                box[ch] += enter[ch] - leave[ch];
-            }
-        }
+        run(in, out, nlo, nhi, a.Radius, a.Edge, a.Mul);
         line.swap(tmp);
         lo = nlo;
         hi = nhi;
@@ -103,7 +90,33 @@ void PassesRunning(std::vector<uint32_t>& line, std::vector<uint32_t>& tmp, int3
     std::fill(tmp.begin(), tmp.end(), 0u);
 }
 
+// The pass version of the compositing kernels' instruction set.
+BoxRun ActiveBoxRun() { return ActivePixelIsa() == PixelIsa::Generic ? BoxRunGeneric : BoxRunAvx2; }
+
 }  // namespace
+
+void BoxRunGeneric(const uint32_t* in, uint32_t* out, int32_t nlo, int32_t nhi, int32_t r, uint32_t edge,
+                   uint64_t mul) {
+    uint32_t box[4] = {0, 0, 0, 0};
+    for (int64_t j = int64_t(nlo) - r; j <= int64_t(nlo) + r; ++j)
+        for (int ch = 0; ch < 4; ++ch) box[ch] += in[j * 4 + ch];
+    // Per output pixel: the pixel leaving the box, the one entering it (also
+    // the right end tap) and the left end tap.
+    const uint32_t* leave = in + (int64_t(nlo) - r) * 4;
+    const uint32_t* enter = in + (int64_t(nlo) + r + 1) * 4;
+    const uint32_t* left = in + (int64_t(nlo) - r - 1) * 4;
+    const uint64_t edgeWeight = edge;
+    uint32_t* o = out + std::size_t(nlo) * 4;
+    for (int32_t i = nlo; i < nhi; ++i, leave += 4, enter += 4, left += 4, o += 4) {
+        // The box moves one pixel on after each output (modular arithmetic: the
+        // true sum always fits in 32 bits).
+#pragma GCC unroll 4
+        for (int ch = 0; ch < 4; ++ch) {
+            o[ch] = Normalize((uint64_t(box[ch]) << 8) + edgeWeight * (uint64_t(left[ch]) + enter[ch]), mul);
+            box[ch] += enter[ch] - leave[ch];
+        }
+    }
+}
 
 BlurAxis MakeBlurAxis(double sigma, int32_t passes) {
     BlurAxis a;
@@ -161,6 +174,7 @@ void BlurPictureRegion(const uint16_t* px, int32_t w, int32_t h, const BlurAxis&
                        int32_t r1, int32_t c0, int32_t c1, uint16_t* out) {
     const int32_t W = w + 2 * x.Reach, H = h + 2 * y.Reach;
     const int32_t cw = c1 - c0;
+    const BoxRun run = ActiveBoxRun();
     // Rows first: only the picture's own rows hold anything before the
     // column passes, so only they are blurred along x.
     std::vector<uint32_t> rows(std::size_t(h) * std::size_t(W) * 4);
@@ -174,7 +188,7 @@ void BlurPictureRegion(const uint16_t* px, int32_t w, int32_t h, const BlurAxis&
             std::fill(line.begin(), line.end(), 0u);
             for (int32_t c = 0; c < w; ++c)
                 Premultiply(px + (std::size_t(r) * w + c) * 4, line.data() + pad + std::size_t(c + x.Reach) * 4);
-            PassesRunning(line, tmp, W, lo, hi, x);
+            PassesRunning(line, tmp, W, lo, hi, x, run);
             std::copy(line.begin() + std::ptrdiff_t(pad), line.begin() + std::ptrdiff_t(pad + std::size_t(W) * 4),
                       rows.begin() + std::ptrdiff_t(std::size_t(r) * W * 4));
             xlo = lo;
@@ -197,7 +211,7 @@ void BlurPictureRegion(const uint16_t* px, int32_t w, int32_t h, const BlurAxis&
             std::copy_n(rows.data() + (std::size_t(r) * W + std::size_t(c)) * 4, 4,
                         line.data() + pad + std::size_t(r + y.Reach) * 4);
         int32_t lo = y.Reach, hi = y.Reach + h;
-        PassesRunning(line, tmp, H, lo, hi, y);
+        PassesRunning(line, tmp, H, lo, hi, y, run);
         for (int32_t r = r0; r < r1; ++r)
             Unpremultiply(line.data() + pad + std::size_t(r) * 4,
                           out + (std::size_t(r - r0) * cw + std::size_t(c - c0)) * 4);
