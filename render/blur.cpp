@@ -27,8 +27,10 @@ inline void Premultiply(const uint16_t* in, uint32_t* out) {
 }
 
 // Colour divided back by alpha, rounded: floor((c * 65535 + a / 2) / a),
-// at most 65535; nothing where alpha is 0. The quotient is estimated with
-// one reciprocal per pixel and set exact by comparing products.
+// at most 65535; nothing where alpha is 0. The division is made in double
+// precision, and its floor is exact: the dividend is below 2^33, so a quotient
+// that is not whole lies at least 1 / a (at least 2^-16) from the next whole
+// number, far more than half a unit in the last place (at most 2^-20).
 inline void Unpremultiply(const uint32_t* in, uint16_t* out) {
     const uint32_t a = in[3];
     out[3] = uint16_t(a);
@@ -36,19 +38,10 @@ inline void Unpremultiply(const uint32_t* in, uint16_t* out) {
         out[0] = out[1] = out[2] = 0;
         return;
     }
-    if (a == 65535) {
-        for (int ch = 0; ch < 3; ++ch) out[ch] = uint16_t(std::min<uint32_t>(in[ch], 65535u));
-        return;
-    }
-    const double reciprocal = 1.0 / double(a);
+    const double d = double(a);
     for (int ch = 0; ch < 3; ++ch) {
-        const uint64_t n = uint64_t(in[ch]) * 65535u + a / 2;
-        uint64_t q = uint64_t(double(n) * reciprocal);
-        if (q * a > n)
-            --q;
-        else if ((q + 1) * a <= n)
-            ++q;
-        out[ch] = uint16_t(std::min<uint64_t>(q, 65535u));
+        const int64_t q = int64_t(double(uint64_t(in[ch]) * 65535u + a / 2) / d);
+        out[ch] = uint16_t(std::min<int64_t>(q, 65535));
     }
 }
 
