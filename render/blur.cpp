@@ -169,8 +169,9 @@ void BlurPictureRegion(const uint16_t* px, int32_t w, int32_t h, const BlurAxis&
     const int32_t cw = c1 - c0;
     const BoxRun run = ActiveBoxRun();
     // Rows first: only the picture's own rows hold anything before the
-    // column passes, so only they are blurred along x.
-    std::vector<uint32_t> rows(std::size_t(h) * std::size_t(W) * 4);
+    // column passes, so only they are blurred along x. Every pass's result is
+    // at most 65535, so the rows keep 16 bits a word.
+    std::vector<uint16_t> rows(std::size_t(h) * std::size_t(W) * 4);
     int32_t xlo = x.Reach, xhi = x.Reach + w;
     {
         const std::size_t padded = std::size_t(W) + 2 * std::size_t(x.Radius + 1);
