@@ -20,9 +20,11 @@
 // and before the blend (render/blur.h), grown by the blur's reach. A blurred
 // picture needs all of the particle's rows, so blurred particles get a stage
 // of their own before the bands: each one's drawn part is made whole on a
-// worker and kept (within a budget; past it, each band makes the rows it
-// needs), and the bands blend its rows from there. Particles with no blur
-// take the row-at-a-time path untouched.
+// worker and kept, and the bands blend its rows from there. The pictures kept
+// at once stay within a budget: the particles are drawn in waves, oldest
+// first, each wave in every band before the next (a particle over the budget
+// on its own is made band by band). Particles with no blur take the
+// row-at-a-time path untouched.
 #include "render/composite.h"
 
 #include <algorithm>
@@ -418,8 +420,10 @@ bool DirectAccess(const Image* out) {
 }
 
 // Draws one particle whole, the plain way: full picture, then the blend pixel by
-// pixel through the output's routines.
-void DrawParticleReference(const FrameLook& look, const Particle& p) {
+// pixel through the output's routines. A blurred picture is blurred whole by
+// the plain blur when plainBlur is set, else only its drawn part is made (the
+// same pixels, in time and memory bounded by the output's size).
+void DrawParticleReference(const FrameLook& look, const Particle& p, bool plainBlur = true) {
     ParticlePlan plan;
     if (!PlanParticle(look, p, plan)) return;
     std::vector<uint16_t> picture;
@@ -433,16 +437,27 @@ void DrawParticleReference(const FrameLook& look, const Particle& p) {
         return;  // a picture that cannot be allocated skips the particle
     }
     if (plan.Tint) TintShape(picture.data(), plan.W, plan.H, plan.TR, plan.TG, plan.TB, plan.TW);
-    int32_t drawnW = plan.W;
+    // Picture pixel (r, c) is at ((r - top) * stride + c - left) * 4.
+    std::size_t stride = std::size_t(plan.W) * 4;
+    int32_t top = 0, left = 0;
     if (plan.Blurred) {
         try {
-            picture = BlurPicture(picture.data(), plan.W, plan.H, plan.BlurX, plan.BlurY);
+            if (plainBlur) {
+                picture = BlurPicture(picture.data(), plan.W, plan.H, plan.BlurX, plan.BlurY);
+                stride = std::size_t(plan.W + 2 * plan.BlurX.Reach) * 4;
+            } else {
+                std::vector<uint16_t> drawn(std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * 4);
+                BlurPictureRegion(picture.data(), plan.W, plan.H, plan.BlurX, plan.BlurY, plan.R0, plan.R1, plan.C0,
+                                  plan.C1, drawn.data());
+                picture.swap(drawn);
+                stride = std::size_t(plan.C1 - plan.C0) * 4;
+                top = plan.R0;
+                left = plan.C0;
+            }
         } catch (const std::bad_alloc&) {
             return;
         }
-        drawnW += 2 * plan.BlurX.Reach;
     }
-    const std::size_t stride = std::size_t(drawnW) * 4;
     const Blend blend{plan.F, look.M};
     Image* out = look.Out;
     HostPixel hp;
@@ -456,7 +471,7 @@ void DrawParticleReference(const FrameLook& look, const Particle& p) {
             bg[1] = hp.G;
             bg[2] = hp.R;
             bg[3] = hp.A;
-            blend(bg, picture.data() + std::size_t(r) * stride + std::size_t(c) * 4, res);
+            blend(bg, picture.data() + std::size_t(r - top) * stride + std::size_t(c - left) * 4, res);
             hp.B = res[0];
             hp.G = res[1];
             hp.R = res[2];
@@ -981,5 +996,5 @@ void ParticleOperator::ProcessChunk(Request*, long chunk) {
     std::lock_guard<std::mutex> hold(drawing);
     FrameLook look = LookAtFrame(*this);
     PrepareShared(look);
-    DrawParticleReference(look, LiveParticle(int32_t(chunk)));
+    DrawParticleReference(look, LiveParticle(int32_t(chunk)), false);
 }

@@ -119,11 +119,26 @@ TEST(CompositeBlur, TransparentBlackBringsNoDarkFringe) {
             lowest = std::min<int32_t>({lowest, int32_t(p.R), int32_t(p.G), int32_t(p.B)});
         }
     EXPECT_GE(lowest, 65533);
+    // Cut by the left and bottom edges: the banded pass, the plain reference
+    // and a chunk drawn by itself give one picture.
+    f.Output(40, 40, OpaqueBlack);
+    f.Put(0, -5, 31, 12, 12, shape->CopyOfImage(), 1.0, 100.0);
+    f.Composite();
+    const std::vector<uint16_t> banded = Pixels(f.Op->OutputImage);
+    EXPECT_GT(f.Changed(OpaqueBlack), 0);
+    f.Output(40, 40, OpaqueBlack);
+    CompositeParticlesReference(*f.Op);
+    EXPECT_EQ(Pixels(f.Op->OutputImage), banded);
+    f.Output(40, 40, OpaqueBlack);
+    Request req(f.Op, 0.0, 0);
+    f.Op->ProcessChunk(&req, 0);
+    EXPECT_EQ(Pixels(f.Op->OutputImage), banded);
 }
 
 // The same particle at birth and at the end of its life: sharp (the picture of
 // blur off, as is any sigma below half a pixel) and then softened, spread by
-// the blur's reach on every side, its middle no longer full.
+// the blur's reach on every side; a host drawing the chunk by itself gets the
+// same picture.
 TEST(CompositeBlur, SharpAtBirthSoftAtTheEndOffIsUnchanged) {
     auto draw = [](bool blur, double maximum, double age, int32_t quality = 3) {
         RenderFixture f;
@@ -131,7 +146,13 @@ TEST(CompositeBlur, SharpAtBirthSoftAtTheEndOffIsUnchanged) {
         f.Op->HighQuality = 1;
         if (blur) BlurOn(f, maximum, quality);
         f.CompositeOne(16, 12, 16, 16, RenderFixture::Solid(16, 16, OpaqueWhite), 1.0, age);
-        return std::make_pair(Pixels(f.Op->OutputImage), ChangedSpan(f, 20, OpaqueBlack));
+        const std::vector<uint16_t> banded = Pixels(f.Op->OutputImage);
+        const auto span = ChangedSpan(f, 20, OpaqueBlack);
+        f.Output(48, 40, OpaqueBlack);
+        Request req(f.Op, 0.0, 0);
+        f.Op->ProcessChunk(&req, 0);
+        EXPECT_EQ(Pixels(f.Op->OutputImage), banded);
+        return std::make_pair(banded, span);
     };
     const auto sharp = draw(false, 0.0, 100.0);
     EXPECT_EQ(draw(true, 50.0, 0.0).first, sharp.first);  // at birth
