@@ -59,12 +59,13 @@ void PassDirect(const uint32_t* in, uint32_t* out, int32_t n, int64_t step, cons
         }
 }
 
+using BoxRun = void (*)(const uint32_t*, uint32_t*, int32_t, int32_t, int32_t, uint32_t, uint64_t);
+
 // The passes of one axis over a line held in `line` (four words a pixel,
 // a.Radius + 1 empty pixels before index 0 and after the last one), nonzero
 // only in [lo, hi); each pass writes only where its result can be nonzero,
 // which widens [lo, hi) by the reach of a pass. tmp is a second line of the
 // same size, empty on entry. The result is in `line`.
-using BoxRun = void (*)(const uint32_t*, uint32_t*, int32_t, int32_t, int32_t, uint32_t, uint64_t);
 
 void PassesRunning(std::vector<uint32_t>& line, std::vector<uint32_t>& tmp, int32_t n, int32_t& lo, int32_t& hi,
                    const BlurAxis& a, BoxRun run) {
@@ -135,6 +136,9 @@ BlurAxis MakeBlurAxis(double sigma, int32_t passes) {
     a.Radius = int32_t(r);
     a.Inner = InnerWeight;
     a.Edge = uint32_t(edge);
+    // The total weight is at least 258 (and below 2^22 for the widest blur),
+    // so Mul is below 2^32, as the vector pass needs, and the rounding of the
+    // reciprocal moves a result by far less than half a unit.
     const uint64_t total = uint64_t(InnerWeight) * uint64_t(2 * r + 1) + 2 * uint64_t(edge);
     a.Mul = ((uint64_t(1) << Shift) + total / 2) / total;
     a.Reach = n * (a.Radius + (a.Edge > 0 ? 1 : 0));
