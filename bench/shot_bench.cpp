@@ -7,6 +7,10 @@
 //
 // Rows: BM_Shot/source/scale%/quick/threads/count and
 //       BM_Cairo/source/scale%/filter/count (filter 0 FAST, 1 GOOD).
+// BM_ShotBlur/source/scale%/quick/threads/count/sigma/quality is the BM_Shot
+// frame with every particle blurred at sigma pixels (blur on, a flat "Blur
+// Spline" at its top, "Maximum Blur" 10 sigma) in that many box passes; its
+// cost is read against the BM_Shot row of the same first five values.
 // A scale of 0 stands for the mixed sizes of the 5000-particle frame (0.5 to 2).
 // The particles hold still (SlowMotion 0), so every iteration draws the same frame.
 #include <benchmark/benchmark.h>
@@ -55,7 +59,7 @@ std::vector<Sprite> MakeSprites(int32_t count, double scale) {
     return sprites;
 }
 
-void BM_Shot(benchmark::State& state) {
+void ShotFrame(benchmark::State& state, double sigma, int32_t quality) {
     const int32_t n = int32_t(state.range(0));
     const double scale = double(state.range(1)) / 100.0;
     const uint32_t flags = state.range(2) ? 1u : 0u;
@@ -72,6 +76,12 @@ void BM_Shot(benchmark::State& state) {
     h.SetNumber(h.Op->InBirthrate, 0.0);
     h.SetNumber(h.Op->InLifetime, 100.0);
     h.SetNumber(h.Op->InMerge, 0.5);
+    if (sigma > 0.0) {
+        h.SetNumber(h.Op->InEnableBlur, 1.0);
+        h.Set(h.Op->InBlurSpline, new LookUpTable(std::vector<uint16_t>(16, 65535)));
+        h.SetNumber(h.Op->InMaximumBlur, sigma * 10.0);
+        h.SetNumber(h.Op->InBlurQuality, quality);
+    }
 
     // Every particle holds its own copy of the shape, as born particles do.
     ParticleOperator* op = h.Op;
@@ -99,6 +109,9 @@ void BM_Shot(benchmark::State& state) {
     state.counters["live"] = double(op->LiveCount);
     SetWorkerThreads(0);
 }
+
+void BM_Shot(benchmark::State& state) { ShotFrame(state, 0.0, 0); }
+void BM_ShotBlur(benchmark::State& state) { ShotFrame(state, double(state.range(5)), int32_t(state.range(6))); }
 
 #ifdef LUMETS_BENCH_CAIRO
 void BM_Cairo(benchmark::State& state) {
@@ -166,6 +179,12 @@ void ShotRows(benchmark::internal::Benchmark* b) {
     for (int64_t threads : {1, 2}) b->Args({32, 0, 0, threads, 5000});
 }
 
+// The blurred frame: 20000 particles of the 32-pixel shape at its size, sigma
+// 5 pixels in 3 passes, at 1 and 2 threads.
+void ShotBlurRows(benchmark::internal::Benchmark* b) {
+    for (int64_t threads : {1, 2}) b->Args({32, 100, 0, threads, 20000, 5, 3});
+}
+
 #ifdef LUMETS_BENCH_CAIRO
 void CairoRows(benchmark::internal::Benchmark* b) {
     for (int64_t n : {32, 128, 256})
@@ -178,6 +197,7 @@ void CairoRows(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(BM_Shot)->Apply(ShotRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+BENCHMARK(BM_ShotBlur)->Apply(ShotBlurRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 #ifdef LUMETS_BENCH_CAIRO
 BENCHMARK(BM_Cairo)->Apply(CairoRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 #endif

@@ -15,6 +15,16 @@
 // set). The result is the same for any number of threads and on every
 // processor, and equals drawing the particles one at a time
 // (CompositeParticlesReference).
+//
+// With blur on, a particle's picture is softened over its life after the tint
+// and before the blend (render/blur.h), grown by the blur's reach. A blurred
+// picture needs all of the particle's rows, so blurred particles get a stage
+// of their own before the bands: each one's drawn part is made whole on a
+// worker and kept, and the bands blend its rows from there. The pictures kept
+// at once stay within a budget: the particles are drawn in waves, oldest
+// first, each wave in every band before the next (a particle over the budget
+// on its own is made band by band). Particles with no blur take the
+// row-at-a-time path untouched.
 #include "render/composite.h"
 
 #include <algorithm>
@@ -27,6 +37,7 @@
 #include <vector>
 
 #include "operator/particle_operator.h"
+#include "render/blur.h"
 #include "render/pixel_kernels.h"
 #include "render/resample.h"
 
@@ -77,8 +88,10 @@ struct FrameLook {
     double AspectX = 1.0, AspectY = 1.0;
     double Lifetime = 0.0, MaximumSize = 0.0;
     double ProxyX = 1.0, ProxyY = 1.0;
-    bool Fade = false, Grow = false, Tint = false;
-    Curve Merge, GrowCurve, Red, Green, Blue, Morph;
+    bool Fade = false, Grow = false, Tint = false, Blur = false;
+    Curve Merge, GrowCurve, Red, Green, Blue, Morph, BlurCurve;
+    double MaximumBlur = 0.0;
+    int32_t BlurPasses = 3;
     uint32_t M = 0;
     unsigned Quality = 0;
     float Ax = 1.0f, Ay = 1.0f;
@@ -103,6 +116,12 @@ struct ParticlePlan {
     const Image* Img = nullptr;  // host image source
     int32_t W = 0, H = 0, X = 0, Y = 0;
     float Fx = 0.0f, Fy = 0.0f;
+    // The drawn picture: the resampled one, or for a blurred particle the
+    // picture grown by the blur's reach on every side. Rows R0..R1 and columns
+    // C0..C1 of it are drawn, its pixel (0, 0) landing on output (DrawX, DrawY).
+    bool Blurred = false;
+    BlurAxis BlurX, BlurY;
+    int32_t DrawX = 0, DrawY = 0;
     int32_t R0 = 0, R1 = 0, C0 = 0, C1 = 0;
     uint32_t F = 0;
     bool Tint = false;
@@ -176,6 +195,12 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     look.Fade = op.FadeEnabled != 0;
     look.Grow = op.GrowEnabled != 0;
     look.Tint = op.TintEnabled != 0;
+    look.Blur = op.BlurEnabled != 0;
+    if (look.Blur) {
+        look.BlurCurve.Set(op.BlurLut);
+        look.MaximumBlur = op.MaximumBlur;
+        look.BlurPasses = std::clamp(op.BlurQuality, 1, 7);
+    }
     if (look.Fade) look.Merge.Set(op.MergeLut);
     if (look.Grow) look.GrowCurve.Set(op.GrowLut);
     if (look.Tint) {
@@ -291,8 +316,28 @@ bool PlanParticle(const FrameLook& look, const Particle& p, ParticlePlan& plan) 
     plan.Fx = float(xf - plan.X);
     plan.Fy = float(yf - plan.Y);
 
+    // Blur at this age: sigma = b / 65535 * MaximumBlur * 0.1 output pixels,
+    // scaled by the proxy factors; below half a pixel the particle is sharp.
+    int64_t X = plan.X, Y = plan.Y, w = plan.W, h = plan.H;
+    if (look.Blur) {
+        const double sigma = look.BlurCurve.Value(t) / 65535.0 * look.MaximumBlur * 0.1;
+        const double sx = sigma * std::fabs(look.ProxyX), sy = sigma * std::fabs(look.ProxyY);
+        if (std::max(sx, sy) >= 0.5) {
+            plan.BlurX = MakeBlurAxis(sx, look.BlurPasses);
+            plan.BlurY = MakeBlurAxis(sy, look.BlurPasses);
+            X -= plan.BlurX.Reach;
+            Y -= plan.BlurY.Reach;
+            w += 2 * int64_t(plan.BlurX.Reach);
+            h += 2 * int64_t(plan.BlurY.Reach);
+            // A picture grown past the size limit draws nothing.
+            if (w * h > MaxParticlePixels || X < -2147483647 || Y < -2147483647) return false;
+            plan.Blurred = plan.BlurX.Passes > 0 || plan.BlurY.Passes > 0;
+        }
+    }
+    plan.DrawX = int32_t(X);
+    plan.DrawY = int32_t(Y);
+
     // Clipping against the output.
-    const int64_t X = plan.X, Y = plan.Y, w = plan.W, h = plan.H;
     if (Y >= look.OutH || X >= look.OutW || Y + h <= 0 || X + w <= 0) return false;
     plan.R0 = int32_t(Y < 0 ? -Y : 0);
     plan.C0 = int32_t(X < 0 ? -X : 0);
@@ -375,8 +420,10 @@ bool DirectAccess(const Image* out) {
 }
 
 // Draws one particle whole, the plain way: full picture, then the blend pixel by
-// pixel through the output's routines.
-void DrawParticleReference(const FrameLook& look, const Particle& p) {
+// pixel through the output's routines. A blurred picture is blurred whole by
+// the plain blur when plainBlur is set, else only its drawn part is made (the
+// same pixels, in time and memory bounded by the output's size).
+void DrawParticleReference(const FrameLook& look, const Particle& p, bool plainBlur = true) {
     ParticlePlan plan;
     if (!PlanParticle(look, p, plan)) return;
     std::vector<uint16_t> picture;
@@ -390,7 +437,27 @@ void DrawParticleReference(const FrameLook& look, const Particle& p) {
         return;  // a picture that cannot be allocated skips the particle
     }
     if (plan.Tint) TintShape(picture.data(), plan.W, plan.H, plan.TR, plan.TG, plan.TB, plan.TW);
-    const std::size_t stride = std::size_t(plan.W) * 4;
+    // Picture pixel (r, c) is at ((r - top) * stride + c - left) * 4.
+    std::size_t stride = std::size_t(plan.W) * 4;
+    int32_t top = 0, left = 0;
+    if (plan.Blurred) {
+        try {
+            if (plainBlur) {
+                picture = BlurPicture(picture.data(), plan.W, plan.H, plan.BlurX, plan.BlurY);
+                stride = std::size_t(plan.W + 2 * plan.BlurX.Reach) * 4;
+            } else {
+                std::vector<uint16_t> drawn(std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * 4);
+                BlurPictureRegion(picture.data(), plan.W, plan.H, plan.BlurX, plan.BlurY, plan.R0, plan.R1, plan.C0,
+                                  plan.C1, drawn.data());
+                picture.swap(drawn);
+                stride = std::size_t(plan.C1 - plan.C0) * 4;
+                top = plan.R0;
+                left = plan.C0;
+            }
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+    }
     const Blend blend{plan.F, look.M};
     Image* out = look.Out;
     HostPixel hp;
@@ -398,13 +465,13 @@ void DrawParticleReference(const FrameLook& look, const Particle& p) {
     for (int32_t r = plan.R0; r < plan.R1; ++r) {
         for (int32_t c = plan.C0; c < plan.C1; ++c) {
             const int64_t offset =
-                out->RowOffsets[std::size_t(plan.Y + r)] + int64_t(plan.X + c) * out->PixelStep;
+                out->RowOffsets[std::size_t(plan.DrawY + r)] + int64_t(plan.DrawX + c) * out->PixelStep;
             out->ReadPixel(offset, &hp);
             bg[0] = hp.B;
             bg[1] = hp.G;
             bg[2] = hp.R;
             bg[3] = hp.A;
-            blend(bg, picture.data() + std::size_t(r) * stride + std::size_t(c) * 4, res);
+            blend(bg, picture.data() + std::size_t(r - top) * stride + std::size_t(c - left) * 4, res);
             hp.B = res[0];
             hp.G = res[1];
             hp.R = res[2];
@@ -670,9 +737,11 @@ void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t
 
 // One compositing pass: the frame's look, its particles' plans and sources, and
 // for every band of output rows the plans that cross it, oldest first.
-// ProcessChunk runs its chunks: first the sources to make, then the bands.
+// ProcessChunk runs its chunks: first the sources to make, then, wave after
+// wave of particles (oldest first), the wave's blurred pictures and its part of
+// every band.
 struct CompositePass final : WorkerPass {
-    enum class Stage { MakeSources, Bands };
+    enum class Stage { MakeSources, PrepareBlurred, Bands };
     Stage Current = Stage::MakeSources;
     const FrameLook* Look = nullptr;
     const std::vector<ParticlePlan>* Plans = nullptr;
@@ -682,25 +751,113 @@ struct CompositePass final : WorkerPass {
     int32_t BandRows = 1;
     bool Contiguous = false;  // output rows of 8-byte pixels read and written in place
     const PixelKernels* Kernels = nullptr;
+    // Blurred particles whose drawn part is made before the bands: per plan
+    // its index in ToPrepare and Prepared, or -1 when it alone is over the
+    // budget and each band makes the rows it needs.
+    std::vector<int32_t> PreparedOf, ToPrepare;
+    std::vector<std::vector<uint16_t>> Prepared;
+    std::vector<uint8_t> PreparedReady;
+    // The wave under way: its first picture to make, and the plans it draws
+    // (index below WaveEnd); each band goes on from where the last wave left it.
+    int32_t PrepareFirst = 0, WaveEnd = 0;
+    std::vector<int32_t> Cursor;
 
     void Run(long chunk) override {
         if (Current == Stage::MakeSources) {
             MakeSource(Sources->Sources[std::size_t(Sources->ToMake[std::size_t(chunk)])]);
             return;
         }
+        if (Current == Stage::PrepareBlurred) {
+            const int32_t i = ToPrepare[std::size_t(PrepareFirst + chunk)];
+            const ParticlePlan& plan = (*Plans)[std::size_t(i)];
+            const int32_t k = PreparedOf[std::size_t(i)];
+            PreparedReady[std::size_t(k)] = MakeBlurredRows(i, plan.R0, plan.R1, Prepared[std::size_t(k)]);
+            return;
+        }
         DrawBand(int32_t(chunk));
     }
 
-    // Every plan crossing band b, oldest first: its rows in the band resampled,
-    // tinted and blended one at a time.
+    // The source of plan i, from the frame's sources or made into own.
+    bool ViewFor(int32_t i, std::vector<uint16_t>& own, SourceView& view) const {
+        const int32_t s = PlanSource[std::size_t(i)];
+        if (s < 0) return OwnSource((*Plans)[std::size_t(i)], own, view);
+        const FrameSource& src = Sources->Sources[std::size_t(s)];
+        if (!src.Ready) return false;
+        view = src.View;
+        return true;
+    }
+
+    // Rows r0 <= r < r1 of blurred plan i's grown picture, its drawn columns
+    // only: the whole picture resampled and tinted, then blurred.
+    bool MakeBlurredRows(int32_t i, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
+        static thread_local std::vector<uint16_t> own;
+        const ParticlePlan& plan = (*Plans)[std::size_t(i)];
+        SourceView view;
+        if (!ViewFor(i, own, view)) return false;
+        try {
+            const std::size_t stride = std::size_t(plan.W) * 4;
+            std::vector<uint16_t> picture(stride * std::size_t(plan.H));
+            const TintWords tint = TintOf(plan);
+            for (int32_t j = 0; j < plan.H; ++j) {
+                uint16_t* row = picture.data() + std::size_t(j) * stride;
+                if (Look->Quality)
+                    Kernels->SplineRow(view, plan.Setup, j, 0, plan.W, row);
+                else
+                    Kernels->NearestRow(view, plan.Setup, j, 0, plan.W, row);
+                if (plan.Tint) Kernels->TintRow(row, plan.W, tint);
+            }
+            out.resize(std::size_t(r1 - r0) * std::size_t(plan.C1 - plan.C0) * 4);
+            BlurPictureRegion(picture.data(), plan.W, plan.H, plan.BlurX, plan.BlurY, r0, r1, plan.C0, plan.C1,
+                              out.data());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
+    // Band rows y0 <= y < y1 of blurred plan i, blended from its prepared
+    // picture or from rows made here.
+    void DrawBlurred(int32_t i, int32_t y0, int32_t y1) {
+        static thread_local std::vector<uint16_t> made;
+        const ParticlePlan& plan = (*Plans)[std::size_t(i)];
+        const int32_t top = std::max(plan.DrawY + plan.R0, y0), bottom = std::min(plan.DrawY + plan.R1, y1);
+        if (top >= bottom) return;
+        const int32_t cw = plan.C1 - plan.C0;
+        const uint16_t* rows = nullptr;
+        const int32_t k = PreparedOf[std::size_t(i)];
+        if (k >= 0) {
+            if (!PreparedReady[std::size_t(k)]) return;
+            rows = Prepared[std::size_t(k)].data() + std::size_t(top - plan.DrawY - plan.R0) * std::size_t(cw) * 4;
+        } else {
+            if (!MakeBlurredRows(i, top - plan.DrawY, bottom - plan.DrawY, made)) return;
+            rows = made.data();
+        }
+        Image* out = Look->Out;
+        for (int32_t y = top; y < bottom; ++y, rows += std::size_t(cw) * 4) {
+            const int64_t offset = out->RowOffsets[std::size_t(y)] + int64_t(plan.DrawX + plan.C0) * out->PixelStep;
+            if (Contiguous)
+                Kernels->BlendRow(out->Data() + offset / 2, rows, cw, plan.F, Look->M);
+            else
+                BlendThroughRoutines(out, offset, rows, cw, plan.F, Look->M);
+        }
+    }
+
+    // The plans of the wave crossing band b, oldest first: their rows in the
+    // band resampled, tinted and blended one at a time (blurred ones blended
+    // from their pictures).
     void DrawBand(int32_t b) {
         static thread_local std::vector<uint16_t> row, own;
         const int32_t y0 = b * BandRows;
         const int32_t y1 = std::min(y0 + BandRows, Look->OutH);
         Image* out = Look->Out;
-        for (int32_t k = BandStart[std::size_t(b)]; k < BandStart[std::size_t(b) + 1]; ++k) {
+        int32_t& k = Cursor[std::size_t(b)];
+        for (; k < BandStart[std::size_t(b) + 1] && BandPlans[std::size_t(k)] < WaveEnd; ++k) {
             const int32_t i = BandPlans[std::size_t(k)];
             const ParticlePlan& plan = (*Plans)[std::size_t(i)];
+            if (plan.Blurred) {
+                DrawBlurred(i, y0, y1);
+                continue;
+            }
             SourceView view;
             const int32_t s = PlanSource[std::size_t(i)];
             if (s >= 0) {
@@ -773,7 +930,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     const int32_t bands = (look.OutH + pass.BandRows - 1) / pass.BandRows;
     pass.BandStart.assign(std::size_t(bands) + 1, 0);
     auto bandsOf = [&](const ParticlePlan& plan) {
-        return std::make_pair((plan.Y + plan.R0) / pass.BandRows, (plan.Y + plan.R1 - 1) / pass.BandRows);
+        return std::make_pair((plan.DrawY + plan.R0) / pass.BandRows, (plan.DrawY + plan.R1 - 1) / pass.BandRows);
     };
     for (const ParticlePlan& plan : plans) {
         const auto [first, last] = bandsOf(plan);
@@ -789,12 +946,51 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         }
     }
 
+    // Blurred particles: their drawn parts are made before the bands draw them,
+    // in waves of particles (oldest first) whose pictures fit in the budget
+    // together. Each wave is drawn in every band before the next one starts,
+    // so every pixel still takes the particles oldest first.
+    struct Wave {
+        int32_t PlanEnd, PrepareEnd;
+    };
+    std::vector<Wave> waves;
+    pass.PreparedOf.assign(plans.size(), -1);
+    {
+        std::size_t used = 0;
+        for (std::size_t i = 0; i < plans.size(); ++i) {
+            const ParticlePlan& plan = plans[i];
+            if (!plan.Blurred) continue;
+            const std::size_t bytes = std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * 8;
+            if (bytes > options.BlurredBytes) continue;  // made band by band
+            if (used + bytes > options.BlurredBytes) {
+                waves.push_back({int32_t(i), int32_t(pass.ToPrepare.size())});
+                used = 0;
+            }
+            used += bytes;
+            pass.PreparedOf[i] = int32_t(pass.ToPrepare.size());
+            pass.ToPrepare.push_back(int32_t(i));
+        }
+        waves.push_back({int32_t(plans.size()), int32_t(pass.ToPrepare.size())});
+        pass.Prepared.resize(pass.ToPrepare.size());
+        pass.PreparedReady.assign(pass.ToPrepare.size(), 0);
+    }
+    pass.Cursor.assign(pass.BandStart.begin(), pass.BandStart.end() - 1);
+
     if (!sources.ToMake.empty()) {
         pass.Current = CompositePass::Stage::MakeSources;
         op.RunPass(pass, req, long(sources.ToMake.size()));
     }
-    pass.Current = CompositePass::Stage::Bands;
-    op.RunPass(pass, req, bands);
+    for (const Wave& wave : waves) {
+        if (wave.PrepareEnd > pass.PrepareFirst) {
+            pass.Current = CompositePass::Stage::PrepareBlurred;
+            op.RunPass(pass, req, long(wave.PrepareEnd - pass.PrepareFirst));
+        }
+        pass.Current = CompositePass::Stage::Bands;
+        pass.WaveEnd = wave.PlanEnd;
+        op.RunPass(pass, req, bands);
+        for (int32_t k = pass.PrepareFirst; k < wave.PrepareEnd; ++k) pass.Prepared[std::size_t(k)] = {};
+        pass.PrepareFirst = wave.PrepareEnd;
+    }
 }
 
 void ParticleOperator::RunPass(WorkerPass& pass, Request* req, long chunks) {
@@ -829,5 +1025,5 @@ void ParticleOperator::ProcessChunk(Request*, long chunk) {
     std::lock_guard<std::mutex> hold(drawing);
     FrameLook look = LookAtFrame(*this);
     PrepareShared(look);
-    DrawParticleReference(look, LiveParticle(int32_t(chunk)));
+    DrawParticleReference(look, LiveParticle(int32_t(chunk)), false);
 }

@@ -15,6 +15,12 @@ struct CompositeOptions {
     std::size_t SourceCacheBytes = std::size_t(256) << 20;
     // Output rows per blending band; 0 picks about 64 bands over the height.
     int32_t BandRows = 0;
+    // Upper bound of the blurred particles' pictures held at once (their drawn
+    // parts, made before the bands draw them): the particles are drawn in
+    // waves, oldest first, whose pictures fit together; a blurred particle over
+    // the bound on its own is made in each band that draws it, for that band's
+    // rows.
+    std::size_t BlurredBytes = std::size_t(256) << 20;
 };
 
 // Composites every live particle into the operator's OutputImage on the host's

@@ -193,13 +193,16 @@ TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
     EXPECT_EQ(f.Changed(Clear), 0);
 }
 
+namespace {
+
 // Many random particles, sizes, angles, curves and merge values from a fixed
 // seed: the banded parallel path must give the picture of drawing the particles
 // one at a time, oldest first, bit for bit, at 1 and 2 threads and for any
-// source-cache and band split, with every instruction set the processor runs,
-// and so must images with their own pixel routines.
-TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
-    std::mt19937 rng(20240611);
+// source-cache, band and blurred-picture split, with every instruction set the
+// processor runs, and so must images with their own pixel routines. With blur,
+// fewer particles, each blurred by a random curve, maximum and quality.
+void CheckBandedAgainstReference(uint32_t seed, int rounds, bool blur) {
+    std::mt19937 rng(seed);
     auto uni = [&](double lo, double hi) { return lo + (hi - lo) * (double(rng()) / 4294967296.0); };
     auto randomLut = [&](RenderFixture& f) -> LookUpTable* {
         if (rng() % 3 == 0) return f.Hold(new LookUpTable());
@@ -213,7 +216,7 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         return RandomImage(rng, w, h, ax, uni(0.5, 2.0));
     };
     uint64_t hash = 1469598103934665603ull;
-    for (int round = 0; round < 9; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         RenderFixture f;
         const int32_t w = 90 + int32_t(rng() % 80), h = 60 + int32_t(rng() % 70);
         const double outAx = uni(0.8, 1.2), outAy = uni(0.8, 1.2);
@@ -236,6 +239,12 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         for (LookUpTable** lut : {&f.Op->MergeLut, &f.Op->GrowLut, &f.Op->RedLut, &f.Op->GreenLut, &f.Op->BlueLut,
                                   &f.Op->MorphLut})
             *lut = randomLut(f);
+        if (blur) {
+            f.Op->BlurEnabled = 1;
+            f.Op->BlurLut = randomLut(f);
+            f.Op->MaximumBlur = uni(0.0, 60.0);
+            f.Op->BlurQuality = int32_t(rng() % 8);  // 0 counts as 1
+        }
         const int kind = round % 3;  // own images, one shared image, captured levels
         f.Op->ApplyBirthImage = kind == 1 ? 1 : 0;
         if (kind == 1) f.Op->ShapeCopy = randomImage(24);
@@ -253,7 +262,7 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
             f.UseLevels(levels);
         }
         freshOutput();
-        const int32_t count = 150 + int32_t(rng() % 250);
+        const int32_t count = blur ? 15 + int32_t(rng() % 30) : 150 + int32_t(rng() % 250);
         const int32_t oldest = int32_t(rng() % PoolSize);
         for (int32_t i = 0; i < count; ++i) {
             Particle& p = f.Op->Particles[(oldest + i) % PoolSize];
@@ -271,7 +280,11 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
         const std::vector<uint16_t> want(f.Op->OutputImage->Data(), f.Op->OutputImage->Data() + background.size());
         ASSERT_NE(want, background);
         const std::pair<int, CompositeOptions> variants[] = {
-            {1, {}}, {2, {}}, {2, {std::size_t(20000), 7}}, {2, {std::size_t(1), 1}}, {1, {std::size_t(4096), 3}}};
+            {1, {}},
+            {2, {}},
+            {2, {std::size_t(20000), 7}},
+            {2, {std::size_t(1), 1, 0}},
+            {1, {std::size_t(4096), 3, std::size_t(40000)}}};
         for (PixelIsa isa : {PixelIsa::Generic, PixelIsa::Avx2, PixelIsa::Avx512}) {
             if (!ForcePixelIsa(isa)) continue;
             for (const auto& [threads, options] : variants) {
@@ -301,5 +314,13 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
             f.Op->ShapeCopy = nullptr;
         }
     }
-    RecordProperty("hash", std::to_string(hash));
+    ::testing::Test::RecordProperty("hash", std::to_string(hash));
 }
+
+}  // namespace
+
+TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
+    CheckBandedAgainstReference(20240611, 9, false);
+}
+
+TEST(CompositeRandomized, BlurredParticlesToo) { CheckBandedAgainstReference(20261206, 4, true); }

@@ -39,13 +39,16 @@ render_all() {
 }
 
 run "$LUMETS" render sprite/make_sprite.json
-for flow in colour fountain path snow sparks sprite; do render_all "$flow" "$flow.json"; done
+for flow in colour embers fountain path snow sparks sprite; do render_all "$flow" "$flow.json"; done
 render_all make_sprite sprite/make_sprite.json
 render_all fountain-quick fountain.json --quick
 render_all colour-quick colour.json --quick --threads 1
 render_all snow-proxy snow.json --proxy 2
 render_all sparks-1thread sparks.json --threads 1
 render_all path-proxy-quick path.json --proxy 3 --quick
+# Blurred particles: a proxy render (the blur scaled with it), quick, one thread.
+render_all embers-proxy-quick embers.json --proxy 2 --quick
+render_all embers-1thread embers.json --threads 1
 
 # Captured shapes: every particle plays the sequence (full size, and the reduced
 # working set of a proxy render).
