@@ -113,12 +113,17 @@ inline void StoreSample(__m256d sum, uint16_t* px) {
 template <bool Wide, int N>
 inline void InnerSamples(const SourceView& src, const double w[16][8], const int64_t* at, const int* p,
                          uint16_t* const* out) {
+    // Fully unrolled, so that the sums stay in registers.
     __m256d sum[N];
+#pragma GCC unroll 4
     for (int k = 0; k < N; ++k) sum[k] = _mm256_setzero_pd();
+#pragma GCC unroll 4
     for (int ky = 0; ky < 4; ++ky) {
         const int64_t row = int64_t(ky) * src.Stride;
+#pragma GCC unroll 4
         for (int kx = 0; kx < 4; ++kx) {
             const int t = ky * 4 + kx;
+#pragma GCC unroll 4
             for (int k = 0; k < N; ++k) {
                 const int64_t i = at[k] + row + kx * 4;
                 const __m256d v = Wide ? _mm256_loadu_pd(src.Wide + i) : TapValue(src.Px, i);
@@ -126,6 +131,7 @@ inline void InnerSamples(const SourceView& src, const double w[16][8], const int
             }
         }
     }
+#pragma GCC unroll 4
     for (int k = 0; k < N; ++k) StoreSample(sum[k], out[k]);
 }
 
