@@ -200,11 +200,8 @@ int CommandPlay(const RenderArgs& a) {
     const std::string output = a.Output.empty() ? flow.Output : a.Output;
     const auto [from, to] = RangeWithin(flow, a.Frames);
     OutputPattern(output, from, to);
-    // Refuse damaged or hostile files before the tool reads them.
-    const MotionFile motion = ReadMotionFile(a.Motion);
-    if (motion.FrameCount < 2)
-        throw UserError(a.Motion + " holds " + std::to_string(motion.FrameCount) +
-                        " recorded frame(s); playback needs at least two");
+    // Refuse what the tool's loader refuses, with the reason, before the tool reads it.
+    CheckPlayableMotionFile(a.Motion);
     Session session(std::move(flow), OptionsFrom(a));
     const double t0 = double(session.File().First);
     const ControlCatalog& names = session.Catalog();

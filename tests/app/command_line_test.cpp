@@ -179,6 +179,26 @@ TEST_F(CommandLine, RecordInspectAndPlayRoundTrip) {
     EXPECT_EQ(FilesIn("fwd").size(), 21u);
     EXPECT_NE(ReadAll(Dir / "fwd" / "f.0010.png"), ReadAll(Dir / "fwd" / "f.0002.png"));
     EXPECT_NE(ReadAll(Dir / "fwd" / "f.0002.png"), ReadAll(Dir / "rev" / "f.0002.png"));
+
+    // A copy cut off at the start of frame 12's records plays like the whole file
+    // up to the cut (frame t interpolates entries t-1 and t); frame 12 finds its
+    // records missing, empties the system and ends the playback: the background alone.
+    const int cut = 12;
+    ASSERT_GT(j["entries"][cut]["live"].get<int>(), 0);
+    fs::copy_file(Dir / "motion" / "m.lpd", Dir / "motion" / "cut.lpd");
+    fs::resize_file(Dir / "motion" / "cut.lpd", j["entries"][cut]["offset"].get<uint32_t>());
+    const Result cutPlay = Run("play flow.json -q --motion motion/cut.lpd --frames 0-20 -o cut/f.####.png");
+    ASSERT_EQ(cutPlay.Status, 0) << cutPlay.Err;
+    EXPECT_EQ(cutPlay.Err, "");
+    ASSERT_EQ(FilesIn("cut").size(), 21u);
+    for (int f = 0; f < cut; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f.%04d.png", f);
+        EXPECT_EQ(ReadAll(Dir / "cut" / name), ReadAll(Dir / "fwd" / name)) << name;
+    }
+    ASSERT_EQ(Run("render flow.json -q --frames 0-0 --set Birthrate=0 -o bg/f.####.png").Status, 0);
+    EXPECT_EQ(ReadAll(Dir / "cut" / "f.0012.png"), ReadAll(Dir / "bg" / "f.0000.png"));
+    EXPECT_NE(ReadAll(Dir / "cut" / "f.0011.png"), ReadAll(Dir / "bg" / "f.0000.png"));
 }
 
 TEST_F(CommandLine, CaptureStoresTheShapesInTheSavedFlow) {
