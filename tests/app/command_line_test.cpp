@@ -110,10 +110,11 @@ TEST_F(CommandLine, UserErrorsAreOneLineAndWriteNothing) {
     ExpectOneLineFailure(Run("play flow.json --motion junk.lpd"), "not a motion-data file");
 }
 
-TEST_F(CommandLine, PartialRenderWritesWhatAFullRenderWrites) {
+// A partial render on two threads writes what a full render on one writes.
+TEST_F(CommandLine, PartialRenderAndThreadCountDoNotChangeTheFrames) {
     WriteFlow();
-    ASSERT_EQ(Run("render flow.json -q -o full/f.####.png").Status, 0);
-    ASSERT_EQ(Run("render flow.json -q --frames 20-30 -o part/f.####.png").Status, 0);
+    ASSERT_EQ(Run("render flow.json -q --threads 1 -o full/f.####.png").Status, 0);
+    ASSERT_EQ(Run("render flow.json -q --frames 20-30 --threads 2 -o part/f.####.png").Status, 0);
     ASSERT_EQ(Run("render flow.json -q --frames 20-30 --no-warmup -o cold/f.####.png").Status, 0);
     const auto part = FilesIn("part");
     ASSERT_EQ(part.size(), 11u);
@@ -126,16 +127,6 @@ TEST_F(CommandLine, PartialRenderWritesWhatAFullRenderWrites) {
     // Without the warm-up the simulation starts empty at frame 20: a different picture.
     EXPECT_NE(ReadAll(Dir / "full" / "f.0020.png"), ReadAll(Dir / "cold" / "f.0020.png"));
     EXPECT_EQ(FilesIn("full").size(), 31u);
-}
-
-TEST_F(CommandLine, ThreadCountDoesNotChangeTheFrames) {
-    WriteFlow();
-    ASSERT_EQ(Run("render flow.json -q --frames 0-12 --threads 1 -o t1/f.####.tif").Status, 0);
-    ASSERT_EQ(Run("render flow.json -q --frames 0-12 --threads 2 -o t2/f.####.tif").Status, 0);
-    for (const std::string& name : FilesIn("t1")) EXPECT_EQ(ReadAll(Dir / "t1" / name), ReadAll(Dir / "t2" / name)) << name;
-    EXPECT_EQ(FilesIn("t1").size(), 13u);
-    // The frames show particles: the last one differs from the plain background of frame 0's start.
-    EXPECT_NE(ReadAll(Dir / "t1" / "f.0000.tif"), ReadAll(Dir / "t1" / "f.0012.tif"));
 }
 
 TEST_F(CommandLine, SetOverridesTheFlowAndOutOfRangeValuesAreLimited) {
