@@ -223,7 +223,17 @@ TEST_F(CommandLine, CaptureStoresTheShapesInTheSavedFlow) {
     EXPECT_FALSE(fs::exists(Dir / "saved" / "cap3.json"));
 }
 
-TEST_F(CommandLine, ControlsJsonListsNinePages) {
+TEST_F(CommandLine, VersionAndControlsNameThePlugIn) {
+    // lumets and its plug-in come from the same build: one version on both lines.
+    const Result v = Run("--version");
+    ASSERT_EQ(v.Status, 0) << v.Err;
+    const std::string line = v.Out.substr(0, v.Out.find('\n'));
+    ASSERT_EQ(line.rfind("lumets ", 0), 0u) << v.Out;
+    const std::string version = line.substr(7);
+    EXPECT_NE(v.Out.find("\nplug-in SamplePlugIn (Lumet-s v2.0) version " + version + " from /"), std::string::npos)
+        << v.Out;
+    EXPECT_NE(v.Out.find("lumets_particles.so\n"), std::string::npos) << v.Out;
+
     const Result r = Run("controls --json");
     ASSERT_EQ(r.Status, 0) << r.Err;
     const auto j = nlohmann::json::parse(r.Out);
