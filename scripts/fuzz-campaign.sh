@@ -49,14 +49,14 @@ for t in "${targets[@]}"; do
       -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
       "$work/new" "${seeds[@]}" >"$work/log" 2>&1) || {
     status=$?
-    cat "$work"/fuzz-*.log 2>/dev/null | tail -n 60 || true
-    tail -n 60 "$work/log"
+    tail -n 60 "$work/log" "$work"/fuzz-*.log 2>/dev/null || true
     echo "fuzz-campaign: $t failed (status $status); inputs in $work/artifacts" >&2
     exit 1
   }
   elapsed=$(( $(date +%s) - started ))
-  runs=$(cat "$work/log" "$work"/fuzz-*.log 2>/dev/null |
-         sed -n 's/^stat::number_of_executed_units: *//p' | awk '{n += $1} END {print n + 0}')
+  logs=("$work/log")
+  [ "$jobs" -gt 1 ] && logs=("$work"/fuzz-*.log)
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "${logs[@]}" | awk '{n += $1} END {print n + 0}')
   echo "fuzz-campaign: $t: $runs executions in $elapsed s ($(( runs / (elapsed > 0 ? elapsed : 1) )) per second), no failure"
   # Keep the new inputs that add coverage to the committed corpus.
   before=$(ls "$corpus" | wc -l)

@@ -2,7 +2,7 @@
 # Builds a Release tree (warnings as errors), makes the Debian package with
 # CPack, installs it with apt-get, runs `lumets demo` and `lumets controls` from
 # the installed package in a temporary folder, and removes the package again
-# (unless it was installed before this script ran).
+# (purged, unless it was installed before this script ran).
 #
 #   bash scripts/package-check.sh [BUILD_DIR]     (default: build-release)
 set -euo pipefail
@@ -23,9 +23,10 @@ was_installed=0
 dpkg-query -W -f='${Status}' lumets 2>/dev/null | grep -q "install ok installed" && was_installed=1
 tmp=$(mktemp -d /tmp/lumets-package-XXXXXX)
 cleanup() {
+  cd /
   rm -rf "$tmp"
   if [ $was_installed -eq 0 ]; then
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq lumets >/dev/null || true
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq lumets >/dev/null || true
   fi
 }
 trap cleanup EXIT
