@@ -20,6 +20,7 @@
 #include "app/progress.h"
 #include "app/session.h"
 #include "host/platform.h"
+#include "host/plugins.h"
 #include "host/registry.h"
 
 namespace fs = std::filesystem;
@@ -216,11 +217,8 @@ int CommandPlay(const RenderArgs& a) {
     if (a.Motion.empty()) throw UserError("play needs --motion FILE.lpd");
     const std::string output = a.Output.empty() ? flow.Output : a.Output;
     OutputPattern(output, FramesWithin(flow, a.Frames));
-    // Refuse damaged or hostile files before the tool reads them.
-    const MotionFile motion = ReadMotionFile(a.Motion);
-    if (motion.FrameCount < 2)
-        throw UserError(a.Motion + " holds " + std::to_string(motion.FrameCount) +
-                        " recorded frame(s); playback needs at least two");
+    // Refuse what the tool's loader refuses, with the reason, before the tool reads it.
+    CheckPlayableMotionFile(a.Motion);
     Session session(std::move(flow), OptionsFrom(a));
     const double t0 = double(session.File().First);
     const ControlCatalog& names = session.Catalog();
@@ -302,6 +300,16 @@ void AddRenderOptions(CLI::App* cmd, RenderArgs& a, bool withOutput) {
 }
 
 }  // namespace
+
+std::string VersionText() {
+    Registry& reg = ParticleClass();
+    const auto* longName = reinterpret_cast<const char*>(reg.RegTagList().GetPtr(RegTags::LongName, 0));
+    const auto module = plugins::ModuleOfClass(reg.ClassId());
+    std::string text = "lumets " LUMETS_VERSION "\nplug-in " + reg.ClassId() + " (" + (longName ? longName : "") +
+                       ") version " + (module && !module->Version.empty() ? module->Version : "unknown");
+    if (module) text += " from " + module->Path;
+    return text + "\n";
+}
 
 std::string ControlsText() {
     Registry& reg = ParticleClass();
@@ -438,6 +446,9 @@ int RunCommandLine(int argc, char** argv) {
     app.name("lumets");
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every command");
+    struct VersionRequested {};
+    app.add_flag_callback("--version", [] { throw VersionRequested{}; },
+                          "Show the version of lumets and of its particle plug-in");
 
     RenderArgs a;
     CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo flow (no input files needed)");
@@ -518,6 +529,14 @@ int RunCommandLine(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+    } catch (const VersionRequested&) {
+        try {
+            std::cout << VersionText();
+            return 0;
+        } catch (const UserError& e) {
+            std::fprintf(stderr, "lumets %s: %s\n", LUMETS_VERSION, e.what());
+            return 1;
+        }
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -8,6 +8,10 @@ namespace lumets {
 // 130 stopped with Ctrl-C).
 int RunCommandLine(int argc, char** argv);
 
+// `lumets --version`: the version of lumets, and the registration name, long
+// name, version and path of the particle plug-in it loads.
+std::string VersionText();
+
 // `lumets controls` listings.
 std::string ControlsText();
 std::string ControlsJson();

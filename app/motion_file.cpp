@@ -30,19 +30,24 @@ std::string Number(double v) {
 }
 }  // namespace
 
+// Checks the frame count of a file of size bytes against the file; returns where
+// the frame table ends.
+uint64_t CheckFrameTable(int32_t count, uint64_t size, const std::string& name) {
+    if (count < 0)
+        throw UserError(name + ": damaged motion-data file (negative frame count " + std::to_string(count) + ")");
+    const uint64_t tableEnd = 4 + EntrySize * uint64_t(count);
+    if (tableEnd > size)
+        throw UserError(name + ": damaged motion-data file (frame count " + std::to_string(count) + " needs a " +
+                        std::to_string(tableEnd) + "-byte table, the file has " + std::to_string(size) + " bytes)");
+    return tableEnd;
+}
+
 MotionFile ParseMotionFile(const std::vector<uint8_t>& bytes, const std::string& name) {
     const uint64_t size = bytes.size();
     if (size < 4) throw UserError(name + ": not a motion-data file (shorter than its 4-byte frame count)");
     MotionFile file;
     file.FrameCount = ReadLE<int32_t>(bytes, 0);
-    if (file.FrameCount < 0)
-        throw UserError(name + ": damaged motion-data file (negative frame count " + std::to_string(file.FrameCount) +
-                        ")");
-    const uint64_t tableEnd = 4 + EntrySize * uint64_t(file.FrameCount);
-    if (tableEnd > size)
-        throw UserError(name + ": damaged motion-data file (frame count " + std::to_string(file.FrameCount) +
-                        " needs a " + std::to_string(tableEnd) + "-byte table, the file has " + std::to_string(size) +
-                        " bytes)");
+    const uint64_t tableEnd = CheckFrameTable(file.FrameCount, size, name);
     file.Entries.resize(size_t(file.FrameCount));
     for (int32_t k = 0; k < file.FrameCount; ++k) {
         const uint64_t at = 4 + EntrySize * uint64_t(k);
@@ -69,19 +74,42 @@ MotionFile ParseMotionFile(const std::vector<uint8_t>& bytes, const std::string&
     return file;
 }
 
-MotionFile ReadMotionFile(const std::string& path) {
+namespace {
+// Opens a motion-data file for reading. Every offset of a motion-data file is
+// 32-bit, so no recording is larger than 4 GiB; a larger file is refused before
+// anything is read.
+std::ifstream OpenMotionFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw UserError("missing file " + path);
-    // Every offset of a motion-data file is 32-bit, so no recording is larger than
-    // 4 GiB; refuse a larger file before reading it into memory.
     std::error_code ec;
     const uintmax_t size = std::filesystem::file_size(path, ec);
     if (!ec && size > (uintmax_t(1) << 32))
         throw UserError(path + ": not a motion-data file (" + std::to_string(size) +
                         " bytes, beyond the 4 GiB its 32-bit offsets can reach)");
+    return in;
+}
+}  // namespace
+
+MotionFile ReadMotionFile(const std::string& path) {
+    std::ifstream in = OpenMotionFile(path);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw UserError("cannot read " + path);
     return ParseMotionFile(bytes, path);
+}
+
+int32_t CheckPlayableMotionFile(const std::string& path) {
+    std::ifstream in = OpenMotionFile(path);
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) throw UserError("cannot read " + path + ": " + ec.message());
+    int32_t count = 0;
+    if (size < 4 || !in.read(reinterpret_cast<char*>(&count), 4))
+        throw UserError(path + ": not a motion-data file (shorter than its 4-byte frame count)");
+    CheckFrameTable(count, size, path);
+    if (count < 2)
+        throw UserError(path + " holds " + std::to_string(count) +
+                        " recorded frame(s); playback needs at least two");
+    return count;
 }
 
 std::string MotionFileText(const MotionFile& file, const std::string& name) {

@@ -26,7 +26,13 @@ struct MotionFile {
 // problem) for a missing or short file, a negative or too large frame count, an
 // entry with negative counts, or records that would lie outside the file.
 MotionFile ReadMotionFile(const std::string& path);
-// The same checks on bytes in memory (name is used in messages).
+// The checks the tool's loader makes before playing a file: it opens, is at most
+// 4 GiB, holds at least two frame entries and its frame table lies within it.
+// Frame data is not checked: the tool shows what the file holds and ends the
+// playback where the records of a cut-off recording run out. Returns the frame
+// count; throws UserError otherwise.
+int32_t CheckPlayableMotionFile(const std::string& path);
+// The same checks as ReadMotionFile on bytes in memory (name is used in messages).
 MotionFile ParseMotionFile(const std::vector<uint8_t>& bytes, const std::string& name);
 
 // Text listing and the JSON form of `lumets inspect`.

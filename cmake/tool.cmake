@@ -15,3 +15,6 @@ add_library(lumets_particles MODULE ${CMAKE_SOURCE_DIR}/operator/registration.cp
 target_compile_options(lumets_particles PRIVATE ${LUMETS_WARNINGS})
 target_link_libraries(lumets_particles PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,lumets_tool>" lumets_host)
 set_target_properties(lumets_particles PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${LUMETS_PLUGIN_DIR})
+# Installed in the library folder's lumets/plugins; the host library is two levels up.
+set_target_properties(lumets_particles PROPERTIES INSTALL_RPATH "$ORIGIN/../..")
+target_compile_definitions(lumets_particles PRIVATE LUMETS_VERSION="${PROJECT_VERSION}")

@@ -1,5 +1,5 @@
-// Fuzz target: a motion-data file as `lumets inspect` (and the check before
-// `lumets play`) reads it. The input is the file's bytes; it is checked, then
+// Fuzz target: a motion-data file as `lumets inspect` reads it (its frame-count
+// and table check is also the one `lumets play` makes). The input is the file's bytes; it is checked, then
 // listed as text and as JSON. Bad files must be refused with a UserError.
 #include <string>
 #include <vector>

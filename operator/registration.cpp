@@ -62,3 +62,6 @@ extern "C" Resource LumetsGetResource(int32_t id) {
     }
     return {};
 }
+
+// The version of the build this module comes from, shown by `lumets --version`.
+extern "C" const char* LumetsModuleVersion() { return LUMETS_VERSION; }

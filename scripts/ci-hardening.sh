@@ -30,7 +30,7 @@ export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:check_initialization_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 stage "configure and build the ASan+UBSan tree"
 cmake -S "$src" -B "$root/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMETS_SANITIZE=address,undefined \
-      -DLUMETS_BUILD_BENCH=OFF >/dev/null
+      -DLUMETS_WERROR=ON -DLUMETS_BUILD_BENCH=OFF >/dev/null
 cmake --build "$root/asan" -j$jobs
 stage "run the test suite under ASan+UBSan"
 # shellcheck disable=SC2086
@@ -43,10 +43,11 @@ unset ASAN_OPTIONS
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$src/tests/hardening/tsan.supp"
 stage "configure and build the TSan tree (render and hardening tests)"
 cmake -S "$src" -B "$root/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMETS_SANITIZE=thread \
-      -DLUMETS_BUILD_BENCH=OFF -DLUMETS_BUILD_APP=OFF >/dev/null
+      -DLUMETS_WERROR=ON -DLUMETS_BUILD_BENCH=OFF -DLUMETS_BUILD_APP=OFF >/dev/null
 cmake --build "$root/tsan" -j$jobs --target render_tests hardening_tests lumets_particles
 stage "run the render and hardening tests under TSan"
-export LUMETS_PLUGIN_PATH="$root/tsan/plugins"
+LUMETS_PLUGIN_PATH=$(dirname "$(find "$root/tsan" -name lumets_particles.so -print -quit)")
+export LUMETS_PLUGIN_PATH
 for t in render_tests hardening_tests; do
   timeout 1800 "$root/tsan/tests/$t" --gtest_brief=1 --gtest_filter="${HARDENING_TSAN_FILTER:-*}"
 done
@@ -56,7 +57,7 @@ unset TSAN_OPTIONS LUMETS_PLUGIN_PATH
 stage "configure and build the fuzz targets (clang)"
 cmake -S "$src" -B "$root/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DLUMETS_BUILD_FUZZERS=ON -DLUMETS_SANITIZE=address,undefined \
-      -DLUMETS_BUILD_TESTS=OFF -DLUMETS_BUILD_BENCH=OFF >/dev/null
+      -DLUMETS_WERROR=ON -DBUILD_TESTING=OFF -DLUMETS_BUILD_BENCH=OFF >/dev/null
 targets=(motion_playback_fuzz saved_block_fuzz flow_loader_fuzz motion_inspect_fuzz)
 cmake --build "$root/fuzz" -j$jobs --target "${targets[@]}"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
@@ -64,9 +65,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in "${targets[@]}"; do
   stage "fuzz $t for ${fuzz_seconds} s"
   work="$root/fuzz/work/$t"
-  seeds="$src/fuzz/corpus/${t%_fuzz}"
+  seeds=()
+  [ -d "$src/fuzz/corpus/${t%_fuzz}" ] && seeds+=("$src/fuzz/corpus/${t%_fuzz}")
   # The inspector reads the same files the playback does.
-  [ "$t" = motion_inspect_fuzz ] && seeds="$src/fuzz/corpus/motion_playback"
+  [ "$t" = motion_inspect_fuzz ] && seeds+=("$src/fuzz/corpus/motion_playback")
   rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts"
   # New inputs go to the work corpus; the committed seeds are only read. A crash,
   # a leak, a sanitizer report, an input slower than -timeout or a run past the
@@ -75,7 +77,7 @@ for t in "${targets[@]}"; do
   timeout --kill-after=30 $((fuzz_seconds + 120)) "$root/fuzz/fuzz/$t" \
       -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=2560 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
-      "$work/corpus" "$seeds" 2>"$work/log" || {
+      "$work/corpus" "${seeds[@]}" 2>"$work/log" || {
     status=$?
     tail -n 60 "$work/log"
     echo "hardening: $t failed (status $status); inputs in $work/artifacts" >&2

@@ -16,7 +16,6 @@ command -v oiiotool > /dev/null || {
   echo "contact_sheets: needs oiiotool (apt-get install -y openimageio-tools)" >&2
   exit 1
 }
-export LUMETS_PLUGIN_PATH="${LUMETS_PLUGIN_PATH:-$(cd "$(dirname "$LUMETS")/../plugins" && pwd)}"
 OUT=$PWD/docs/images
 mkdir -p "$OUT"
 WORK=$(mktemp -d)

@@ -6,8 +6,8 @@
 #   scripts/gen_control_table.sh [LUMETS] --update FILE   replaces the table in FILE, between
 #                                                         <!-- control-table:begin --> and
 #                                                         <!-- control-table:end -->
-# LUMETS defaults to build/bin/lumets; the plug-in is looked for in ../plugins
-# beside it unless LUMETS_PLUGIN_PATH is set. Needs python3 (standard library only).
+# LUMETS defaults to build/bin/lumets, which finds its plug-in relative to itself
+# (LUMETS_PLUGIN_PATH adds folders). Needs python3 (standard library only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 LUMETS=build/bin/lumets
@@ -19,7 +19,6 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -x "$LUMETS" ] || { echo "gen_control_table: no lumets at $LUMETS (build it first)" >&2; exit 1; }
-export LUMETS_PLUGIN_PATH="${LUMETS_PLUGIN_PATH:-$(cd "$(dirname "$LUMETS")/../plugins" 2>/dev/null && pwd || true)}"
 JSON=$(mktemp)
 trap 'rm -f "$JSON"' EXIT
 "$LUMETS" controls --json > "$JSON"

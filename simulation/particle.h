@@ -18,4 +18,11 @@ struct Particle {
     double PathSpeedFactor = 0.0;
 };
 
+// The pool has 20000 slots. Only the fuzz build of the saved-block reader sets a
+// small pool (LUMETS_POOL_SIZE), since making a 20000-slot tool for every input
+// would take most of its time; that tool's code is otherwise the same.
+#ifdef LUMETS_POOL_SIZE
+constexpr int PoolSize = LUMETS_POOL_SIZE;
+#else
 constexpr int PoolSize = 20000;
+#endif

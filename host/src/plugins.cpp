@@ -19,6 +19,8 @@ struct LoadedModule {
     std::string Path;  // canonical path
     std::string Name;  // file name
     void* Handle;
+    std::string Version;               // from the module's LumetsModuleVersion, if it has one
+    std::vector<std::string> Classes;  // class IDs it registered
 };
 
 std::mutex LoaderLock;
@@ -63,8 +65,14 @@ bool LoadLocked(const std::string& path, std::string* error) {
         return false;
     }
     auto lookup = reinterpret_cast<ResourceLookup>(dlsym(handle, "LumetsGetResource"));
-    for (Registry* reg : pending) reg->Resources = lookup;
-    Modules.push_back(LoadedModule{canonical.string(), name, handle});
+    LoadedModule module{canonical.string(), name, handle, {}, {}};
+    if (auto version = reinterpret_cast<const char* (*)()>(dlsym(handle, "LumetsModuleVersion")))
+        if (const char* v = version()) module.Version = v;
+    for (Registry* reg : pending) {
+        reg->Resources = lookup;
+        module.Classes.push_back(reg->ClassId());
+    }
+    Modules.push_back(std::move(module));
     return true;
 }
 
@@ -101,11 +109,10 @@ std::vector<std::string> SearchFolders() {
             start = end + 1;
         }
     }
-#ifdef LUMETS_DEFAULT_PLUGIN_DIR
-    add(LUMETS_DEFAULT_PLUGIN_DIR);
-#endif
+    // The plug-in folder where the build or the install put it, relative to the
+    // running program (bin/ and the library folder are siblings in both).
     const std::string exeDir = ExecutableDir();
-    if (!exeDir.empty()) add((fs::path(exeDir) / ".." / "lib" / "lumets" / "plugins").lexically_normal().string());
+    if (!exeDir.empty()) add((fs::path(exeDir) / LUMETS_PLUGIN_RELDIR).lexically_normal().string());
     return folders;
 }
 
@@ -146,6 +153,14 @@ bool LoadModule(const std::string& path, std::string* error) {
         if (error) *error = why;
     }
     return ok;
+}
+
+std::optional<ModuleInfo> ModuleOfClass(const std::string& classId) {
+    std::lock_guard<std::mutex> guard(LoaderLock);
+    for (const LoadedModule& m : Modules)
+        if (std::find(m.Classes.begin(), m.Classes.end(), classId) != m.Classes.end())
+            return ModuleInfo{m.Path, m.Version};
+    return std::nullopt;
 }
 
 std::vector<std::string> LoadErrors() {

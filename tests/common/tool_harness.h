@@ -67,7 +67,10 @@ public:
     void SetPoint(Input* in, double x, double y, double time = 0) { Set(in, new Point(x, y), time); }
     void Press(Input* in, double time = 0) {
         if (in->DataType == DT_Text) {
-            Op->NotifyChanged(in, new_owned(new Number(1.0)), time);
+            // A text input's press: the tool reads the value during the call only.
+            Number* press = new Number(1.0);
+            Op->NotifyChanged(in, press, time);
+            press->Recycle();
         } else {
             SetNumber(in, 1.0, time);
         }
@@ -91,13 +94,4 @@ public:
     Image* Background = nullptr;
     Image* Shape = nullptr;
     Image* Last = nullptr;
-
-private:
-    // Keeps a parameter alive until the harness ends (for button presses whose
-    // value the tool reads during the call).
-    Parameter* new_owned(Parameter* p) {
-        Owned.emplace_back(p, [](Parameter* q) { q->Recycle(); });
-        return p;
-    }
-    std::vector<std::unique_ptr<Parameter, void (*)(Parameter*)>> Owned;
 };

@@ -54,7 +54,7 @@ std::string Describe(const std::vector<Input*>& inputs, size_t i) {
             std::snprintf(buf, sizeof buf, "0x%06X", unsigned(t.Long));
             out += buf;
         } else if (t.Tag == 0x10030013 || t.Tag == 0x10040001) {
-            out += "'" + std::string(reinterpret_cast<const char*>(t.Long)) + "'";
+            out.append("'").append(reinterpret_cast<const char*>(t.Long)).append("'");
         } else if (t.Tag == 0x10058000 && i > 0 && t.Long == reinterpret_cast<intptr_t>(inputs[i - 1])) {
             out += "prev";
         } else {

@@ -1,10 +1,12 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
 // Loads the plug-in modules (*.so) of the plug-in folders. The default folder is
-// the one the build (or install) put the modules in; the environment variable
-// LUMETS_PLUGIN_PATH adds folders (separated by ':'), searched first.
+// found relative to the running program, where the build (or install) put the
+// modules; the environment variable LUMETS_PLUGIN_PATH adds folders (separated
+// by ':'), searched first.
 namespace plugins {
 
 std::vector<std::string> SearchFolders();
@@ -14,6 +16,13 @@ int LoadAll();
 // Loads one module by path; false (with the reason in error) when it fails.
 bool LoadModule(const std::string& path, std::string* error);
 std::vector<std::string> LoadErrors();
+// The loaded module that registered a class: its path and the version it
+// reports through its exported LumetsModuleVersion() (empty when it has none).
+struct ModuleInfo {
+    std::string Path;
+    std::string Version;
+};
+std::optional<ModuleInfo> ModuleOfClass(const std::string& classId);
 // Unloads every loaded module (their registries go away with them).
 void UnloadAll();
 

@@ -28,10 +28,12 @@ constexpr uint32_t Flags = 0x10000022;
 using OperatorFactory = Operator* (*)(Registry* reg, CArchive* archive, TagList* tags);
 using RegistryHook = void (*)(Registry* reg);
 
-// A resource of a plug-in module (the tile bitmap), as raw bytes.
+// A resource of a plug-in module (the tile bitmap), as raw bytes. A plain C
+// struct, since modules hand it out from a function with C linkage; Resource{}
+// is the empty resource.
 struct Resource {
-    const uint8_t* Data = nullptr;
-    size_t Size = 0;
+    const uint8_t* Data;
+    size_t Size;
 };
 // The function a plug-in module exports as "LumetsGetResource" to hand out its resources.
 using ResourceLookup = Resource (*)(int32_t id);
