@@ -38,7 +38,10 @@ namespace {
 
 std::string Join(const std::vector<std::string>& words) {
     std::string out;
-    for (const std::string& w : words) out += (out.empty() ? "" : " ") + ShellQuote(w);
+    for (const std::string& w : words) {
+        if (!out.empty()) out += ' ';
+        out += ShellQuote(w);
+    }
     return out;
 }
 
