@@ -10,8 +10,14 @@
 
 #include "render/blur_pass.h"
 
+// The functions below are built for avx2 (GCC's target pragma, or
+// clang's attribute applied to every function of the region).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -46,4 +52,8 @@ void BoxRunAvx2(const uint32_t* in, uint32_t* out, int32_t nlo, int32_t nhi, int
     }
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif

@@ -17,8 +17,14 @@
 
 #include "render/pixel_kernels.h"
 
+// The functions below are built for avx2 (GCC's target pragma, or
+// clang's attribute applied to every function of the region).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -292,6 +298,10 @@ void BlendRowAvx2(uint16_t* out, const uint16_t* P, int32_t n, uint32_t F, uint3
     }
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 const PixelKernels Avx2Kernels = {&SplineRowAvx2, &NearestRowAvx2, &TintRowAvx2, &BlendRowAvx2};

@@ -12,8 +12,14 @@
 
 #include "render/pixel_kernels.h"
 
+// The functions below are built for avx2, avx512f, avx512bw, avx512vl, avx512dq (GCC's target pragma, or
+// clang's attribute applied to every function of the region).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512bw,avx512vl,avx512dq")
+#endif
 
 namespace {
 
@@ -53,6 +59,10 @@ void BlendRowAvx512(uint16_t* out, const uint16_t* P, int32_t n, uint32_t F, uin
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 const PixelKernels Avx512Kernels = {&SplineRowAvx2, &NearestRowAvx2, &TintRowAvx512, &BlendRowAvx512};
