@@ -145,31 +145,34 @@ uint32_t Limit16(double v) {
 
 bool DirectAccess(const Image* img);
 
-void ReadImagePixels(const Image* img, std::vector<uint16_t>& out) {
+// A host image's pixels, row after row: red, green, blue, alpha, or with
+// bgra blue, green, red, alpha (the host's own order).
+void ReadImagePixels(const Image* img, std::vector<uint16_t>& out, bool bgra = false) {
     out.resize(std::size_t(img->Width) * std::size_t(img->Height) * 4);
     uint16_t* px = out.data();
+    const int r = bgra ? 2 : 0, b = bgra ? 0 : 2;  // where red and blue go
     if (DirectAccess(img)) {
         // The host's own layout: blue, green, red, alpha words at each offset.
-        for (int32_t r = 0; r < img->Height; ++r) {
-            const uint16_t* in = img->Data() + img->RowOffsets[std::size_t(r)] / 2;
+        for (int32_t row = 0; row < img->Height; ++row) {
+            const uint16_t* in = img->Data() + img->RowOffsets[std::size_t(row)] / 2;
             const int64_t step = img->PixelStep / 2;
             for (int32_t c = 0; c < img->Width; ++c, in += step, px += 4) {
-                px[0] = in[2];
+                px[r] = in[2];
                 px[1] = in[1];
-                px[2] = in[0];
+                px[b] = in[0];
                 px[3] = in[3];
             }
         }
         return;
     }
     HostPixel hp;
-    for (int32_t r = 0; r < img->Height; ++r) {
-        int64_t offset = img->RowOffsets[std::size_t(r)];
+    for (int32_t row = 0; row < img->Height; ++row) {
+        int64_t offset = img->RowOffsets[std::size_t(row)];
         for (int32_t c = 0; c < img->Width; ++c, offset += img->PixelStep, px += 4) {
             img->ReadPixel(offset, &hp);
-            px[0] = uint16_t(hp.R);
+            px[r] = uint16_t(hp.R);
             px[1] = uint16_t(hp.G);
-            px[2] = uint16_t(hp.B);
+            px[b] = uint16_t(hp.B);
             px[3] = uint16_t(hp.A);
         }
     }
@@ -536,23 +539,6 @@ void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear) {
         }
 }
 
-// A host image read through its routines, in blue, green, red, alpha order.
-void ReadHostImageBgra(const Image* img, std::vector<uint16_t>& out) {
-    out.resize(std::size_t(img->Width) * std::size_t(img->Height) * 4);
-    uint16_t* px = out.data();
-    HostPixel hp;
-    for (int32_t r = 0; r < img->Height; ++r) {
-        int64_t offset = img->RowOffsets[std::size_t(r)];
-        for (int32_t c = 0; c < img->Width; ++c, offset += img->PixelStep, px += 4) {
-            img->ReadPixel(offset, &hp);
-            px[0] = uint16_t(hp.B);
-            px[1] = uint16_t(hp.G);
-            px[2] = uint16_t(hp.R);
-            px[3] = uint16_t(hp.A);
-        }
-    }
-}
-
 // A captured level (red, green, blue, alpha), or its mix with the next level,
 // in blue, green, red, alpha order. The mix works word by word, so its order
 // does not matter.
@@ -593,7 +579,7 @@ SourceView ViewOf(const uint16_t* px, int32_t w, int32_t h) {
 void MakeSource(FrameSource& s) {
     try {
         if (s.From == FrameSource::Kind::HostImage) {
-            ReadHostImageBgra(s.Img, s.Words);
+            ReadImagePixels(s.Img, s.Words, true);
             s.View = ViewOf(s.Words.data(), s.Img->Width, s.Img->Height);
         } else if (s.From == FrameSource::Kind::Level) {
             ReadLevelBgra(*s.Level, s.Next, s.Mix, s.Words);
@@ -692,7 +678,7 @@ bool OwnSource(const ParticlePlan& plan, std::vector<uint16_t>& scratch, SourceV
             ReadLevelBgra(*plan.Level, plan.Next, plan.Next ? plan.Mix : 0, scratch);
             view = ViewOf(scratch.data(), plan.Level->Width, plan.Level->Height);
         } else {
-            ReadHostImageBgra(plan.Img, scratch);
+            ReadImagePixels(plan.Img, scratch, true);
             view = ViewOf(scratch.data(), plan.Img->Width, plan.Img->Height);
         }
         return true;
