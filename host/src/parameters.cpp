@@ -10,11 +10,20 @@ uint16_t RampEntry(size_t i, size_t count) {
     return uint16_t((uint64_t(i) * 65535u * 2u + span) / (2u * span));
 }
 
+// The identity ramp, made once: every unconnected curve input hands out a fresh
+// default table each frame.
+const std::vector<uint16_t>& DefaultRamp() {
+    static const std::vector<uint16_t> ramp = [] {
+        std::vector<uint16_t> entries(LookUpTable::DefaultCount);
+        for (size_t i = 0; i < entries.size(); ++i) entries[i] = RampEntry(i, entries.size());
+        return entries;
+    }();
+    return ramp;
+}
+
 }  // namespace
 
-LookUpTable::LookUpTable() : Parameter(DT_LookUpTable), Table(DefaultCount) {
-    for (size_t i = 0; i < Table.size(); ++i) Table[i] = RampEntry(i, Table.size());
-}
+LookUpTable::LookUpTable() : Parameter(DT_LookUpTable), Table(DefaultRamp()) {}
 
 LookUpTable::LookUpTable(std::vector<uint16_t> entries) : Parameter(DT_LookUpTable), Table(std::move(entries)) {
     // Readers index the table by (count - 1) * t; an empty table has no valid index.
