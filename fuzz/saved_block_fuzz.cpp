@@ -51,9 +51,9 @@ std::vector<uint8_t> SaveOf(ParticleOperator* op) {
     return out.Buffer();
 }
 
-// A few frames of particles drawn with the restored shapes.
+// Two frames of particles drawn with the restored shapes: born, then moved.
 void RenderWith(ParticleOperator* op) {
-    Flow flow(0, 3);
+    Flow flow(0, 1);
     op->AddRef();
     flow.AddTool(op);
     Image* background = new Image(40, 30);
@@ -68,7 +68,7 @@ void RenderWith(ParticleOperator* op) {
     flow.FrameDone = [](Operator*, double, Image* img) {
         if (img) img->Recycle();
     };
-    flow.Render(0, 3);
+    flow.Render(0, 1);
     background->Recycle();
     shape->Recycle();
 }
