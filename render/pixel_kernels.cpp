@@ -104,3 +104,26 @@ const PixelKernels& KernelsFor(PixelIsa isa) {
     }
     return GenericKernels;
 }
+
+// The clear map: a run of four alphas along each row, then a run of four row
+// results down each column. Three bytes of padding follow the map, so that the
+// vector kernels may read any of its bytes as the first of four.
+void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear) {
+    const std::size_t w = std::size_t(v.W), h = std::size_t(v.H);
+    std::vector<uint8_t> rows(w * h);
+    for (std::size_t y = 0; y < h; ++y) {
+        const uint16_t* px = v.Px + int64_t(y) * v.Stride;
+        for (std::size_t x = 0; x < w; ++x) {
+            uint8_t all = 1;
+            for (std::size_t k = x == 0 ? 0 : x - 1; k <= x + 2 && k < w; ++k) all &= px[k * 4 + 3] == 0;
+            rows[y * w + x] = all;
+        }
+    }
+    clear.assign(w * h + 3, 0);
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x) {
+            uint8_t all = 1;
+            for (std::size_t k = y == 0 ? 0 : y - 1; k <= y + 2 && k < h; ++k) all &= rows[k * w + x];
+            clear[y * w + x] = all;
+        }
+}

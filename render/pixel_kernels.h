@@ -9,6 +9,7 @@
 // fourth word of a pixel is its alpha (the blend reads it, the tint leaves it),
 // and a tint's colour words come in the pixel's own channel order.
 #include <cstdint>
+#include <vector>
 
 // A shape's pixels as the kernels read them: W x H pixels of four 16-bit words,
 // row r starting Stride words after row r - 1. Wide, when present, holds the
@@ -27,6 +28,9 @@ struct SourceView {
     int32_t W = 0, H = 0;
     int64_t Stride = 0;
 };
+
+// Fills clear with the clear map of v's pixels (W x H bytes).
+void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear);
 
 // The mapping of a dw x dh picture's pixels back into a sw x sh source, set up
 // once per particle: rotation about the two centres, the stretch, the output's

@@ -89,14 +89,23 @@ inline void Weights8(const Basis8& basis, __m256 t, float w[4][8]) {
     }
 }
 
+// A row is sampled in blocks of this many pixels: positions, weights and the
+// lists of pixels to sample are made for a whole block, so that the samples
+// can be taken eight side by side.
+constexpr int Block = 32;
+// Inner samples taken side by side.
+constexpr int SplineGroup = 4;
+
 // The tap weights of eight pixels as doubles, wy[ky] * wx[kx] for tap
-// ky * 4 + kx (exact: a product of two floats fits a double).
-inline void TapWeights8(const float wx[4][8], const float wy[4][8], double w[16][8]) {
+// ky * 4 + kx (exact: a product of two floats fits a double), into columns
+// q .. q + 7 of w (tap t's weights at w[t * Block]).
+inline void TapWeights8(const float wx[4][8], const float wy[4][8], double* w, int q) {
     for (int ky = 0; ky < 4; ++ky) {
         const __m256d ylo = _mm256_cvtps_pd(_mm_load_ps(wy[ky])), yhi = _mm256_cvtps_pd(_mm_load_ps(wy[ky] + 4));
         for (int kx = 0; kx < 4; ++kx) {
-            _mm256_store_pd(w[ky * 4 + kx], _mm256_mul_pd(ylo, _mm256_cvtps_pd(_mm_load_ps(wx[kx]))));
-            _mm256_store_pd(w[ky * 4 + kx] + 4, _mm256_mul_pd(yhi, _mm256_cvtps_pd(_mm_load_ps(wx[kx] + 4))));
+            double* col = w + (ky * 4 + kx) * Block + q;
+            _mm256_store_pd(col, _mm256_mul_pd(ylo, _mm256_cvtps_pd(_mm_load_ps(wx[kx]))));
+            _mm256_store_pd(col + 4, _mm256_mul_pd(yhi, _mm256_cvtps_pd(_mm_load_ps(wx[kx] + 4))));
         }
     }
 }
@@ -115,29 +124,42 @@ inline void StoreSample(__m256d sum, uint16_t* px) {
 
 // The sixteen taps of N samples whose taps all lie inside the source, taken
 // side by side so that their chains of additions overlap. at[k]: the index of
-// sample k's first tap; p[k]: its lane in w; out[k]: where it goes.
+// sample k's first tap; p[k]: its column in w; out[k]: where it goes.
 template <bool Wide, int N>
-inline void InnerSamples(const SourceView& src, const double w[16][8], const int64_t* at, const int* p,
+inline void InnerSamples(const SourceView& src, const double* w, const int64_t* at, const int* p,
                          uint16_t* const* out) {
-    // Fully unrolled, so that the sums stay in registers.
+    // Each sample's own pointers to its first tap and first weight, in locals
+    // (the stores below could otherwise alias them and force reloads).
+    const double* wk[N];
+    const double* dw[N];
+    const uint16_t* dp[N];
+#pragma GCC unroll 8
+    for (int k = 0; k < N; ++k) {
+        wk[k] = w + p[k];
+        if (Wide)
+            dw[k] = src.Wide + at[k];
+        else
+            dp[k] = src.Px + at[k];
+    }
+    const int64_t stride = src.Stride;
     __m256d sum[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int k = 0; k < N; ++k) sum[k] = _mm256_setzero_pd();
-#pragma GCC unroll 4
+    // The rows of taps are a loop of their own: unrolled whole, the compiler
+    // loads every tap ahead and runs out of registers.
+#pragma GCC unroll 1
     for (int ky = 0; ky < 4; ++ky) {
-        const int64_t row = int64_t(ky) * src.Stride;
+        const int64_t row = int64_t(ky) * stride;
 #pragma GCC unroll 4
         for (int kx = 0; kx < 4; ++kx) {
-            const int t = ky * 4 + kx;
-#pragma GCC unroll 4
+#pragma GCC unroll 8
             for (int k = 0; k < N; ++k) {
-                const int64_t i = at[k] + row + kx * 4;
-                const __m256d v = Wide ? _mm256_loadu_pd(src.Wide + i) : TapValue(src.Px, i);
-                sum[k] = _mm256_add_pd(sum[k], _mm256_mul_pd(_mm256_broadcast_sd(&w[t][p[k]]), v));
+                const __m256d v = Wide ? _mm256_loadu_pd(dw[k] + row + kx * 4) : TapValue(dp[k], row + kx * 4);
+                sum[k] = _mm256_add_pd(sum[k], _mm256_mul_pd(_mm256_broadcast_sd(wk[k] + (ky * 4 + kx) * Block), v));
             }
         }
     }
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int k = 0; k < N; ++k) StoreSample(sum[k], out[k]);
 }
 
@@ -145,7 +167,7 @@ inline void InnerSamples(const SourceView& src, const double w[16][8], const int
 // 0 (and read a pixel inside). The reference leaves such taps out; adding 0 to
 // a sum changes nothing (the sums start at +0 and never become -0).
 template <bool Wide>
-inline void BorderSample(const SourceView& src, const double w[16][8], int32_t iu, int32_t iv, int p, uint16_t* out) {
+inline void BorderSample(const SourceView& src, const double* w, int32_t iu, int32_t iv, int p, uint16_t* out) {
     __m256d sum = _mm256_setzero_pd();
     for (int ky = 0; ky < 4; ++ky) {
         const int32_t y = iv - 1 + ky;
@@ -156,7 +178,7 @@ inline void BorderSample(const SourceView& src, const double w[16][8], int32_t i
             const bool in = rowIn && x >= 0 && x < src.W;
             const int64_t i = row + int64_t(x < 0 ? 0 : x >= src.W ? src.W - 1 : x) * 4;
             const __m256d v = Wide ? _mm256_loadu_pd(src.Wide + i) : TapValue(src.Px, i);
-            const __m256d wt = in ? _mm256_broadcast_sd(&w[ky * 4 + kx][p]) : _mm256_setzero_pd();
+            const __m256d wt = in ? _mm256_broadcast_sd(w + (ky * 4 + kx) * Block + p) : _mm256_setzero_pd();
             sum = _mm256_add_pd(sum, _mm256_mul_pd(wt, v));
         }
     }
@@ -168,47 +190,72 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
     static const Basis8 basis = MakeBasis8();
     const float dy = (float(j) - rs.Cdy) * rs.Ay;
     const float dys = dy * rs.S, dyc = dy * rs.C;
+    // A sample's taps lie inside the source when 1 <= iu <= W - 3 and 1 <= iv <= H - 3.
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i uEnd = _mm256_set1_epi32(src.W - 2), vEnd = _mm256_set1_epi32(src.H - 2);
     alignas(32) float wx[4][8], wy[4][8];
-    alignas(32) double w[16][8];
-    alignas(32) int32_t iu[8], iv[8];
-    for (int32_t i0 = c0; i0 < c1; i0 += 8) {
-        const int32_t n = c1 - i0 < 8 ? c1 - i0 : 8;
-        const Positions8 pos = MapEight(rs, dys, dyc, i0);
-        const __m256i iu8 = _mm256_cvttps_epi32(pos.U), iv8 = _mm256_cvttps_epi32(pos.V);
-        const __m256 a = _mm256_sub_ps(pos.U, _mm256_cvtepi32_ps(iu8));
-        const __m256 b = _mm256_sub_ps(pos.V, _mm256_cvtepi32_ps(iv8));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(iu), iu8);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(iv), iv8);
-        Weights8(basis, a, wx);
-        Weights8(basis, b, wy);
-        // Pixels outside the source are transparent black, pixels whose taps
-        // cross the border are taken one by one, the rest side by side.
-        int inner[8], count = 0, border[8], borders = 0;
-        uint16_t* px = out + std::size_t(i0 - c0) * 4;
-        for (int p = 0; p < n; ++p) {
-            if (!((pos.Inside >> p) & 1)) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(px + p * 4), _mm_setzero_si128());
-                continue;
+    alignas(32) double w[16 * Block];
+    alignas(32) int32_t iu[Block], iv[Block];
+    for (int32_t b0 = c0; b0 < c1; b0 += Block) {
+        const int bn = c1 - b0 < Block ? int(c1 - b0) : Block;
+        uint16_t* px = out + std::size_t(b0 - c0) * 4;
+        // Every pixel starts transparent black: those outside the source, and
+        // those whose taps are all clear, stay so; the rest are sampled below.
+        __builtin_memset(px, 0, std::size_t(bn) * 8);
+        int inner[Block], count = 0, border[Block], borders = 0;
+        for (int q = 0; q < bn; q += 8) {
+            const int n = bn - q < 8 ? bn - q : 8;
+            const Positions8 pos = MapEight(rs, dys, dyc, b0 + q);
+            const __m256i iu8 = _mm256_cvttps_epi32(pos.U), iv8 = _mm256_cvttps_epi32(pos.V);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(iu + q), iu8);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(iv + q), iv8);
+            unsigned drawn = unsigned(pos.Inside) & ((1u << n) - 1u);
+            if (drawn && src.Clear) {
+                // The clear bytes of the pixels inside, gathered (the map has
+                // three bytes of padding for the four-byte reads).
+                const __m256i bits = _mm256_and_si256(_mm256_set1_epi32(int32_t(drawn)),
+                                                      _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128));
+                const __m256i mask = _mm256_cmpgt_epi32(bits, zero);
+                const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(iv8, _mm256_set1_epi32(src.W)), iu8);
+                const __m256i bytes = _mm256_mask_i32gather_epi32(zero, reinterpret_cast<const int*>(src.Clear), at,
+                                                                  mask, 1);
+                const __m256i clear = _mm256_and_si256(bytes, _mm256_set1_epi32(0xFF));
+                drawn &= ~unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(clear, zero))));
             }
-            const int32_t u = iu[p], v = iv[p];
-            if (src.Clear && src.Clear[int64_t(v) * src.W + u])
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(px + p * 4), _mm_setzero_si128());
-            else if (u >= 1 && u + 2 < src.W && v >= 1 && v + 2 < src.H)
-                inner[count++] = p;
-            else
-                border[borders++] = p;
+            if (!drawn) continue;
+            const __m256i in = _mm256_and_si256(
+                _mm256_and_si256(_mm256_cmpgt_epi32(iu8, zero), _mm256_cmpgt_epi32(uEnd, iu8)),
+                _mm256_and_si256(_mm256_cmpgt_epi32(iv8, zero), _mm256_cmpgt_epi32(vEnd, iv8)));
+            const unsigned innerBits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in))) & drawn;
+            // Without branches: how many pixels are inner differs from chunk to chunk.
+#pragma GCC unroll 8
+            for (int p = 0; p < 8; ++p) {
+                inner[count] = q + p;
+                count += int((innerBits >> p) & 1u);
+            }
+            for (unsigned m = drawn & ~innerBits; m; m &= m - 1) border[borders++] = q + __builtin_ctz(m);
+            Weights8(basis, _mm256_sub_ps(pos.U, _mm256_cvtepi32_ps(iu8)), wx);
+            Weights8(basis, _mm256_sub_ps(pos.V, _mm256_cvtepi32_ps(iv8)), wy);
+            TapWeights8(wx, wy, w, q);
         }
-        if (count == 0 && borders == 0) continue;
-        TapWeights8(wx, wy, w);
-        for (int k = 0; k < borders; ++k) BorderSample<Wide>(src, w, iu[border[k]], iv[border[k]], border[k], px + border[k] * 4);
-        int64_t at[8];
-        uint16_t* dst[8];
+        for (int k = 0; k < borders; ++k) {
+            const int p = border[k];
+            BorderSample<Wide>(src, w, iu[p], iv[p], p, px + p * 4);
+        }
+        int64_t at[Block];
+        uint16_t* dst[Block];
         for (int k = 0; k < count; ++k) {
-            at[k] = int64_t(iv[inner[k]] - 1) * src.Stride + int64_t(iu[inner[k]] - 1) * 4;
-            dst[k] = px + inner[k] * 4;
+            const int p = inner[k];
+            at[k] = int64_t(iv[p] - 1) * src.Stride + int64_t(iu[p] - 1) * 4;
+            dst[k] = px + p * 4;
         }
         int k = 0;
-        for (; k + 4 <= count; k += 4) InnerSamples<Wide, 4>(src, w, at + k, inner + k, dst + k);
+        for (; k + SplineGroup <= count; k += SplineGroup)
+            InnerSamples<Wide, SplineGroup>(src, w, at + k, inner + k, dst + k);
+        if (SplineGroup > 4 && k + 4 <= count) {
+            InnerSamples<Wide, 4>(src, w, at + k, inner + k, dst + k);
+            k += 4;
+        }
         if (k + 2 <= count) {
             InnerSamples<Wide, 2>(src, w, at + k, inner + k, dst + k);
             k += 2;
