@@ -13,7 +13,9 @@
 #include <immintrin.h>
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
+#include <type_traits>
 
 #include "render/pixel_kernels.h"
 
@@ -52,46 +54,48 @@ struct Positions8 {
     int Inside;  // bit p: pixel p maps inside the source
 };
 
-inline Positions8 MapEight(const ResampleSetup& rs, float dys, float dyc, int32_t i0) {
+// The mapping of one picture row, as vectors made once per row.
+struct RowMap {
+    __m256 Cdx, Ax, C, S, Kxa, Kya, Csx, Csy, Fx, Fy, Width, Height, Dys, Dyc;
+    RowMap(const ResampleSetup& rs, float dys, float dyc)
+        : Cdx(_mm256_set1_ps(rs.Cdx)), Ax(_mm256_set1_ps(rs.Ax)), C(_mm256_set1_ps(rs.C)), S(_mm256_set1_ps(rs.S)),
+          Kxa(_mm256_set1_ps(rs.Kxa)), Kya(_mm256_set1_ps(rs.Kya)), Csx(_mm256_set1_ps(rs.Csx)),
+          Csy(_mm256_set1_ps(rs.Csy)), Fx(_mm256_set1_ps(rs.Fx)), Fy(_mm256_set1_ps(rs.Fy)),
+          Width(_mm256_set1_ps(rs.Width)), Height(_mm256_set1_ps(rs.Height)), Dys(_mm256_set1_ps(dys)),
+          Dyc(_mm256_set1_ps(dyc)) {}
+};
+
+inline Positions8 MapEight(const RowMap& m, int32_t i0) {
     const __m256 fi =
         _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(i0), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
-    const __m256 dx = _mm256_mul_ps(_mm256_sub_ps(fi, _mm256_set1_ps(rs.Cdx)), _mm256_set1_ps(rs.Ax));
+    const __m256 dx = _mm256_mul_ps(_mm256_sub_ps(fi, m.Cdx), m.Ax);
     Positions8 pos;
     // u = (dx * c + dy * s) * kxa + csx - fx;  v = (dy * c - dx * s) * kya + csy - fy
     pos.U = _mm256_sub_ps(
-        _mm256_add_ps(_mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(dx, _mm256_set1_ps(rs.C)), _mm256_set1_ps(dys)),
-                                    _mm256_set1_ps(rs.Kxa)),
-                      _mm256_set1_ps(rs.Csx)),
-        _mm256_set1_ps(rs.Fx));
+        _mm256_add_ps(_mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(dx, m.C), m.Dys), m.Kxa), m.Csx), m.Fx);
     pos.V = _mm256_sub_ps(
-        _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(dyc), _mm256_mul_ps(dx, _mm256_set1_ps(rs.S))),
-                                    _mm256_set1_ps(rs.Kya)),
-                      _mm256_set1_ps(rs.Csy)),
-        _mm256_set1_ps(rs.Fy));
+        _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(m.Dyc, _mm256_mul_ps(dx, m.S)), m.Kya), m.Csy), m.Fy);
     const __m256 minus1 = _mm256_set1_ps(-1.0f);
     const __m256 in = _mm256_and_ps(
-        _mm256_and_ps(_mm256_cmp_ps(pos.U, minus1, _CMP_GT_OQ), _mm256_cmp_ps(pos.U, _mm256_set1_ps(rs.Width), _CMP_LT_OQ)),
-        _mm256_and_ps(_mm256_cmp_ps(pos.V, minus1, _CMP_GT_OQ),
-                      _mm256_cmp_ps(pos.V, _mm256_set1_ps(rs.Height), _CMP_LT_OQ)));
+        _mm256_and_ps(_mm256_cmp_ps(pos.U, minus1, _CMP_GT_OQ), _mm256_cmp_ps(pos.U, m.Width, _CMP_LT_OQ)),
+        _mm256_and_ps(_mm256_cmp_ps(pos.V, minus1, _CMP_GT_OQ), _mm256_cmp_ps(pos.V, m.Height, _CMP_LT_OQ)));
     pos.Inside = _mm256_movemask_ps(in);
     return pos;
 }
 
 // w[k] = b[k][0] + b[k][1] * t + b[k][2] * t^2 + b[k][3] * t^3, eight fractions at once.
-inline void Weights8(const Basis8& basis, __m256 t, float w[4][8]) {
+inline void Weights8(const Basis8& basis, __m256 t, __m256 w[4]) {
     const __m256 t2 = _mm256_mul_ps(t, t);
     const __m256 t3 = _mm256_mul_ps(t2, t);
-    for (int k = 0; k < 4; ++k) {
-        const __m256 s = _mm256_add_ps(
+    for (int k = 0; k < 4; ++k)
+        w[k] = _mm256_add_ps(
             _mm256_add_ps(_mm256_add_ps(basis.K[k][0], _mm256_mul_ps(basis.K[k][1], t)), _mm256_mul_ps(basis.K[k][2], t2)),
             _mm256_mul_ps(basis.K[k][3], t3));
-        _mm256_store_ps(w[k], s);
-    }
 }
 
 // A row is sampled in blocks of this many pixels: positions, weights and the
 // lists of pixels to sample are made for a whole block, so that the samples
-// can be taken eight side by side.
+// can be taken several side by side.
 constexpr int Block = 32;
 // Inner samples taken side by side.
 constexpr int SplineGroup = 4;
@@ -99,13 +103,19 @@ constexpr int SplineGroup = 4;
 // The tap weights of eight pixels as doubles, wy[ky] * wx[kx] for tap
 // ky * 4 + kx (exact: a product of two floats fits a double), into columns
 // q .. q + 7 of w (tap t's weights at w[t * Block]).
-inline void TapWeights8(const float wx[4][8], const float wy[4][8], double* w, int q) {
+inline void TapWeights8(const __m256 wx[4], const __m256 wy[4], double* w, int q) {
+    __m256d xlo[4], xhi[4];
+    for (int kx = 0; kx < 4; ++kx) {
+        xlo[kx] = _mm256_cvtps_pd(_mm256_castps256_ps128(wx[kx]));
+        xhi[kx] = _mm256_cvtps_pd(_mm256_extractf128_ps(wx[kx], 1));
+    }
     for (int ky = 0; ky < 4; ++ky) {
-        const __m256d ylo = _mm256_cvtps_pd(_mm_load_ps(wy[ky])), yhi = _mm256_cvtps_pd(_mm_load_ps(wy[ky] + 4));
+        const __m256d ylo = _mm256_cvtps_pd(_mm256_castps256_ps128(wy[ky]));
+        const __m256d yhi = _mm256_cvtps_pd(_mm256_extractf128_ps(wy[ky], 1));
         for (int kx = 0; kx < 4; ++kx) {
             double* col = w + (ky * 4 + kx) * Block + q;
-            _mm256_store_pd(col, _mm256_mul_pd(ylo, _mm256_cvtps_pd(_mm_load_ps(wx[kx]))));
-            _mm256_store_pd(col + 4, _mm256_mul_pd(yhi, _mm256_cvtps_pd(_mm_load_ps(wx[kx] + 4))));
+            _mm256_store_pd(col, _mm256_mul_pd(ylo, xlo[kx]));
+            _mm256_store_pd(col + 4, _mm256_mul_pd(yhi, xhi[kx]));
         }
     }
 }
@@ -122,24 +132,30 @@ inline void StoreSample(__m256d sum, uint16_t* px) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(px), _mm_packus_epi32(words, words));
 }
 
+// A block's pixels as the samples read them: the weights of each tap (tap t
+// of pixel p at W[t * Block + p]), the byte offset of each pixel's first tap
+// in the source's values, and where the block's samples go.
+struct BlockTaps {
+    alignas(32) double W[16 * Block];
+    alignas(32) int64_t First[Block];
+    alignas(32) int32_t Iu[Block], Iv[Block];
+};
+
 // The sixteen taps of N samples whose taps all lie inside the source, taken
-// side by side so that their chains of additions overlap. at[k]: the index of
-// sample k's first tap; p[k]: its column in w; out[k]: where it goes.
+// side by side so that their chains of additions overlap. p[k]: sample k's
+// pixel in the block.
 template <bool Wide, int N>
-inline void InnerSamples(const SourceView& src, const double* w, const int64_t* at, const int* p,
-                         uint16_t* const* out) {
+inline void InnerSamples(const SourceView& src, const BlockTaps& b, const int* p, uint16_t* px) {
+    using Value = std::conditional_t<Wide, double, uint16_t>;
+    const char* base = Wide ? reinterpret_cast<const char*>(src.Wide) : reinterpret_cast<const char*>(src.Px);
     // Each sample's own pointers to its first tap and first weight, in locals
     // (the stores below could otherwise alias them and force reloads).
     const double* wk[N];
-    const double* dw[N];
-    const uint16_t* dp[N];
+    const Value* dk[N];
 #pragma GCC unroll 8
     for (int k = 0; k < N; ++k) {
-        wk[k] = w + p[k];
-        if (Wide)
-            dw[k] = src.Wide + at[k];
-        else
-            dp[k] = src.Px + at[k];
+        wk[k] = b.W + p[k];
+        dk[k] = reinterpret_cast<const Value*>(base + b.First[p[k]]);
     }
     const int64_t stride = src.Stride;
     __m256d sum[N];
@@ -154,20 +170,21 @@ inline void InnerSamples(const SourceView& src, const double* w, const int64_t* 
         for (int kx = 0; kx < 4; ++kx) {
 #pragma GCC unroll 8
             for (int k = 0; k < N; ++k) {
-                const __m256d v = Wide ? _mm256_loadu_pd(dw[k] + row + kx * 4) : TapValue(dp[k], row + kx * 4);
+                const __m256d v = Wide ? _mm256_loadu_pd(reinterpret_cast<const double*>(dk[k]) + row + kx * 4)
+                                       : TapValue(reinterpret_cast<const uint16_t*>(dk[k]), row + kx * 4);
                 sum[k] = _mm256_add_pd(sum[k], _mm256_mul_pd(_mm256_broadcast_sd(wk[k] + (ky * 4 + kx) * Block), v));
             }
         }
     }
 #pragma GCC unroll 8
-    for (int k = 0; k < N; ++k) StoreSample(sum[k], out[k]);
+    for (int k = 0; k < N; ++k) StoreSample(sum[k], px + p[k] * 4);
 }
 
 // A sample whose taps cross the source's border: the taps outside get weight
 // 0 (and read a pixel inside). The reference leaves such taps out; adding 0 to
 // a sum changes nothing (the sums start at +0 and never become -0).
 template <bool Wide>
-inline void BorderSample(const SourceView& src, const double* w, int32_t iu, int32_t iv, int p, uint16_t* out) {
+inline void BorderSample(const SourceView& src, const double* w, int32_t iu, int32_t iv, uint16_t* out) {
     __m256d sum = _mm256_setzero_pd();
     for (int ky = 0; ky < 4; ++ky) {
         const int32_t y = iv - 1 + ky;
@@ -178,24 +195,35 @@ inline void BorderSample(const SourceView& src, const double* w, int32_t iu, int
             const bool in = rowIn && x >= 0 && x < src.W;
             const int64_t i = row + int64_t(x < 0 ? 0 : x >= src.W ? src.W - 1 : x) * 4;
             const __m256d v = Wide ? _mm256_loadu_pd(src.Wide + i) : TapValue(src.Px, i);
-            const __m256d wt = in ? _mm256_broadcast_sd(w + (ky * 4 + kx) * Block + p) : _mm256_setzero_pd();
+            const __m256d wt = in ? _mm256_broadcast_sd(w + (ky * 4 + kx) * Block) : _mm256_setzero_pd();
             sum = _mm256_add_pd(sum, _mm256_mul_pd(wt, v));
         }
     }
     StoreSample(sum, out);
 }
 
+// The byte offsets of four samples' first taps, (iv - 1) * stride + (iu - 1) * 4
+// values in, as 64-bit lanes.
+inline __m256i FirstTaps4(__m128i iu, __m128i iv, __m256i stride, int shift) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i u = _mm256_sub_epi64(_mm256_cvtepi32_epi64(iu), one);
+    const __m256i v = _mm256_sub_epi64(_mm256_cvtepi32_epi64(iv), one);
+    const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(v, stride), _mm256_slli_epi64(u, 2));
+    return _mm256_sll_epi64(at, _mm_cvtsi32_si128(shift));
+}
+
 template <bool Wide>
 void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1, uint16_t* out) {
     static const Basis8 basis = MakeBasis8();
     const float dy = (float(j) - rs.Cdy) * rs.Ay;
-    const float dys = dy * rs.S, dyc = dy * rs.C;
+    const RowMap map(rs, dy * rs.S, dy * rs.C);
     // A sample's taps lie inside the source when 1 <= iu <= W - 3 and 1 <= iv <= H - 3.
     const __m256i zero = _mm256_setzero_si256();
     const __m256i uEnd = _mm256_set1_epi32(src.W - 2), vEnd = _mm256_set1_epi32(src.H - 2);
-    alignas(32) float wx[4][8], wy[4][8];
-    alignas(32) double w[16 * Block];
-    alignas(32) int32_t iu[Block], iv[Block];
+    const __m256i width = _mm256_set1_epi32(src.W);
+    const __m256i stride = _mm256_set1_epi64x(src.Stride);
+    const int shift = Wide ? 3 : 1;  // values to bytes
+    BlockTaps b;
     for (int32_t b0 = c0; b0 < c1; b0 += Block) {
         const int bn = c1 - b0 < Block ? int(c1 - b0) : Block;
         uint16_t* px = out + std::size_t(b0 - c0) * 4;
@@ -205,10 +233,8 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
         int inner[Block], count = 0, border[Block], borders = 0;
         for (int q = 0; q < bn; q += 8) {
             const int n = bn - q < 8 ? bn - q : 8;
-            const Positions8 pos = MapEight(rs, dys, dyc, b0 + q);
+            const Positions8 pos = MapEight(map, b0 + q);
             const __m256i iu8 = _mm256_cvttps_epi32(pos.U), iv8 = _mm256_cvttps_epi32(pos.V);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(iu + q), iu8);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(iv + q), iv8);
             unsigned drawn = unsigned(pos.Inside) & ((1u << n) - 1u);
             if (drawn && src.Clear) {
                 // The clear bytes of the pixels inside, gathered (the map has
@@ -216,7 +242,7 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
                 const __m256i bits = _mm256_and_si256(_mm256_set1_epi32(int32_t(drawn)),
                                                       _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128));
                 const __m256i mask = _mm256_cmpgt_epi32(bits, zero);
-                const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(iv8, _mm256_set1_epi32(src.W)), iu8);
+                const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(iv8, width), iu8);
                 const __m256i bytes = _mm256_mask_i32gather_epi32(zero, reinterpret_cast<const int*>(src.Clear), at,
                                                                   mask, 1);
                 const __m256i clear = _mm256_and_si256(bytes, _mm256_set1_epi32(0xFF));
@@ -233,34 +259,33 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
                 inner[count] = q + p;
                 count += int((innerBits >> p) & 1u);
             }
-            for (unsigned m = drawn & ~innerBits; m; m &= m - 1) border[borders++] = q + __builtin_ctz(m);
+            const unsigned borderBits = drawn & ~innerBits;
+            if (borderBits) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(b.Iu + q), iu8);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(b.Iv + q), iv8);
+                for (unsigned m = borderBits; m; m &= m - 1) border[borders++] = q + __builtin_ctz(m);
+            }
+            _mm256_store_si256(reinterpret_cast<__m256i*>(b.First + q),
+                               FirstTaps4(_mm256_castsi256_si128(iu8), _mm256_castsi256_si128(iv8), stride, shift));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(b.First + q + 4),
+                               FirstTaps4(_mm256_extracti128_si256(iu8, 1), _mm256_extracti128_si256(iv8, 1), stride,
+                                          shift));
+            __m256 wx[4], wy[4];
             Weights8(basis, _mm256_sub_ps(pos.U, _mm256_cvtepi32_ps(iu8)), wx);
             Weights8(basis, _mm256_sub_ps(pos.V, _mm256_cvtepi32_ps(iv8)), wy);
-            TapWeights8(wx, wy, w, q);
+            TapWeights8(wx, wy, b.W, q);
         }
         for (int k = 0; k < borders; ++k) {
             const int p = border[k];
-            BorderSample<Wide>(src, w, iu[p], iv[p], p, px + p * 4);
-        }
-        int64_t at[Block];
-        uint16_t* dst[Block];
-        for (int k = 0; k < count; ++k) {
-            const int p = inner[k];
-            at[k] = int64_t(iv[p] - 1) * src.Stride + int64_t(iu[p] - 1) * 4;
-            dst[k] = px + p * 4;
+            BorderSample<Wide>(src, b.W + p, b.Iu[p], b.Iv[p], px + p * 4);
         }
         int k = 0;
-        for (; k + SplineGroup <= count; k += SplineGroup)
-            InnerSamples<Wide, SplineGroup>(src, w, at + k, inner + k, dst + k);
-        if (SplineGroup > 4 && k + 4 <= count) {
-            InnerSamples<Wide, 4>(src, w, at + k, inner + k, dst + k);
-            k += 4;
-        }
+        for (; k + SplineGroup <= count; k += SplineGroup) InnerSamples<Wide, SplineGroup>(src, b, inner + k, px);
         if (k + 2 <= count) {
-            InnerSamples<Wide, 2>(src, w, at + k, inner + k, dst + k);
+            InnerSamples<Wide, 2>(src, b, inner + k, px);
             k += 2;
         }
-        if (k < count) InnerSamples<Wide, 1>(src, w, at + k, inner + k, dst + k);
+        if (k < count) InnerSamples<Wide, 1>(src, b, inner + k, px);
     }
 }
 
@@ -270,6 +295,12 @@ void SplineRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, in
                    uint16_t* out) {
     if (src.W <= 0 || src.H <= 0 || src.Px == nullptr) {
         for (int32_t i = c0; i < c1; ++i, out += 4) out[0] = out[1] = out[2] = out[3] = 0;
+        return;
+    }
+    // The vector code works out offsets in 32-bit lanes: sources too large
+    // for them (none that fits in memory today) take the generic kernel.
+    if (src.Stride > INT32_MAX || int64_t(src.W) * src.H > INT32_MAX) {
+        GenericKernels.SplineRow(src, rs, j, c0, c1, out);
         return;
     }
     if (src.Wide)
@@ -285,11 +316,11 @@ void NearestRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, i
         return;
     }
     const float dy = (float(j) - rs.Cdy) * rs.Ay;
-    const float dys = dy * rs.S, dyc = dy * rs.C;
+    const RowMap map(rs, dy * rs.S, dy * rs.C);
     alignas(32) int32_t iu[8], iv[8];
     for (int32_t i0 = c0; i0 < c1; i0 += 8) {
         const int32_t n = c1 - i0 < 8 ? c1 - i0 : 8;
-        const Positions8 pos = MapEight(rs, dys, dyc, i0);
+        const Positions8 pos = MapEight(map, i0);
         _mm256_store_si256(reinterpret_cast<__m256i*>(iu), _mm256_cvttps_epi32(pos.U));
         _mm256_store_si256(reinterpret_cast<__m256i*>(iv), _mm256_cvttps_epi32(pos.V));
         uint64_t* px = reinterpret_cast<uint64_t*>(out + std::size_t(i0 - c0) * 4);
