@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/test_files.h"
 #include "host/platform.h"
 #include "host/plugins.h"
 #include "host/registry.h"
@@ -19,13 +18,8 @@ namespace fs = std::filesystem;
 
 struct PlatformFiles : ::testing::Test {
     platform::CommandLinePlatform P;
-    fs::path Dir;
-    void SetUp() override {
-        char tmpl[] = "/tmp/lumets_host_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        Dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(Dir); }
+    testfiles::ScratchDir Scratch;
+    const fs::path& Dir = Scratch.Path;
 };
 
 TEST_F(PlatformFiles, PositionedWritesAndReadsWithShortReadsAtTheEndAndBadHandlesFailing) {
