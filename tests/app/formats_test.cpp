@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <OpenImageIO/imageio.h>
 #include <cstring>
@@ -12,19 +11,13 @@
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
 #include "app/motion_file.h"
+#include "common/test_files.h"
 #include "host/tags.h"
 
 using namespace lumets;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path FreshFolder(const std::string& name) {
-    const fs::path p = fs::temp_directory_path() / ("lumets_app_test_" + std::to_string(::getpid())) / name;
-    fs::remove_all(p);
-    fs::create_directories(p);
-    return p;
-}
 
 // Little-endian writer for hand-made motion-data files.
 struct Bytes {
@@ -136,7 +129,8 @@ TEST(MotionFiles, RefusesHostileFilesWithOneLine) {
 }
 
 TEST(ImageFiles, SixteenBitFilesRoundTripExactly) {
-    const fs::path dir = FreshFolder("roundtrip");
+    const testfiles::ScratchDir scratch;
+    const fs::path& dir = scratch.Path;
     Image* img = new Image(5, 3, 2.0, 1.0);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x)
@@ -164,14 +158,12 @@ TEST(ImageFiles, SixteenBitFilesRoundTripExactly) {
     exr->Recycle();
     img->Recycle();
     // Nothing but the finished files is left in the folder.
-    int files = 0;
-    for (const auto& e : fs::directory_iterator(dir)) files += e.path().filename().string()[0] != '.';
-    EXPECT_EQ(files, 3);
-    for (const auto& e : fs::directory_iterator(dir)) EXPECT_NE(e.path().filename().string()[0], '.');
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
 }
 
 TEST(ImageFiles, EightBitFloatAndAlphaFreeFilesAreScaled) {
-    const fs::path dir = FreshFolder("scaled");
+    const testfiles::ScratchDir scratch;
+    const fs::path& dir = scratch.Path;
     {
         const uint8_t rgb[6] = {0, 128, 255, 10, 20, 30};
         auto out = OIIO::ImageOutput::create("x.png");
@@ -203,7 +195,8 @@ TEST(ImageFiles, EightBitFloatAndAlphaFreeFilesAreScaled) {
 }
 
 TEST(ImageFiles, FailuresAreOneLineErrorsAndLeaveNothing) {
-    const fs::path dir = FreshFolder("fail");
+    const testfiles::ScratchDir scratch;
+    const fs::path& dir = scratch.Path;
     EXPECT_THROW(ReadImageFile((dir / "none.png").string()), UserError);
     std::ofstream((dir / "junk.png").string()) << "not an image";
     try {

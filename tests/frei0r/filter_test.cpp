@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <vector>
+
+#include "../common/test_files.h"
 
 extern "C" {
 #include <frei0r.h>
@@ -33,8 +33,9 @@ Module& Filter() {
 }
 
 std::string FlowPath() {
+    static const testfiles::ScratchDir scratch;  // removed when the program ends
     static const std::string path = [] {
-        const auto p = std::filesystem::temp_directory_path() / ("lumets_frei0r_test_" + std::to_string(getpid()) + ".json");
+        const auto p = scratch.Path / "flow.json";
         std::ofstream(p) << R"({"flow": 1, "frames": [0, 29], "seed": 3, "particle": {"shape": "dot", "size": 8},
           "controls": {"Birthrate": 8, "Start": [0.2, 0.7], "End": [0.8, 0.7], "Speed": 0.02, "Spread": 0.5}})";
         return p.string();

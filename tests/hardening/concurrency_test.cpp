@@ -5,37 +5,27 @@
 // that every recording made under that traffic is a complete, readable file.
 // Run under ThreadSanitizer they also show that no data is shared unguarded.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/test_files.h"
 #include "common/tool_harness.h"
 #include "motiondata/motion_file.h"
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Frame entries of a recording that point at their data. Entries of frames never
 // rendered stay zero; past the last written entry the table may be missing
 // altogether, which reads as zero too. Fails the test where an entry names
 // records the file does not hold. Returns the number of frames written.
 int CheckRecording(const std::string& path, int32_t expectedFrames) {
-    Bytes b = ReadFile(path);
+    testfiles::Bytes b = testfiles::ReadBytes(path);
     EXPECT_GE(b.size(), 4u) << path;
     if (b.size() < 4) return 0;
     int32_t n = 0;
@@ -85,9 +75,6 @@ protected:
     void SetUp() override {
         platform::Default().SetEcho(false);
         platform::Default().ClearRecords();
-        char tmpl[] = "/tmp/lumets-hard-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        Dir = tmpl;
         H = std::make_unique<ToolHarness>(40, 30, 3, 3);
         Op = H->Op;
         H->SetNumber(Op->InBirthrate, 6);
@@ -101,7 +88,6 @@ protected:
     void TearDown() override {
         H.reset();
         platform::Default().ClearRecords();
-        std::filesystem::remove_all(Dir);
     }
     int CountMessages(const std::string& text) const {
         int n = 0;
@@ -110,7 +96,8 @@ protected:
     }
 
     static constexpr int32_t Frames = 8;
-    std::string Dir;
+    testfiles::ScratchDir Scratch;
+    const std::string Dir = Scratch.Path.string();
     std::unique_ptr<ToolHarness> H;
     ParticleOperator* Op = nullptr;
 };

@@ -9,11 +9,10 @@
 #include <cstring>
 #include <limits>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "host/platform.h"
 #include "motiondata/motion_file.h"
 #include "operator/particle_operator.h"
@@ -25,7 +24,7 @@ int RunSavedBlockInput(const uint8_t* data, size_t size);
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testfiles::Bytes;
 namespace fs = std::filesystem;
 
 std::vector<fs::path> CorpusFiles(const std::string& target) {
@@ -34,11 +33,6 @@ std::vector<fs::path> CorpusFiles(const std::string& target) {
         if (e.is_regular_file()) files.push_back(e.path());
     std::sort(files.begin(), files.end());
     return files;
-}
-
-Bytes ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 template <typename T>
@@ -65,23 +59,17 @@ protected:
     void SetUp() override { platform::Default().SetEcho(false); }
 };
 
-TEST_F(FuzzCorpusTest, MotionPlaybackSeedsReplayCleanly) {
-    const auto files = CorpusFiles("motion_playback");
-    ASSERT_GE(files.size(), 3u);
-    for (const fs::path& f : files) {
-        SCOPED_TRACE(f.string());
-        const Bytes b = ReadAll(f);
-        EXPECT_EQ(fuzzing::RunMotionPlaybackInput(b.data(), b.size()), 0);
-    }
-}
-
-TEST_F(FuzzCorpusTest, SavedBlockSeedsRestoreSaveAndRender) {
-    const auto files = CorpusFiles("saved_block");
-    ASSERT_GE(files.size(), 3u);
-    for (const fs::path& f : files) {
-        SCOPED_TRACE(f.string());
-        const Bytes b = ReadAll(f);
-        EXPECT_EQ(fuzzing::RunSavedBlockInput(b.data(), b.size()), 0);
+// Motion files are played back; saved blocks restored, saved again and rendered.
+TEST_F(FuzzCorpusTest, EveryTargetsSeedsReplayCleanly) {
+    for (const auto& [target, run] : {std::pair{"motion_playback", &fuzzing::RunMotionPlaybackInput},
+                                      std::pair{"saved_block", &fuzzing::RunSavedBlockInput}}) {
+        const auto files = CorpusFiles(target);
+        ASSERT_GE(files.size(), 3u) << target;
+        for (const fs::path& f : files) {
+            SCOPED_TRACE(f.string());
+            const Bytes b = testfiles::ReadBytes(f);
+            EXPECT_EQ(run(b.data(), b.size()), 0);
+        }
     }
 }
 

@@ -72,7 +72,7 @@ TEST(ObjectAttributes, SetAttrsReplacesInPlaceAppendsAndIsSafeAgainstAConcurrent
     n->Recycle();
 }
 
-TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32EndsAndPointersRoundTrip) {
+TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32EndsPointersRoundTripAndRemoveDeletes) {
     TagList tags{{Tags::Default, 2.75}, {Tags::DefaultX, -3.9}, {Tags::Integer, 5},
                  {Tags::RangeHigh, 1e300}, {Tags::RangeLow, -1e300}};
     EXPECT_TRUE(TagIsDouble(Tags::Default));
@@ -91,19 +91,11 @@ TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32EndsAndPoint
     EXPECT_EQ(uint32_t(more.GetLong(0x10000005, 0)), 0x8046000Du);
     EXPECT_EQ(reinterpret_cast<const char*>(more.GetPtr(Tags::DefaultText, 0)), text);
     EXPECT_EQ(more.GetPtr(Tags::PageControl, 99), 99);
-}
-
-TEST(TagListEditing, SetReplacesInPlaceAppendsAndRemoveDeletes) {
-    TagList tags{{Tags::Visible, 1}, {Tags::Disabled, 0}};
-    tags.Set({Tags::Visible, 0});
-    tags.Set({Tags::Group, 3});
-    ASSERT_EQ(tags.Items.size(), 3u);
-    EXPECT_EQ(tags.Items[0].Tag, Tags::Visible);
-    EXPECT_EQ(tags.GetLong(Tags::Visible, -1), 0);
-    EXPECT_EQ(tags.Items[2].Tag, Tags::Group);
-    tags.Remove(Tags::Visible);
-    EXPECT_FALSE(tags.Has(Tags::Visible));
-    EXPECT_EQ(tags.Items.size(), 2u);
+    // Remove deletes the tag and keeps the others.
+    tags.Remove(Tags::DefaultX);
+    EXPECT_FALSE(tags.Has(Tags::DefaultX));
+    EXPECT_TRUE(tags.Has(Tags::Integer));
+    EXPECT_EQ(tags.Items.size(), 4u);
 }
 
 }  // namespace

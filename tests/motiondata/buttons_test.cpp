@@ -23,16 +23,12 @@ class ButtonsTest : public MotionTest {
 protected:
     void SetUp() override {
         MotionTest::SetUp();
-        // The names live in the test's own folder, which exists only from here on.
-        Run = Path("run.lpd");
-        Two = Path("two.lpd");
-        Missing = Path("missing.lpd");
         MotionFileBuilder f(2);
         f.AddFrame(0, 10.0, 0, 2);
         f.AddFrame(1, 10.0, 0, 2);
-        WriteFile(Two, f.Data);
+        WriteBytes(Two, f.Data);
     }
-    std::string Run, Two, Missing;
+    const std::string Run = Path("run.lpd"), Two = Path("two.lpd"), Missing = Path("missing.lpd");
 };
 
 TEST_F(ButtonsTest, EveryMessageInItsSituation) {
@@ -49,14 +45,14 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
         {"record file cannot be created", "Error on opening file", "Warning", 48, true,
          [&] { StartRecording(Path("no/such/dir/a.lpd"), 0, 10); EXPECT_EQ(Op->ResetRequested, 0); }},
         {"recording range empty (the file is kept)", "Recording range is empty!", "Warning", 48, true,
-         [&] { WriteFile(Run, {1, 2, 3}); StartRecording(Run, 20, 19); EXPECT_EQ(ReadFile(Run), (Bytes{1, 2, 3})); }},
+         [&] { WriteBytes(Run, {1, 2, 3}); StartRecording(Run, 20, 19); EXPECT_EQ(ReadBytes(Run), (Bytes{1, 2, 3})); }},
         {"recording table past 4 GiB (no file made)", "Recording range is too long!", "Warning", 48, true,
          [&] { StartRecording(Run, -2000000000, 2000000000); EXPECT_FALSE(std::filesystem::exists(Run)); }},
         {"Record now pressed twice, then its render", Run, "Particle Data Saved in File", 0, false,
          [&] {
              Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow);
              EXPECT_EQ(H->ServeMessages(), 1);
-             EXPECT_EQ(ReadFile(Run).size(), 4u);  // stopped before any frame
+             EXPECT_EQ(ReadBytes(Run).size(), 4u);  // stopped before any frame
          }},
         {"Record now pressed twice after a failed write", "Output File incomplete: writing failed!", "Warning", 48,
          false, [&] { Press(Op->InSaveFile, "/dev/full"); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow); }},
@@ -69,7 +65,7 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
              };
              H->ServeMessages();
              EXPECT_EQ(Op->RecordFile, platform::NoFile);
-             const Bytes b = ReadFile(Run);  // frames 10..12 were written, 13 on not
+             const Bytes b = ReadBytes(Run);  // frames 10..12 were written, 13 on not
              EXPECT_TRUE(Get<uint32_t>(b, 4 + 16) == 204u && Get<uint32_t>(b, 4 + 20 * 2 + 16) > 204u);
              for (int k = 3; k < 10; ++k) EXPECT_EQ(Get<uint32_t>(b, 4 + 20 * k + 16), 0u) << k;
          }},

@@ -38,7 +38,7 @@ protected:
         Press(Op->InSaveFile, path);
         H->Press(Op->InRecordNow);
         EXPECT_EQ(H->ServeMessages(), 1);
-        std::vector<FrameEntry> e = ConsistentEntries(ReadFile(path));
+        std::vector<FrameEntry> e = ConsistentEntries(ReadBytes(path));
         EXPECT_EQ(e.size(), 10u);
         return e;
     }
@@ -60,7 +60,7 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
     Press(Op->InLoadSystem, path);
     ASSERT_EQ(Op->SystemLoaded, 1);
     H->Request_(0);
-    const Bytes b = ReadFile(path);
+    const Bytes b = ReadBytes(path);
     const int32_t r = e[1].Retired;
     ASSERT_EQ(Op->LiveCount, e[0].Live - r);
     for (int32_t i = 0; i < Op->LiveCount; ++i) {

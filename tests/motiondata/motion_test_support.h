@@ -4,16 +4,14 @@
 // and the recording writes of one frame as the frame driver and the particle
 // steps make them.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "common/tool_harness.h"
 #include "host/messages.h"
 #include "host/tags.h"
@@ -23,15 +21,9 @@ namespace mdtest {
 
 using motion_file::FrameEntry;
 using motion_file::Record;
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-inline void WriteFile(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
+using testfiles::Bytes;
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
 template <typename T>
 T Get(const Bytes& b, size_t off) {
     T v{};
@@ -101,15 +93,9 @@ class MotionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::Default().SetEcho(false);
-        char tmpl[] = "/tmp/lumets-md-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        Dir = tmpl;
         NewTool(false);
     }
-    void TearDown() override {
-        H.reset();
-        std::filesystem::remove_all(Dir);
-    }
+    void TearDown() override { H.reset(); }
     // A new tool; with recordRange its controls record frames 10..19 of a system of
     // three births a frame living four frames (buttons use the last request's settings).
     void NewTool(bool recordRange) {
@@ -124,7 +110,7 @@ protected:
         H->SetNumber(Op->InRecordLastFrame, 19);
         H->Request_(0);
     }
-    std::string Path(const std::string& name) const { return Dir + "/" + name; }
+    std::string Path(const std::string& name) const { return (Scratch.Path / name).string(); }
     std::vector<platform::MessageRecord> Messages() const { return platform::Default().Messages(); }
 
     // Presses a button whose file dialog (if it shows one) gets the answer.
@@ -163,7 +149,7 @@ protected:
         EXPECT_TRUE(m->Flags == 0 && m->Flags2 == 0 && m->Target == nullptr && H->TheFlow.Port().Empty());
     }
 
-    std::string Dir;
+    testfiles::ScratchDir Scratch;
     std::unique_ptr<ToolHarness> H;
     ParticleOperator* Op = nullptr;
 };

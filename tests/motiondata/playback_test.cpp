@@ -31,7 +31,7 @@ MotionFileBuilder GoodFile() {
 class PlaybackTest : public MotionTest {
 protected:
     void LoadFile(const Bytes& data, int32_t start = 0, int32_t last = 30) {
-        WriteFile(Path("m.lpd"), data);
+        WriteBytes(Path("m.lpd"), data);
         Load(Path("m.lpd"), start, last);
     }
     // The pool must hold frame k's particles from R on, blended with frame k+1's.

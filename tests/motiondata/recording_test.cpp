@@ -32,7 +32,7 @@ TEST_F(RecordingTest, SmallRunLayoutByteForByte) {
     const std::string path = Path("run.lpd");
     StartRecording(path, 10, 19);
     EXPECT_TRUE(Op->Recording && Op->SkipCompositing && Op->ResetRequested);
-    EXPECT_EQ(ReadFile(path), (Bytes{10, 0, 0, 0}));  // the count, once, at offset 0
+    EXPECT_EQ(ReadBytes(path), (Bytes{10, 0, 0, 0}));  // the count, once, at offset 0
     ExpectPostedRender(10.0, 19.0);
 
     // Frame 15 (entry at 4 + 5 * 20 = 104), frame 10 at a fractional time, then
@@ -48,7 +48,7 @@ TEST_F(RecordingTest, SmallRunLayoutByteForByte) {
     expected.SetEntry(5, 32.0, 1, 2, 204 + 40 * 4);
     expected.SetEntry(0, 31.0, 2, 1, 204 + 40 * 3);
     for (auto [k, n] : {std::pair{1, 3}, std::pair{2, 1}, std::pair{3, 2}}) expected.AddBlock(MakeFrame(k, n));
-    const Bytes b = ReadFile(path);
+    const Bytes b = ReadBytes(path);
     EXPECT_EQ(b, expected.Data);
     EXPECT_EQ(Get<double>(b, 104), 32.0);
     EXPECT_EQ(Get<uint32_t>(b, 120), 204u + 160u);
@@ -58,7 +58,7 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     const std::string path = Path("run.lpd");
     StartRecording(path, 10, 19);
     RecordFrame(Op, 12.0, 30.0, 0, MakeFrame(1, 2));
-    const Bytes before = ReadFile(path);
+    const Bytes before = ReadBytes(path);
     const uint32_t next = Op->NextDataOffset;
     for (double t : {9.0, 9.99, 20.0, -3.0, 1e12, std::nan("")}) {
         RecordFrame(Op, t, 99.0, 7, MakeFrame(9, 4));
@@ -68,7 +68,7 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     // table the file was created with is not written either.
     Op->RecordLastFrame = 40;
     RecordFrame(Op, 30.0, 99.0, 0, MakeFrame(9, 1));
-    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(Op->NextDataOffset, next);
 }
 
@@ -99,7 +99,7 @@ TEST_F(RecordingTest, FailingWritesAreReportedAtRenderEndInsteadOfSuccess) {
     // The frame written before the failure of frame 11's first write is intact.
     MotionFileBuilder expected(10);
     expected.SetEntry(0, 30.0, 0, 2, expected.AddBlock(MakeFrame(10, 2)));
-    EXPECT_EQ(ReadFile(Path("run2.lpd")), expected.Data);
+    EXPECT_EQ(ReadBytes(Path("run2.lpd")), expected.Data);
 }
 
 TEST_F(RecordingTest, FourGigabyteLimitStopsTheRecordingCleanly) {
@@ -115,7 +115,7 @@ TEST_F(RecordingTest, FourGigabyteLimitStopsTheRecordingCleanly) {
     MotionFileBuilder expected(6);  // frame 0 intact; frame 1 got only its lifetime
     expected.AddFrame(0, 30.0, 0, 2);
     expected.SetEntry(1, 30.0, 0, 0, 0);
-    EXPECT_EQ(ReadFile(path), expected.Data);
+    EXPECT_EQ(ReadBytes(path), expected.Data);
 
     // A single write that would reach the limit is refused before it is made.
     StartRecording(path, 0, 5);

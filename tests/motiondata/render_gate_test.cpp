@@ -13,7 +13,7 @@ using RenderGateTest = MotionTest;
 TEST_F(RenderGateTest, LoadAndUnloadDuringPlaybackRendersKeepTheToolWhole) {
     MotionFileBuilder f(3);
     for (int k = 0; k < 3; ++k) f.AddFrame(k, 10.0, 0, 50);
-    WriteFile(Path("three.lpd"), f.Data);
+    WriteBytes(Path("three.lpd"), f.Data);
     H->SetNumber(Op->InBirthrate, 20);
     std::atomic<bool> stop{false};
     std::atomic<int> frames{0};

@@ -225,17 +225,6 @@ TEST_F(ControlTable, PagesInputsAndOutputMatchTheTableInOrder) {
     EXPECT_EQ(Op->OutImage->DataType, Code("Imag"));
 }
 
-TEST_F(ControlTable, ANewToolHasNoShapesAndItsButtonsInTheirFirstState) {
-    EXPECT_EQ(Op->LiveCount, 0);
-    EXPECT_EQ(Op->FrameEntrySize, 20);
-    EXPECT_EQ(Op->ParticleEntrySize, 40);
-    EXPECT_EQ(Op->PreloadedPresent.load(), 0);
-    EXPECT_EQ(Op->PreloadedShapes.Count(), 0);
-    EXPECT_EQ(Op->InPreloadShapes->GetAttrLong(0x10030008, -1), 0);
-    EXPECT_EQ(Op->InDeletePreloaded->GetAttrLong(0x10030008, -1), 1);
-    EXPECT_EQ(Op->InUnloadSystem->GetAttrLong(0x10030008, -1), 1);
-}
-
 TEST_F(ControlTable, TheFactoryTagSeedsTheToolsGenerator) {
     EXPECT_EQ(Op->Random.GetState(), 1u);  // no tags
     TagList none, seeded{{Tags::RandomSeed, int32_t(77)}};

@@ -1,13 +1,12 @@
 // The operator's life in a flow: what placing it in a flow resets and reloads,
 // and what destroying it gives back.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "host/flow.h"
 #include "host/platform.h"
 #include "host/registry.h"
@@ -30,17 +29,13 @@ protected:
     Lifecycle() {
         Pf.SetEcho(false);
         platform::Set(&Pf);
-        std::filesystem::create_directories(Dir);
         // A motion-data file of two empty frames.
         std::ofstream f(MotionFile, std::ios::binary);
         const int32_t count = 2;
         f.write(reinterpret_cast<const char*>(&count), 4);
         f.write(std::string(40, '\0').data(), 40);
     }
-    ~Lifecycle() override {
-        platform::Set(nullptr);
-        std::filesystem::remove_all(Dir);
-    }
+    ~Lifecycle() override { platform::Set(nullptr); }
     ParticleOperator* NewTool(const std::string& systemFile = "") {
         auto* op = static_cast<ParticleOperator*>(CreateParticleOperator(&Reg, nullptr, nullptr));
         Text* t = new Text(systemFile);
@@ -51,8 +46,8 @@ protected:
 
     ClosingPlatform Pf;
     Registry Reg{&ClassRegistry, "LifecycleTest", {}};
-    const std::filesystem::path Dir = std::filesystem::temp_directory_path() /
-                                      ("lumets_op_lifecycle_" + std::to_string(getpid()));
+    testfiles::ScratchDir Scratch;
+    const std::filesystem::path& Dir = Scratch.Path;
     const std::string MotionFile = (Dir / "two_frames.lpd").string();
 };
 

@@ -17,7 +17,6 @@ constexpr HostPixel OpaqueWhite{65535, 65535, 65535, 65535};
 
 Image* White(int32_t w, int32_t h) { return RenderFixture::Solid(w, h, OpaqueWhite); }
 
-// An image of random pixels.
 // Random pixels; every other image is clear (alpha 0, colour random) outside
 // the ellipse it holds, as particle shapes are.
 Image* RandomImage(std::mt19937& rng, int32_t w, int32_t h, double ax = 1.0, double ay = 1.0) {
