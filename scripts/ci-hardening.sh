@@ -41,16 +41,19 @@ ctest --test-dir "$root/asan" --output-on-failure -j$jobs --timeout 900 ${HARDEN
 # are covered by a small suppression file.
 unset ASAN_OPTIONS
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$src/tests/hardening/tsan.supp"
-stage "configure and build the TSan tree (render and hardening tests)"
+stage "configure and build the TSan tree (render, hardening and large-step tests)"
 cmake -S "$src" -B "$root/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMETS_SANITIZE=thread \
       -DLUMETS_WERROR=ON -DLUMETS_BUILD_BENCH=OFF -DLUMETS_BUILD_APP=OFF >/dev/null
-cmake --build "$root/tsan" -j$jobs --target render_tests hardening_tests lumets_particles
-stage "run the render and hardening tests under TSan"
+cmake --build "$root/tsan" -j$jobs --target render_tests hardening_tests simulation_tests lumets_particles
+stage "run the render, hardening and large-step tests under TSan"
 LUMETS_PLUGIN_PATH=$(dirname "$(find "$root/tsan" -name lumets_particles.so -print -quit)")
 export LUMETS_PLUGIN_PATH
 for t in render_tests hardening_tests; do
   timeout 1800 "$root/tsan/tests/$t" --gtest_brief=1 --gtest_filter="${HARDENING_TSAN_FILTER:-*}"
 done
+# The step of a large pool shares its chunks among the workers.
+timeout 600 "$root/tsan/tests/simulation_tests" --gtest_brief=1 --gtest_filter='MotionTest.LargePools*'
+
 unset TSAN_OPTIONS LUMETS_PLUGIN_PATH
 
 # --- libFuzzer: each target for a fixed time --------------------------------

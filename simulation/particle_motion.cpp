@@ -1,7 +1,10 @@
 // Ageing and the free step of the particles: attractors, jitter, gravity, the two
 // bounce lines, rotation and banking.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
+#include <thread>
 
 #include "host/parameters.h"
 #include "operator/particle_operator.h"
@@ -179,29 +182,80 @@ void TurnParticle(const StepSettings& s, Particle& p) {
     p.PreviousPosition = p.Position;
 }
 
-// Pools this large step in three stages: the attractors' pulls and the banking
-// angles (no random draws, each particle on its own) on the host's workers,
-// the moves with their draws in pool order on this thread.
+// Pools this large step on the host's workers in chunks, with three kinds of
+// work per chunk: the attractors' pulls, the moves with their random draws,
+// and the turns. The moves run one chunk after the other in pool order (the
+// draws follow the pool), each after its chunk's pulls; a chunk turns after
+// its move. Every worker takes whatever is ready, so while one moves, another
+// pulls ahead and turns behind. Each particle's values are those of the
+// particle-by-particle step, whoever computes them.
 constexpr int32_t ParallelStepMinimum = 4096;
-constexpr int32_t StepChunk = 1024;
+constexpr int32_t StepChunk = 512;
 
 struct StepPass final : WorkerPass {
-    enum class Stage { Pull, Turn };
-    Stage Current = Stage::Pull;
     ParticleOperator* Op = nullptr;
     const StepSettings* S = nullptr;
-    Vec2d* Pulls = nullptr;
+    Vec2d* Pulls = nullptr;  // null when no attractor is on
     int32_t Live = 0;
+    long Chunks = 0;
+    std::unique_ptr<std::atomic<bool>[]> Pulled;  // per chunk: its pulls are done
+    std::atomic<long> NextPull{0}, NextTurn{0}, Turned{0};
+    std::atomic<long> Moved{0};  // chunks moved
+    std::atomic<bool> Moving{false};  // held by the worker that moves
 
-    void Run(long chunk) override {
-        const int32_t begin = int32_t(chunk) * StepChunk;
-        const int32_t end = std::min(begin + StepChunk, Live);
-        for (int32_t i = begin; i < end; ++i) {
-            Particle& p = Op->LiveParticle(i);
-            if (Current == Stage::Pull)
-                Pulls[i] = AttractorForce(*S, p.Position);
-            else
-                TurnParticle(*S, p);
+    void Pull(long c) {
+        const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
+        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) Pulls[i] = AttractorForce(*S, Op->LiveParticle(i).Position);
+        Pulled[std::size_t(c)].store(true, std::memory_order_release);
+    }
+    void Move(long c) {
+        const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
+        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i)
+            MoveParticle(*S, Op->Random, Op->LiveParticle(i), Pulls ? Pulls[i] : Vec2d());
+    }
+    void Turn(long c) {
+        const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
+        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) TurnParticle(*S, Op->LiveParticle(i));
+    }
+    // Claims the next chunk of a kind when it is below limit.
+    static bool Claim(std::atomic<long>& next, long limit, long* c) {
+        long n = next.load(std::memory_order_relaxed);
+        while (n < limit)
+            if (next.compare_exchange_weak(n, n + 1, std::memory_order_relaxed)) {
+                *c = n;
+                return true;
+            }
+        return false;
+    }
+
+    void Run(long) override {
+        for (;;) {
+            long c = 0;
+            if (Moved.load(std::memory_order_acquire) < Chunks && !Moving.exchange(true, std::memory_order_acquire)) {
+                // The moves, as far as the pulls are done (or this worker does them).
+                for (c = Moved.load(std::memory_order_relaxed); c < Chunks; Moved.store(++c, std::memory_order_release)) {
+                    if (!Pulled[std::size_t(c)].load(std::memory_order_acquire)) {
+                        // Not pulled yet: this worker pulls it, unless another is at it.
+                        long n = c;
+                        if (!NextPull.compare_exchange_strong(n, c + 1, std::memory_order_relaxed)) break;
+                        Pull(c);
+                    }
+                    Move(c);
+                }
+                Moving.store(false, std::memory_order_release);
+                continue;
+            }
+            if (Claim(NextPull, Chunks, &c)) {
+                Pull(c);
+                continue;
+            }
+            if (Claim(NextTurn, Moved.load(std::memory_order_acquire), &c)) {
+                Turn(c);
+                Turned.fetch_add(1, std::memory_order_release);
+                continue;
+            }
+            if (Turned.load(std::memory_order_acquire) >= Chunks) return;
+            std::this_thread::yield();
         }
     }
 };
@@ -254,28 +308,22 @@ void ParticleOperator::StepParticles() {
             record(p);
         }
     } else {
-        // The same step in stages; each particle's values are the same as above.
+        // The same step on the workers; each particle's values are the same as above.
         StepPass pass;
         pass.Op = this;
         pass.S = &s;
         pass.Live = live;
-        const long chunks = (live + StepChunk - 1) / StepChunk;
+        pass.Chunks = (live + StepChunk - 1) / StepChunk;
+        pass.Pulled = std::make_unique<std::atomic<bool>[]>(std::size_t(pass.Chunks));
         const bool pulled = s.AttractorOn[0] || s.AttractorOn[1];
         if (pulled) {
             StepPulls.resize(std::size_t(live));
             pass.Pulls = StepPulls.data();
-            pass.Current = StepPass::Stage::Pull;
-            RunPass(pass, CurrentRequest, chunks);
+        } else {
+            for (long c = 0; c < pass.Chunks; ++c) pass.Pulled[std::size_t(c)].store(true, std::memory_order_relaxed);
+            pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
         }
-        for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
-            Particle& p = Particles[slot];
-            MoveParticle(s, Random, p, pulled ? StepPulls[std::size_t(i)] : Vec2d());
-            if (!s.Banking) TurnParticle(s, p);
-        }
-        if (s.Banking) {
-            pass.Current = StepPass::Stage::Turn;
-            RunPass(pass, CurrentRequest, chunks);
-        }
+        RunPass(pass, CurrentRequest, 2);
         if (recording)
             for (int32_t i = 0; i < live; ++i) record(LiveParticle(i));
     }

@@ -195,8 +195,8 @@ TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
     EXPECT_EQ(op.LiveCount, 0);
 }
 
-// A full pool is stepped in stages (pulls and banking on the workers, the moves
-// with their draws in pool order): every particle and the random state end as
+// A full pool is stepped on the workers (pulls, moves in pool order with their
+// draws, turns, chunk by chunk): every particle and the random state end as
 // the particle-by-particle step leaves them, at any thread count, with banking
 // and without, starting anywhere on the ring.
 TEST_F(MotionTest, LargePoolsStepInStagesToTheSameBits) {
