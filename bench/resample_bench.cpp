@@ -54,15 +54,13 @@ void BM_SplineKernel(benchmark::State& state) {
     const PixelKernels& kernels = KernelsFor(isa);
     const int32_t n = 128, d = 38;
     const std::vector<uint16_t> px = SoftDisc(n);
-    const std::vector<double> wide(px.begin(), px.end());
     SourceView src;
     src.Px = px.data();
     src.W = src.H = n;
     src.Stride = int64_t(n) * 4;
+    std::vector<double> wide;
     std::vector<uint8_t> clear;
-    MakeClearMap(src, clear);
-    src.Wide = wide.data();
-    src.Clear = clear.data();
+    AddWideAndClear(src, wide, clear);
     std::vector<uint16_t> row(std::size_t(d) * 4);
     float angle = 30.0f, f = 0.0f;
     for (auto _ : state) {

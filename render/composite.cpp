@@ -563,13 +563,7 @@ void MakeSource(FrameSource& s) {
             ReadLevelBgra(*s.Level, s.Next, s.Mix, s.Words);
             s.View = ViewOf(s.Words.data(), s.Level->Width, s.Level->Height);
         }
-        if (s.MakeWide) {
-            const std::size_t n = std::size_t(s.View.W) * std::size_t(s.View.H) * 4;
-            s.WideWords.assign(s.View.Px, s.View.Px + n);
-            s.View.Wide = s.WideWords.data();
-            MakeClearMap(s.View, s.ClearMap);
-            s.View.Clear = s.ClearMap.data();
-        }
+        if (s.MakeWide) AddWideAndClear(s.View, s.WideWords, s.ClearMap);
         s.Ready = true;
     } catch (const std::bad_alloc&) {
         s.Words = {};
@@ -627,7 +621,7 @@ public:
         }
         const std::size_t left = Budget - std::min(Budget, Used);
         if (bytes > left) return -1;
-        const std::size_t wide = Spline ? std::size_t(w) * std::size_t(h) * 33 : 0;  // doubles and clear map
+        const std::size_t wide = Spline ? WideAndClearBytes(w, h) : 0;
         key.MakeWide = wide > 0 && bytes + wide <= left;
         Used += bytes + (key.MakeWide ? wide : 0);
         const int32_t index = int32_t(Sources.size());

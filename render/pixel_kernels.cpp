@@ -105,6 +105,8 @@ const PixelKernels& KernelsFor(PixelIsa isa) {
     return GenericKernels;
 }
 
+namespace {
+
 // The clear map: a run of four alphas along each row, then a run of four row
 // results down each column. Three bytes of padding follow the map, so that the
 // vector kernels may read any of its bytes as the first of four.
@@ -126,4 +128,26 @@ void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear) {
             for (std::size_t k = y == 0 ? 0 : y - 1; k <= y + 2 && k < h; ++k) all &= rows[k * w + x];
             clear[y * w + x] = all;
         }
+}
+
+}  // namespace
+
+void AddWideAndClear(SourceView& v, std::vector<double>& wide, std::vector<uint8_t>& clear) {
+    const std::size_t w = std::size_t(v.W), h = std::size_t(v.H);
+    const std::size_t stride = (w + 3) * 4;
+    wide.assign(stride * (h + 3), 0.0);
+    double* origin = wide.data() + stride + 4;  // pixel (0, 0), inside the frame
+    for (std::size_t y = 0; y < h; ++y) {
+        const uint16_t* row = v.Px + int64_t(y) * v.Stride;
+        std::copy(row, row + w * 4, origin + y * stride);
+    }
+    MakeClearMap(v, clear);
+    v.Wide = origin;
+    v.WideStride = int64_t(stride);
+    v.Clear = clear.data();
+}
+
+std::size_t WideAndClearBytes(int32_t w, int32_t h) {
+    const std::size_t sw = std::size_t(w), sh = std::size_t(h);
+    return (sw + 3) * (sh + 3) * 4 * sizeof(double) + sw * sh + 3;
 }

@@ -8,13 +8,18 @@
 // The kernels do not care which channel is which, with two exceptions: the
 // fourth word of a pixel is its alpha (the blend reads it, the tint leaves it),
 // and a tint's colour words come in the pixel's own channel order.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 // A shape's pixels as the kernels read them: W x H pixels of four 16-bit words,
 // row r starting Stride words after row r - 1. Wide, when present, holds the
-// same values as doubles at the same indices: the spline's inner taps then read
-// them without a conversion per tap (same values, so the same sums).
+// same values as doubles, row r starting WideStride values after row r - 1, in
+// a frame of zeros one pixel wide before the first row and column and two
+// after the last: every tap of a spline sample of a pixel inside the source
+// lies in it. The spline then reads doubles without a conversion per tap (same
+// values, so the same sums), and a tap outside the source adds a product of 0,
+// which leaves a sum as it is (the sums start at +0 and never become -0).
 //
 // Clear, when present, has one byte per source pixel (x, y), W to a row: 1
 // when every alpha of the 4 x 4 taps around it (rows y - 1 .. y + 2, columns
@@ -27,10 +32,14 @@ struct SourceView {
     const uint8_t* Clear = nullptr;
     int32_t W = 0, H = 0;
     int64_t Stride = 0;
+    int64_t WideStride = 0;
 };
 
-// Fills clear with the clear map of v's pixels (W x H bytes).
-void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear);
+// Makes the doubles (in their frame) and the clear map of v's pixels in wide
+// and clear, and points v at them.
+void AddWideAndClear(SourceView& v, std::vector<double>& wide, std::vector<uint8_t>& clear);
+// The bytes AddWideAndClear takes for a w x h source.
+std::size_t WideAndClearBytes(int32_t w, int32_t h);
 
 // The mapping of a dw x dh picture's pixels back into a sw x sh source, set up
 // once per particle: rotation about the two centres, the stretch, the output's

@@ -157,7 +157,7 @@ inline void InnerSamples(const SourceView& src, const BlockTaps& b, const int* p
         wk[k] = b.W + p[k];
         dk[k] = reinterpret_cast<const Value*>(base + b.First[p[k]]);
     }
-    const int64_t stride = src.Stride;
+    const int64_t stride = Wide ? src.WideStride : src.Stride;
     __m256d sum[N];
 #pragma GCC unroll 8
     for (int k = 0; k < N; ++k) sum[k] = _mm256_setzero_pd();
@@ -180,10 +180,10 @@ inline void InnerSamples(const SourceView& src, const BlockTaps& b, const int* p
     for (int k = 0; k < N; ++k) StoreSample(sum[k], px + p[k] * 4);
 }
 
-// A sample whose taps cross the source's border: the taps outside get weight
-// 0 (and read a pixel inside). The reference leaves such taps out; adding 0 to
-// a sum changes nothing (the sums start at +0 and never become -0).
-template <bool Wide>
+// A sample whose taps cross the source's border, from the 16-bit values (the
+// doubles have a frame instead): the taps outside get weight 0 (and read a
+// pixel inside). The reference leaves such taps out; adding 0 to a sum changes
+// nothing (the sums start at +0 and never become -0).
 inline void BorderSample(const SourceView& src, const double* w, int32_t iu, int32_t iv, uint16_t* out) {
     __m256d sum = _mm256_setzero_pd();
     for (int ky = 0; ky < 4; ++ky) {
@@ -194,7 +194,7 @@ inline void BorderSample(const SourceView& src, const double* w, int32_t iu, int
             const int32_t x = iu - 1 + kx;
             const bool in = rowIn && x >= 0 && x < src.W;
             const int64_t i = row + int64_t(x < 0 ? 0 : x >= src.W ? src.W - 1 : x) * 4;
-            const __m256d v = Wide ? _mm256_loadu_pd(src.Wide + i) : TapValue(src.Px, i);
+            const __m256d v = TapValue(src.Px, i);
             const __m256d wt = in ? _mm256_broadcast_sd(w + (ky * 4 + kx) * Block) : _mm256_setzero_pd();
             sum = _mm256_add_pd(sum, _mm256_mul_pd(wt, v));
         }
@@ -221,7 +221,7 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
     const __m256i zero = _mm256_setzero_si256();
     const __m256i uEnd = _mm256_set1_epi32(src.W - 2), vEnd = _mm256_set1_epi32(src.H - 2);
     const __m256i width = _mm256_set1_epi32(src.W);
-    const __m256i stride = _mm256_set1_epi64x(src.Stride);
+    const __m256i stride = _mm256_set1_epi64x(Wide ? src.WideStride : src.Stride);
     const int shift = Wide ? 3 : 1;  // values to bytes
     BlockTaps b;
     for (int32_t b0 = c0; b0 < c1; b0 += Block) {
@@ -252,7 +252,8 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
             const __m256i in = _mm256_and_si256(
                 _mm256_and_si256(_mm256_cmpgt_epi32(iu8, zero), _mm256_cmpgt_epi32(uEnd, iu8)),
                 _mm256_and_si256(_mm256_cmpgt_epi32(iv8, zero), _mm256_cmpgt_epi32(vEnd, iv8)));
-            const unsigned innerBits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in))) & drawn;
+            // The doubles have their frame of zeros: every sample reads them as inner.
+            const unsigned innerBits = Wide ? drawn : unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in))) & drawn;
             // Without branches: how many pixels are inner differs from chunk to chunk.
 #pragma GCC unroll 8
             for (int p = 0; p < 8; ++p) {
@@ -277,7 +278,7 @@ void SplineRowOf(const SourceView& src, const ResampleSetup& rs, int32_t j, int3
         }
         for (int k = 0; k < borders; ++k) {
             const int p = border[k];
-            BorderSample<Wide>(src, b.W + p, b.Iu[p], b.Iv[p], px + p * 4);
+            BorderSample(src, b.W + p, b.Iu[p], b.Iv[p], px + p * 4);
         }
         int k = 0;
         for (; k + SplineGroup <= count; k += SplineGroup) InnerSamples<Wide, SplineGroup>(src, b, inner + k, px);
@@ -299,7 +300,7 @@ void SplineRowAvx2(const SourceView& src, const ResampleSetup& rs, int32_t j, in
     }
     // The vector code works out offsets in 32-bit lanes: sources too large
     // for them (none that fits in memory today) take the generic kernel.
-    if (src.Stride > INT32_MAX || int64_t(src.W) * src.H > INT32_MAX) {
+    if (src.Stride > INT32_MAX || src.WideStride > INT32_MAX || int64_t(src.W) * src.H > INT32_MAX) {
         GenericKernels.SplineRow(src, rs, j, c0, c1, out);
         return;
     }
