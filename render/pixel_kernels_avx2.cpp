@@ -134,7 +134,8 @@ inline void StoreSample(__m256d sum, uint16_t* px) {
 
 // A block's pixels as the samples read them: the weights of each tap (tap t
 // of pixel p at W[t * Block + p]), the byte offset of each pixel's first tap
-// in the source's values, and where the block's samples go.
+// in the source's values, and the pixels' source positions (kept for the
+// samples that cross the border).
 struct BlockTaps {
     alignas(32) double W[16 * Block];
     alignas(32) int64_t First[Block];
