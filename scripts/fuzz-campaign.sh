@@ -9,8 +9,9 @@
 #   bash scripts/fuzz-campaign.sh SECONDS [TARGET...]    (default: every target)
 #
 # FUZZ_BUILD sets the build folder (default build-fuzz); FUZZ_JOBS the number of
-# fuzzer processes per target (default 1). Prints each target's executions and
-# rate.
+# fuzzer processes per target (default 1); FUZZ_RUNS, when set, ends each target
+# after that many inputs, even before SECONDS. Prints each target's executions
+# and rate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
@@ -44,6 +45,7 @@ for t in "${targets[@]}"; do
   # New inputs go to work/new; the committed corpus is only read here.
   parallel=()
   [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
+  [ -n "${FUZZ_RUNS:-}" ] && parallel+=(-runs="$FUZZ_RUNS")
   (cd "$work" && timeout --kill-after=30 $((seconds + 300)) "$root/fuzz/$t" \
       -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -max_len=65536 "${parallel[@]}" \
       -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
