@@ -43,7 +43,14 @@ bool HitsLine(const StepSettings::Line& line, const Vec2d& P, const Vec2d& M, do
     const Vec2d& S = line.Start;
     const Vec2d& Q = line.End;
     const double m = line.Slope;
-    const double uu = (S.x + (S.y - P.y) * m - P.x) / (m * M.y + M.x);
+    const double a = S.x + (S.y - P.y) * m - P.x;
+    const double b = m * M.y + M.x;
+    // u = a / b lies in (0, 1) only when a and b have the same sign and |a| < |b|
+    // (a quotient of 1 or more never rounds below 1, a negative one never above
+    // 0). Most moves fail this already, and the branch then does not wait on
+    // the division.
+    if (!(std::fabs(a) < std::fabs(b) && (a > 0.0) == (b > 0.0))) return false;
+    const double uu = a / b;
     *u = uu;
     if (!(0.0 < uu && uu < 1.0)) return false;
     const double w = (P.x + uu * M.x - S.x) / (Q.x - S.x);

@@ -118,6 +118,9 @@ TEST_F(MotionTest, MovesTouchingTheLineOnlyAtTheirEndsOrItsEndsAreNoHit) {
         {{0.0, 0.5}, {0.0, -1.0}, false},   // meets it at its start: w = 0
         {{1.0, 1.0}, {0.0, -1.0}, false},   // meets it at its end: w = 1
         {{0.5, 0.75}, {0.0, -0.75}, true},  // crosses it inside
+        {{0.5, 0.0}, {0.0, 0.5}, true},     // crosses it from the other side
+        {{0.5, 1.0}, {0.0, -0.5}, false},   // stops short of it: u = 1.5
+        {{0.5, 0.75}, {0.0, 0.5}, false},   // moves away from it: u = -1
         {{0.2, 0.3}, {0.2, 0.1}, false},    // parallel
         {{0.5, 0.25}, {0.0, 0.0}, false},   // no move at all, on the line
     };
