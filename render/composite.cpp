@@ -408,14 +408,19 @@ struct Blend {
 
 // Whether an image keeps its pixels as this host's images do, so that its
 // 16-bit words may be read and written directly with what the routines give.
-bool DirectAccess(const Image* out) {
+// Whether an image reads and writes its pixels with this host's own routines.
+bool SameRoutines(const Image* img) {
     static const auto routines = [] {
         Image* probe = new Image(1, 1);
         const auto fns = std::make_pair(probe->ReadPixelFn, probe->WritePixelFunc);
         probe->Recycle();
         return fns;
     }();
-    if (out->ReadPixelFn != routines.first || out->WritePixelFunc != routines.second) return false;
+    return img->ReadPixelFn == routines.first && img->WritePixelFunc == routines.second;
+}
+
+bool DirectAccess(const Image* out) {
+    if (!SameRoutines(out)) return false;
     if (out->PixelStep < 8 || out->PixelStep % 2 != 0) return false;
     for (int64_t offset : out->RowOffsets)
         if (offset < 0 || offset % 2 != 0) return false;
@@ -491,7 +496,9 @@ namespace {
 // Whether a host image's pixels can be read in place by the kernels: this host's
 // own routines and layout, rows one after the other without gaps.
 bool ContiguousDirect(const Image* img) {
-    if (!DirectAccess(img) || img->PixelStep != 8) return false;
+    // Rows in this order are offsets DirectAccess accepts: only its checks of
+    // the routines are needed (every particle's image is checked, each frame).
+    if (!SameRoutines(img) || img->PixelStep != 8) return false;
     for (int32_t r = 0; r < img->Height; ++r)
         if (img->RowOffsets[std::size_t(r)] != int64_t(r) * img->Width * 8) return false;
     return true;
@@ -698,6 +705,48 @@ void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t
 // ProcessChunk runs its chunks: first the sources to make, then, wave after
 // wave of particles (oldest first), the wave's blurred pictures and its part of
 // every band.
+// The output's pixels, copied from the background it shared them with by the
+// workers, each band's rows by the worker that draws the band, before it first
+// draws there: the copy of a large frame then runs on every core. Any band not
+// copied when compositing ends (an exception on the way, say) is copied on
+// destruction, so the output never keeps unset words.
+struct BackgroundCopy {
+    std::shared_ptr<const uint16_t[]> From;
+    uint16_t* To = nullptr;
+    std::size_t RowWords = 0;
+    int32_t Rows = 0, BandRows = 1;
+    std::vector<uint8_t> Done;
+
+    BackgroundCopy(Image* out, int32_t bandRows) {
+        // Only an output whose rows lie one after the other, in this host's
+        // layout, is copied by rows; any other takes its own pixels here.
+        if (!ContiguousDirect(out)) {
+            (void)out->Data();
+            return;
+        }
+        From = out->UnshareUnset();
+        if (!From) return;
+        To = out->Data();
+        RowWords = std::size_t(out->Width) * 4;
+        Rows = out->Height;
+        BandRows = bandRows;
+        Done.assign(std::size_t((Rows + BandRows - 1) / BandRows), 0);
+    }
+    BackgroundCopy(const BackgroundCopy&) = delete;
+    BackgroundCopy& operator=(const BackgroundCopy&) = delete;
+    ~BackgroundCopy() {
+        for (std::size_t b = 0; b < Done.size(); ++b) Band(int32_t(b));
+    }
+    // Copies band b unless it is done.
+    void Band(int32_t b) {
+        if (!From || std::size_t(b) >= Done.size() || Done[std::size_t(b)]) return;
+        const std::size_t y0 = std::size_t(b) * std::size_t(BandRows);
+        const std::size_t y1 = std::min(y0 + std::size_t(BandRows), std::size_t(Rows));
+        std::copy(From.get() + y0 * RowWords, From.get() + y1 * RowWords, To + y0 * RowWords);
+        Done[std::size_t(b)] = 1;
+    }
+};
+
 struct CompositePass final : WorkerPass {
     enum class Stage { MakeSources, PrepareBlurred, Bands };
     Stage Current = Stage::MakeSources;
@@ -719,6 +768,7 @@ struct CompositePass final : WorkerPass {
     // (index below WaveEnd); each band goes on from where the last wave left it.
     int32_t PrepareFirst = 0, WaveEnd = 0;
     std::vector<int32_t> Cursor;
+    BackgroundCopy* Background = nullptr;
 
     void Run(long chunk) override {
         if (Current == Stage::MakeSources) {
@@ -808,6 +858,7 @@ struct CompositePass final : WorkerPass {
         const int32_t y0 = b * BandRows;
         const int32_t y1 = std::min(y0 + BandRows, Look->OutH);
         Image* out = Look->Out;
+        Background->Band(b);
         int32_t& k = Cursor[std::size_t(b)];
         for (; k < BandStart[std::size_t(b) + 1] && BandPlans[std::size_t(k)] < WaveEnd; ++k) {
             const int32_t i = BandPlans[std::size_t(k)];
@@ -867,10 +918,6 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     pass.Plans = &plans;
     pass.Kernels = &ActiveKernels();
     pass.Contiguous = DirectAccess(look.Out) && look.Out->PixelStep == 8;
-    // The output is written by several workers at once: if it still shares its
-    // pixels with another image (it starts as a copy of the background), it
-    // takes its own now, on this thread.
-    (void)look.Out->Data();
 
     FrameSources sources(options.SourceCacheBytes, look.Quality != 0);
     pass.Sources = &sources;
@@ -933,6 +980,11 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         pass.PreparedReady.assign(pass.ToPrepare.size(), 0);
     }
     pass.Cursor.assign(pass.BandStart.begin(), pass.BandStart.end() - 1);
+    // The output is written by several workers at once: if it still shares its
+    // pixels with another image (it starts as a copy of the background), it
+    // takes its own now.
+    BackgroundCopy background(look.Out, pass.BandRows);
+    pass.Background = &background;
 
     if (!sources.ToMake.empty()) {
         pass.Current = CompositePass::Stage::MakeSources;

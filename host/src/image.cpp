@@ -1,5 +1,6 @@
 #include "host/image.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -53,7 +54,7 @@ Image::Image(NoPixels, int32_t width, int32_t height, double aspectX, double asp
 
 Image::Image(int32_t width, int32_t height, double aspectX, double aspectY)
     : Image(NoPixels{}, width, height, aspectX, aspectY) {
-    Pixels = std::make_shared<std::vector<uint16_t>>(size_t(int64_t(width) * int64_t(height)) * 4, 0);
+    Pixels = std::shared_ptr<uint16_t[]>(new uint16_t[WordCount()]());
 }
 
 Image* Image::CopyOfImage() const {
@@ -64,7 +65,18 @@ Image* Image::CopyOfImage() const {
     return copy;
 }
 
-void Image::Unshare() { Pixels = std::make_shared<std::vector<uint16_t>>(*Pixels); }
+void Image::Unshare() {
+    std::shared_ptr<uint16_t[]> own(new uint16_t[WordCount()]);
+    std::copy_n(Pixels.get(), WordCount(), own.get());
+    Pixels = std::move(own);
+}
+
+std::shared_ptr<const uint16_t[]> Image::UnshareUnset() {
+    if (Pixels.use_count() == 1) return nullptr;
+    std::shared_ptr<const uint16_t[]> shared = Pixels;
+    Pixels = std::shared_ptr<uint16_t[]>(new uint16_t[WordCount()]);
+    return shared;
+}
 
 HostPixel Image::GetPixel(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= Width || y >= Height)

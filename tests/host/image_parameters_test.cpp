@@ -71,7 +71,19 @@ TEST(ImageCopy, CopyOfImageSharesPixelsUntilAWriteAndKeepsAspectsOriginAndTags) 
     EXPECT_EQ(copy->GetPixel(0, 0).A, 400u);
     src->Recycle();
     EXPECT_EQ(copy->GetPixel(2, 1).G, 200u);  // the copy outlives its source
+
+    // UnshareUnset: the copy gets pixels of its own, and the shared ones back
+    // to copy from; they stay whole while the other image writes.
+    Image* again = copy->CopyOfImage();
+    const uint16_t* before = static_cast<const Image*>(copy)->Data();
+    std::shared_ptr<const uint16_t[]> shared = again->UnshareUnset();
+    ASSERT_EQ(shared.get(), before);
+    EXPECT_FALSE(again->SharesPixels());
+    EXPECT_NE(static_cast<const Image*>(again)->Data(), before);
     copy->Recycle();
+    EXPECT_EQ(shared[(1 * 3 + 2) * 4 + 1], 200);
+    EXPECT_EQ(again->UnshareUnset(), nullptr);  // already its own
+    again->Recycle();
 }
 
 TEST(LookUpTableIdentity, TheDefaultIsTheRoundedRampAndOnlyRampsAreIdentity) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -43,11 +44,17 @@ public:
     // same result as the routines). The writable words are the image's own.
     uint16_t* Data() {
         if (Pixels.use_count() != 1) Unshare();
-        return Pixels->data();
+        return Pixels.get();
     }
-    const uint16_t* Data() const { return Pixels->data(); }
+    const uint16_t* Data() const { return Pixels.get(); }
     // Whether the pixels are shared with a copy (neither has written since).
     bool SharesPixels() const { return Pixels.use_count() != 1; }
+    // Gives a shared image pixels of its own, as the first Data() does, but
+    // leaves their words unset: the caller copies them from the returned
+    // pixels (Width * Height * 4 words, in the image's layout), in pieces and
+    // on several threads if it likes, before anything else reads the image.
+    // An image with pixels of its own keeps them and gets null.
+    std::shared_ptr<const uint16_t[]> UnshareUnset();
 
     // The image's attribute list (full width and height, field indicator).
     TagList& ImageTags() { return Attrs; }
@@ -65,5 +72,6 @@ private:
     struct NoPixels {};
     Image(NoPixels, int32_t width, int32_t height, double aspectX, double aspectY);
     void Unshare();
-    std::shared_ptr<std::vector<uint16_t>> Pixels;
+    std::size_t WordCount() const { return std::size_t(Width) * std::size_t(Height) * 4; }
+    std::shared_ptr<uint16_t[]> Pixels;
 };
