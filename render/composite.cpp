@@ -587,8 +587,9 @@ class FrameSources {
 public:
     FrameSources(std::size_t budget, bool spline) : Budget(budget), Spline(spline) {}
 
-    // The index of plan's source, or -1 when the particle makes its own.
-    int32_t Find(const ParticlePlan& plan) {
+    // The index of plan's source, or -1 when the particle makes its own;
+    // inPlace tells whether its host image is read in place.
+    int32_t Find(const ParticlePlan& plan, bool inPlace) {
         FrameSource key;
         std::size_t bytes = 0;
         int32_t w = 0, h = 0;
@@ -600,7 +601,7 @@ public:
             w = plan.Level->Width;
             h = plan.Level->Height;
             bytes = std::size_t(w) * std::size_t(h) * 8;
-        } else if (ContiguousDirect(plan.Img)) {
+        } else if (inPlace) {
             key.From = FrameSource::Kind::InPlace;
             key.Img = plan.Img;
             w = plan.Img->Width;
@@ -705,6 +706,20 @@ void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t
 // ProcessChunk runs its chunks: first the sources to make, then, wave after
 // wave of particles (oldest first), the wave's blurred pictures and its part of
 // every band.
+// A pass that runs Fn(begin, end) over the items 0 .. count - 1, in chunks of
+// size items.
+template <class Fn>
+struct RangePass final : WorkerPass {
+    Fn& F;
+    int32_t Count, Size;
+    RangePass(Fn& f, int32_t count, int32_t size) : F(f), Count(count), Size(size) {}
+    long Chunks() const { return (long(Count) + Size - 1) / Size; }
+    void Run(long chunk) override {
+        const int32_t begin = int32_t(chunk * Size);
+        F(begin, int32_t(std::min<long>(long(begin) + Size, Count)));
+    }
+};
+
 // The output's pixels, copied from the background it shared them with by the
 // workers, each band's rows by the worker that draws the band, before it first
 // draws there: the copy of a large frame then runs on every core. Any band not
@@ -904,13 +919,36 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     // one draws nothing.
     look.SharedReady = look.Shared != nullptr;
 
+    // The plans, made on the workers: each particle's placement, its mapping
+    // into its source, and whether that source is read in place (a walk over
+    // the image's row offsets, for every particle). The particles not drawn
+    // are then dropped, keeping the order.
     const int32_t live = std::clamp(op.LiveCount, 0, int32_t(PoolSize));
-    std::vector<ParticlePlan> plans;
-    plans.reserve(std::size_t(live));
-    for (int32_t n = 0; n < live; ++n) {
-        ParticlePlan plan;
-        if (PlanParticle(look, op.LiveParticle(n), plan)) plans.push_back(plan);
+    std::vector<ParticlePlan> plans(static_cast<std::size_t>(live));
+    std::vector<uint8_t> planned(std::size_t(live), 0), inPlace(std::size_t(live), 0);
+    auto planRange = [&](int32_t begin, int32_t end) {
+        for (int32_t n = begin; n < end; ++n) {
+            ParticlePlan& plan = plans[std::size_t(n)];
+            if (!PlanParticle(look, op.LiveParticle(n), plan)) continue;
+            planned[std::size_t(n)] = 1;
+            const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
+            const int32_t sh = plan.Level ? plan.Level->Height : plan.Img->Height;
+            plan.Setup = MakeResampleSetup(sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Ay, look.Ax);
+            if (!plan.Level) inPlace[std::size_t(n)] = ContiguousDirect(plan.Img);
+        }
+    };
+    RangePass<decltype(planRange)> planning(planRange, live, 1024);
+    op.RunPass(planning, req, planning.Chunks());
+    std::size_t kept = 0;
+    for (std::size_t n = 0; n < std::size_t(live); ++n) {
+        if (!planned[n]) continue;
+        if (kept != n) {
+            plans[kept] = plans[n];
+            inPlace[kept] = inPlace[n];
+        }
+        ++kept;
     }
+    plans.resize(kept);
     if (plans.empty()) return;
 
     CompositePass pass;
@@ -922,13 +960,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     FrameSources sources(options.SourceCacheBytes, look.Quality != 0);
     pass.Sources = &sources;
     pass.PlanSource.resize(plans.size());
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-        ParticlePlan& plan = plans[i];
-        pass.PlanSource[i] = sources.Find(plan);
-        const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
-        const int32_t sh = plan.Level ? plan.Level->Height : plan.Img->Height;
-        plan.Setup = MakeResampleSetup(sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Ay, look.Ax);
-    }
+    for (std::size_t i = 0; i < plans.size(); ++i) pass.PlanSource[i] = sources.Find(plans[i], inPlace[i] != 0);
 
     // Bands of output rows, and the plans that cross each, oldest first.
     pass.BandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
