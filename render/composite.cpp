@@ -406,8 +406,6 @@ struct Blend {
     }
 };
 
-// Whether an image keeps its pixels as this host's images do, so that its
-// 16-bit words may be read and written directly with what the routines give.
 // Whether an image reads and writes its pixels with this host's own routines.
 bool SameRoutines(const Image* img) {
     static const auto routines = [] {
@@ -419,6 +417,8 @@ bool SameRoutines(const Image* img) {
     return img->ReadPixelFn == routines.first && img->WritePixelFunc == routines.second;
 }
 
+// Whether an image keeps its pixels as this host's images do, so that its
+// 16-bit words may be read and written directly with what the routines give.
 bool DirectAccess(const Image* out) {
     if (!SameRoutines(out)) return false;
     if (out->PixelStep < 8 || out->PixelStep % 2 != 0) return false;
@@ -699,13 +699,6 @@ void BlendThroughRoutines(Image* out, int64_t offset, const uint16_t* P, int32_t
     }
 }
 
-}  // namespace
-
-// One compositing pass: the frame's look, its particles' plans and sources, and
-// for every band of output rows the plans that cross it, oldest first.
-// ProcessChunk runs its chunks: first the sources to make, then, wave after
-// wave of particles (oldest first), the wave's blurred pictures and its part of
-// every band.
 // A pass that runs Fn(begin, end) over the items 0 .. count - 1, in chunks of
 // size items.
 template <class Fn>
@@ -762,6 +755,13 @@ struct BackgroundCopy {
     }
 };
 
+}  // namespace
+
+// One compositing pass: the frame's look, its particles' plans and sources, and
+// for every band of output rows the plans that cross it, oldest first.
+// ProcessChunk runs its chunks: first the sources to make, then, wave after
+// wave of particles (oldest first), the wave's blurred pictures and its part of
+// every band.
 struct CompositePass final : WorkerPass {
     enum class Stage { MakeSources, PrepareBlurred, Bands };
     Stage Current = Stage::MakeSources;
