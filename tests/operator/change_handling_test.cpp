@@ -174,7 +174,7 @@ TEST_F(ChangeHandling, ANullValueRunsOnlyTheHostHandlingAndANonNumberSwitchesOff
         EXPECT_EQ(op.BaseNotifyCount() - before, 1) << in->Label;
     }
     EXPECT_EQ(op.ResetRequested.load() + op.FastForwardRequested.load() + op.PreloadCapturing.load(), 0);
-    EXPECT_EQ(std::pair(op.BankingEnabled.load(), op.Attractors[0].AttractorEnabled.load()), std::pair(1, 0));
+    EXPECT_EQ(std::tuple(op.BankingEnabled.load(), op.Attractors[0].AttractorEnabled.load()), std::tuple(1, 0));
     EXPECT_TRUE(platform::Default().Dialogs().empty());
 
     H.SetNumber(op.InAttractor1Enable, 1);

@@ -70,7 +70,8 @@ TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce)
     flow.AddTool(missing);
     EXPECT_EQ(missing->SystemLoaded.load(), 0);
     ASSERT_EQ(Pf.Messages().size(), 1u);
-    EXPECT_EQ(std::tuple(Pf.Messages()[0].Title, Pf.Messages()[0].Text), std::tuple("WARNING", "Error on Loading File"));
+    const platform::MessageRecord m = Pf.Messages()[0];
+    EXPECT_EQ(std::tuple(m.Title, m.Text), std::tuple("WARNING", "Error on Loading File"));
     EXPECT_EQ(flow.Tools().size(), 3u);
 }
 
