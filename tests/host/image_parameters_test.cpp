@@ -52,8 +52,8 @@ TEST(ImageCopy, CopyOfImageSharesPixelsUntilAWriteAndKeepsAspectsOriginAndTags) 
     EXPECT_EQ(copy->RefCount(), 1);
     EXPECT_EQ(std::tuple(copy->Width, copy->Height, copy->AspectX, copy->AspectY, copy->VerticalOrigin),
               std::tuple(3, 3, 1.5, 0.75, 2));
-    EXPECT_EQ(std::pair(copy->ImageTags().GetLong(Tags::Field, -1), copy->ImageTags().GetLong(Tags::FullWidth, -1)),
-              std::pair(1, 6));
+    EXPECT_EQ(std::tuple(copy->ImageTags().GetLong(Tags::Field, -1), copy->ImageTags().GetLong(Tags::FullWidth, -1)),
+              std::tuple(1, 6));
     const Image* constCopy = copy;
     EXPECT_TRUE(copy->SharesPixels() && src->SharesPixels());
     EXPECT_EQ(constCopy->Data(), static_cast<const Image*>(src)->Data());
