@@ -121,6 +121,7 @@ TEST_F(FlowTest, ServeMessagesRendersEachPostedRangeInOrderAndIgnoresNull) {
     Flow flow(0, 100);
     LoggingOp* op = Wire(flow);
     flow.Port().PutMsg(nullptr);
+    EXPECT_TRUE(flow.Port().Empty());
     op->Post(7, 8);
     op->Post(20, 20);
     EXPECT_EQ(flow.ServeMessages(), 2);
