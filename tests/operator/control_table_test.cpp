@@ -224,9 +224,9 @@ TEST_F(ControlTable, PagesInputsAndOutputMatchTheTableInOrder) {
 
 TEST_F(ControlTable, TheFactoryTagSeedsTheToolsGenerator) {
     TagList none, seeded{{Tags::RandomSeed, int32_t(77)}};
-    for (auto [tags, state] : {std::pair{&none, 1u}, std::pair{&seeded, 77u}}) {
+    for (auto [tags, state] : {std::pair<TagList*, uint32_t>{nullptr, 1}, {&none, 1}, {&seeded, 77}}) {
         P* op = static_cast<P*>(CreateParticleOperator(&Reg, nullptr, tags));
-        EXPECT_EQ(op->Random.GetState(), state);
+        EXPECT_EQ(op->Random.GetState(), state) << tags;
         op->Recycle();
     }
 }
