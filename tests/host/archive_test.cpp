@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "host/archive.h"
 
@@ -13,7 +14,6 @@ TEST(Archive, EveryTypeIsStoredLittleEndianWithoutPaddingAndReadsBackBitForBit) 
     const float f = std::nextafter(0.1f, 1.0f);
     const double d = -1.0 / 3.0;
     CArchive out;
-    EXPECT_TRUE(out.IsStoring());
     out << uint32_t(0x11223344) << int32_t(INT32_MIN + 1) << uint16_t(0xA1B2) << f << d;
     out.Write("abc", 3);
     const std::vector<uint8_t> expected = {
@@ -26,7 +26,6 @@ TEST(Archive, EveryTypeIsStoredLittleEndianWithoutPaddingAndReadsBackBitForBit) 
     EXPECT_EQ(out.Buffer(), expected);
 
     CArchive in(out.Buffer());
-    EXPECT_TRUE(in.IsLoading());
     uint32_t u;
     int32_t i;
     uint16_t w;
@@ -35,30 +34,27 @@ TEST(Archive, EveryTypeIsStoredLittleEndianWithoutPaddingAndReadsBackBitForBit) 
     char raw[3];
     in >> u >> i >> w >> f2 >> d2;
     in.Read(raw, 3);
-    EXPECT_EQ(u, 0x11223344u);
-    EXPECT_EQ(i, INT32_MIN + 1);
-    EXPECT_EQ(w, 0xA1B2);
+    EXPECT_EQ(std::tuple(u, i, w, std::string(raw, 3)), std::tuple(0x11223344u, INT32_MIN + 1, 0xA1B2, "abc"));
     EXPECT_EQ(std::bit_cast<uint32_t>(f2), std::bit_cast<uint32_t>(f));
     EXPECT_EQ(std::bit_cast<uint64_t>(d2), std::bit_cast<uint64_t>(d));
-    EXPECT_EQ(std::string(raw, 3), "abc");
     EXPECT_EQ(in.Remaining(), 0u);
 }
 
 TEST(Archive, ReadingPastTheEndThrowsAndConsumesNothingAndTheWrongDirectionIsRefused) {
     CArchive in(std::vector<uint8_t>{1, 2, 3});
     uint32_t v = 7;
-    EXPECT_THROW(in >> v, CArchiveException);
+    try {
+        in >> v;
+        ADD_FAILURE() << "no exception";
+    } catch (const CArchiveException& e) {
+        EXPECT_NE(std::string(e.what()).find("past end"), std::string::npos) << e.what();
+    }
     EXPECT_EQ(v, 7u);
     EXPECT_EQ(in.Position(), 0u);
     uint16_t w;
     in >> w;
     EXPECT_EQ(w, 0x0201);
-    try {
-        in >> w;
-        ADD_FAILURE() << "no exception";
-    } catch (const CArchiveException& e) {
-        EXPECT_NE(std::string(e.what()).find("past end"), std::string::npos) << e.what();
-    }
+    EXPECT_THROW(in >> w, CArchiveException);
     CArchive store;
     EXPECT_THROW(store >> v, CArchiveException);
     EXPECT_THROW(in << uint32_t(1), CArchiveException);

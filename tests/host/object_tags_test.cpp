@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "host/object.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-// An object that tells when it is destroyed.
 class Tracked : public Object {
 public:
     explicit Tracked(bool* destroyed) : Destroyed(destroyed) {}
@@ -75,23 +75,19 @@ TEST(ObjectAttributes, SetAttrsReplacesInPlaceAppendsAndIsSafeAgainstAConcurrent
 TEST(TagListValues, DoublesReadAsLongsCutTowardZeroAndHeldAtTheInt32EndsPointersRoundTripAndRemoveDeletes) {
     TagList tags{{Tags::Default, 2.75}, {Tags::DefaultX, -3.9}, {Tags::Integer, 5},
                  {Tags::RangeHigh, 1e300}, {Tags::RangeLow, -1e300}};
-    EXPECT_TRUE(TagIsDouble(Tags::Default));
-    EXPECT_FALSE(TagIsDouble(Tags::Integer));
-    EXPECT_EQ(tags.GetDouble(Tags::Default, 0), 2.75);
-    EXPECT_EQ(tags.GetLong(Tags::Default, 0), 2);
-    EXPECT_EQ(tags.GetLong(Tags::DefaultX, 0), -3);
-    EXPECT_EQ(tags.GetDouble(Tags::Integer, 0), 5.0);
-    EXPECT_EQ(tags.GetLong(Tags::RangeHigh, 0), INT32_MAX);
-    EXPECT_EQ(tags.GetLong(Tags::RangeLow, 0), INT32_MIN);
-    EXPECT_EQ(tags.GetLong(Tags::DefaultY, 42), 42);
-    EXPECT_EQ(tags.GetDouble(Tags::DefaultY, 1.5), 1.5);
+    const std::tuple<uint32_t, int32_t, double> rows[] = {
+        {Tags::Default, 2, 2.75},          {Tags::DefaultX, -3, -3.9},         {Tags::Integer, 5, 5.0},
+        {Tags::RangeHigh, INT32_MAX, 1e300}, {Tags::RangeLow, INT32_MIN, -1e300}, {Tags::DefaultY, 42, 1.5}};
+    for (auto [tag, asLong, asDouble] : rows) {
+        EXPECT_EQ(tags.GetLong(tag, 42), asLong) << std::hex << tag;
+        EXPECT_EQ(tags.GetDouble(tag, 1.5), asDouble) << std::hex << tag;
+    }
     // Longs are 32-bit; pointers round trip.
     static const char text[] = "hello";
     TagList more{{0x10000005, 0x8046000D}, {Tags::DefaultText, text}};
     EXPECT_EQ(uint32_t(more.GetLong(0x10000005, 0)), 0x8046000Du);
     EXPECT_EQ(reinterpret_cast<const char*>(more.GetPtr(Tags::DefaultText, 0)), text);
     EXPECT_EQ(more.GetPtr(Tags::PageControl, 99), 99);
-    // Remove deletes the tag and keeps the others.
     tags.Remove(Tags::DefaultX);
     EXPECT_FALSE(tags.Has(Tags::DefaultX));
     EXPECT_TRUE(tags.Has(Tags::Integer));

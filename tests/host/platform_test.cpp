@@ -38,23 +38,21 @@ TEST_F(PlatformFiles, PositionedWritesAndReadsWithShortReadsAtTheEndAndBadHandle
     EXPECT_EQ(std::string(buf, 9), "particles");
     EXPECT_EQ(P.ReadAt(r, 0, buf, 100), 100);
     EXPECT_EQ(std::string(buf, 100), std::string(100, '\0')) << "the gap reads as zeros";
-    EXPECT_EQ(P.ReadAt(r, 105, buf, 16), 4);  // short read at the end
-    EXPECT_EQ(P.ReadAt(r, 109, buf, 16), 0);  // at end of file
-    EXPECT_EQ(P.WriteAt(r, 0, buf, 1), -1);   // read-only handle
+    EXPECT_EQ(std::tuple(P.ReadAt(r, 105, buf, 16), P.ReadAt(r, 109, buf, 16), P.WriteAt(r, 0, buf, 1)),
+              std::tuple(4, 0, -1));  // a short read at the end, none at the end, a read-only handle
     EXPECT_TRUE(P.CloseFile(r));
 
-    // Creating again truncates.
     P.CloseFile(P.OpenFile(name, platform::OpenMode::CreateForWrite));
     EXPECT_EQ(fs::file_size(name), 0u);
     EXPECT_EQ(P.OpenFile((Dir / "missing.bin").string(), platform::OpenMode::OpenForRead), platform::NoFile);
     EXPECT_EQ(P.OpenFile("", platform::OpenMode::OpenForRead), platform::NoFile);
     EXPECT_EQ(P.OpenFile((Dir / "no" / "dir.bin").string(), platform::OpenMode::CreateForWrite), platform::NoFile);
-    EXPECT_EQ(P.ReadAt(platform::NoFile, 0, buf, 1), -1);
-    EXPECT_EQ(P.WriteAt(platform::NoFile, 0, buf, 1), -1);
+    EXPECT_EQ(std::tuple(P.ReadAt(platform::NoFile, 0, buf, 1), P.WriteAt(platform::NoFile, 0, buf, 1)),
+              std::tuple(-1, -1));
     EXPECT_FALSE(P.CloseFile(platform::NoFile));
 }
 
-TEST(PlatformDialogs, QueuedAnswersAreGivenInOrderAndNoAnswerIsACancel) {
+TEST(PlatformRecords, QueuedAnswersComeInOrderAndMessagesPrintAsTitleColonTextUnlessQuiet) {
     platform::CommandLinePlatform p;
     p.QueueDialogAnswer(std::string("/tmp/a.lpd"));
     p.QueueDialogAnswer(std::nullopt);
@@ -65,14 +63,8 @@ TEST(PlatformDialogs, QueuedAnswersAreGivenInOrderAndNoAnswerIsACancel) {
     EXPECT_EQ(p.FileDialog(spec), std::nullopt);  // queued cancel
     EXPECT_EQ(p.FileDialog(spec), std::nullopt);  // nothing queued
     ASSERT_EQ(p.Dialogs().size(), 3u);
-    EXPECT_EQ(p.Dialogs()[0].Title, "Load System");
-    EXPECT_EQ(p.Dialogs()[0].Filters[0].second, "*.lpd");
-    p.ClearRecords();
-    EXPECT_TRUE(p.Dialogs().empty());
-}
+    EXPECT_EQ(std::tuple(p.Dialogs()[0].Title, p.Dialogs()[0].Filters[0].second), std::tuple("Load System", "*.lpd"));
 
-TEST(PlatformMessages, MessageBoxIsRecordedAndPrintedAsTitleColonTextUnlessQuiet) {
-    platform::CommandLinePlatform p;
     ::testing::internal::CaptureStderr();
     p.MessageBox("Output File written!", "INFO", platform::IconInformation);
     p.SetEcho(false);
@@ -83,6 +75,8 @@ TEST(PlatformMessages, MessageBoxIsRecordedAndPrintedAsTitleColonTextUnlessQuiet
     EXPECT_EQ(std::tuple(msgs[0].Title, msgs[0].Text, msgs[0].Icon),
               std::tuple("INFO", "Output File written!", platform::IconInformation));
     EXPECT_EQ(msgs[1].Icon, platform::IconExclamation);
+    p.ClearRecords();
+    EXPECT_TRUE(p.Dialogs().empty() && p.Messages().empty());
 }
 
 TEST(PlatformGlobal, SetReplacesTheProcessPlatformAndNullRestoresTheDefault) {

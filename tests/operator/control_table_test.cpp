@@ -6,6 +6,7 @@
 #include <charconv>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/registry.h"
@@ -204,9 +205,7 @@ TEST_F(ControlTable, PagesInputsAndOutputMatchTheTableInOrder) {
         const Row& row = Expected[i];
         const Input* in = inputs[i];
         SCOPED_TRACE("row " + std::to_string(i) + " \"" + row.Label + "\"");
-        EXPECT_EQ(in->Label, row.Label);
-        EXPECT_EQ(in->ID, row.ID);
-        EXPECT_EQ(in->DataType, Code(row.Type));
+        EXPECT_EQ(std::tuple(in->Label, in->ID, in->DataType), std::tuple(row.Label, row.ID, Code(row.Type)));
         if (row.Page) {
             ASSERT_GE(in->Page, 0);
             EXPECT_EQ(Op->Pages()[size_t(in->Page)].Name, row.Page);
@@ -218,19 +217,16 @@ TEST_F(ControlTable, PagesInputsAndOutputMatchTheTableInOrder) {
         }
         EXPECT_EQ(Describe(inputs, i), row.Tags);
     }
-    ASSERT_EQ(Op->Outputs().size(), 1u);
-    EXPECT_EQ(Op->Outputs()[0], Op->OutImage);
-    EXPECT_EQ(Op->OutImage->Label, "Image");
-    EXPECT_EQ(Op->OutImage->ID, 0x017475CFu);
-    EXPECT_EQ(Op->OutImage->DataType, Code("Imag"));
+    ASSERT_EQ(Op->Outputs(), std::vector<Output*>{Op->OutImage});
+    EXPECT_EQ(std::tuple(Op->OutImage->Label, Op->OutImage->ID, Op->OutImage->DataType),
+              std::tuple("Image", 0x017475CFu, Code("Imag")));
 }
 
 TEST_F(ControlTable, TheFactoryTagSeedsTheToolsGenerator) {
-    EXPECT_EQ(Op->Random.GetState(), 1u);  // no tags
     TagList none, seeded{{Tags::RandomSeed, int32_t(77)}};
-    for (auto [tags, state] : {std::pair{&none, 1u}, std::pair{&seeded, 77u}}) {
+    for (auto [tags, state] : {std::pair<TagList*, uint32_t>{nullptr, 1}, {&none, 1}, {&seeded, 77}}) {
         P* op = static_cast<P*>(CreateParticleOperator(&Reg, nullptr, tags));
-        EXPECT_EQ(op->Random.GetState(), state);
+        EXPECT_EQ(op->Random.GetState(), state) << tags;
         op->Recycle();
     }
 }

@@ -1,9 +1,8 @@
-// The operator's life in a flow: what placing it in a flow resets and reloads,
-// and what destroying it gives back.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/test_files.h"
@@ -14,7 +13,7 @@
 
 namespace {
 
-// The command-line platform, noting every handle closed.
+// Notes every handle closed.
 class ClosingPlatform : public platform::CommandLinePlatform {
 public:
     bool CloseFile(platform::FileHandle h) override {
@@ -55,26 +54,24 @@ TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce)
     Flow flow(0, 10);
     ParticleOperator* none = NewTool();
     flow.AddTool(none);
-    EXPECT_EQ(none->SystemLoaded.load(), 0);
-    EXPECT_EQ(none->PlaybackFile, platform::NoFile);
-    EXPECT_TRUE(Pf.Messages().empty());
+    EXPECT_EQ(std::tuple(none->SystemLoaded.load(), none->PlaybackFile), std::tuple(0, platform::NoFile));
 
     ParticleOperator* stored = NewTool(MotionFile);
     EXPECT_EQ(stored->SystemLoaded.load(), 0) << "nothing is loaded before the tool is in a flow";
     flow.AddTool(stored);
-    EXPECT_EQ(stored->SystemLoaded.load(), 1);
     EXPECT_NE(stored->PlaybackFile, platform::NoFile);
-    EXPECT_EQ(stored->ResetRequested.load(), 1);
-    EXPECT_EQ(stored->InLoadSystem->GetAttrLong(Tags::Disabled, -1), 1);
-    EXPECT_EQ(stored->InUnloadSystem->GetAttrLong(Tags::Disabled, -1), 0);
+    EXPECT_EQ(std::tuple(stored->SystemLoaded.load(), stored->ResetRequested.load(),
+                         stored->InLoadSystem->GetAttrLong(Tags::Disabled, -1),
+                         stored->InUnloadSystem->GetAttrLong(Tags::Disabled, -1)),
+              std::tuple(1, 1, 1, 0));
     EXPECT_TRUE(Pf.Messages().empty());
 
     ParticleOperator* missing = NewTool((Dir / "missing.lpd").string());
     flow.AddTool(missing);
     EXPECT_EQ(missing->SystemLoaded.load(), 0);
     ASSERT_EQ(Pf.Messages().size(), 1u);
-    EXPECT_EQ(Pf.Messages()[0].Text, "Error on Loading File");
-    EXPECT_EQ(Pf.Messages()[0].Title, "WARNING");
+    const platform::MessageRecord m = Pf.Messages()[0];
+    EXPECT_EQ(std::tuple(m.Title, m.Text), std::tuple("WARNING", "Error on Loading File"));
     EXPECT_EQ(flow.Tools().size(), 3u);
 }
 
@@ -95,12 +92,10 @@ TEST_F(Lifecycle, AddingToAFlowResetsTheRunTimeStateButKeepsPreloadedShapes) {
 
     op->OnAddToFlow();
     for (auto flag : cleared) EXPECT_EQ((op->*flag).load(), 0);
-    EXPECT_EQ(op->WorkingDivisor, 1);
-    EXPECT_EQ(op->WorkingShapes.Count(), 0);
-    EXPECT_EQ(op->PreloadedShapes.Count(), 3);
-    EXPECT_EQ(op->PreloadedPresent.load(), 1);
+    EXPECT_EQ(std::tuple(op->WorkingDivisor, op->WorkingShapes.Count(), op->PreloadedShapes.Count(),
+                         op->PreloadedPresent.load(), copy->RefCount()),
+              std::tuple(1, 0, 3, 1, 1));
     EXPECT_EQ(op->ShapeCopy, nullptr);
-    EXPECT_EQ(copy->RefCount(), 1);
     copy->Recycle();
     op->Recycle();
 }
@@ -115,8 +110,7 @@ TEST_F(Lifecycle, DestroyingAToolClosesItsOpenFilesAndGivesBackItsImages) {
     op->Recording = 1;
     op->PlaybackFile = Pf.OpenFile(MotionFile, platform::OpenMode::OpenForRead);
     const std::vector<platform::FileHandle> open = {op->RecordFile, op->PlaybackFile};
-    ASSERT_NE(open[0], platform::NoFile);
-    ASSERT_NE(open[1], platform::NoFile);
+    ASSERT_TRUE(open[0] != platform::NoFile && open[1] != platform::NoFile);
     Image* images[] = {new Image(3, 3), new Image(2, 2), new Image(1, 1)};
     for (Image* img : images) img->AddRef();
     op->ShapeCopy = images[0];

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/plugins.h"
@@ -44,13 +45,9 @@ TEST_F(PlugInModule, RegistersTheToolWithEveryTagInOrder) {
     EXPECT_EQ(items[1].Long, reinterpret_cast<intptr_t>(&Registry::RegCleanup));
     EXPECT_NE(items[2].Long, 0);
     EXPECT_EQ(uint32_t(items[3].Long), 0x8046000Du);
-    EXPECT_EQ(items[4].Long, 3);
-    EXPECT_EQ(items[5].Long, 2000);
-    EXPECT_EQ(text(6), "Lumet-s v2.0");
-    EXPECT_EQ(text(7), "Corvane");
-    EXPECT_EQ(text(8), "S1");
-    EXPECT_EQ(text(9), "Adds customized particles to your flow");
-    EXPECT_EQ(items[10].Long, 1);
+    EXPECT_EQ(std::tuple(items[4].Long, items[5].Long, items[10].Long), std::tuple(3, 2000, 1));
+    EXPECT_EQ(std::tuple(text(6), text(7), text(8), text(9)),
+              std::tuple("Lumet-s v2.0", "Corvane", "S1", "Adds customized particles to your flow"));
 }
 
 TEST_F(PlugInModule, TileBitmapIsA116By87TwentyFourBitBottomUpBitmap) {
@@ -84,8 +81,7 @@ TEST_F(PlugInModule, InputNameResourceIsTheToolsOwnTableAndUnknownIdsGiveNothing
     EXPECT_EQ(op->RefCount(), 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.Data), r.Size), InputNameTable(*op));
     op->Recycle();
-    EXPECT_EQ(Reg->GetResource(1999).Data, nullptr);
-    EXPECT_EQ(Reg->GetResource(1999).Size, 0u);
+    EXPECT_EQ(std::tuple(Reg->GetResource(1999).Data, Reg->GetResource(1999).Size), std::tuple(nullptr, size_t(0)));
 }
 
 }  // namespace

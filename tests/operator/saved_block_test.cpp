@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/archive.h"
@@ -73,46 +74,23 @@ protected:
     size_t Left = 0;
 };
 
-TEST_F(SavedBlock, ToolWithoutShapesAddsTwelveBytesOfItsOwnAndRestoresWithoutShapes) {
+TEST_F(SavedBlock, ToolWithoutShapesAddsAZeroSizeAndTheEndMarkerAndRestoresWithoutShapes) {
     const Bytes saved = SaveOf(Op);
-    const size_t host = HostPart();
-    ASSERT_EQ(saved.size(), host + 8);  // 4 of the class ID + 8 after the host's part
-    EXPECT_EQ(WordAt(saved, host), 0u);
-    EXPECT_EQ(std::string(saved.begin() + long(host) + 4, saved.end()), "EndC");
-    auto restored = Restore(saved);
+    Bytes block = Words({0});
+    block.insert(block.end(), {'E', 'n', 'd', 'C'});
+    EXPECT_EQ(saved, WithBlock(block));
+    auto restored = Restore(WithBlock(Words({0, 0xDEADBEEF})));  // the end marker is not checked
     EXPECT_EQ(Left, 0u);
-    EXPECT_EQ(restored->PreloadedPresent.load(), 0);
-    EXPECT_EQ(restored->PreloadedShapes.Count(), 0);
-    EXPECT_EQ(restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1), 0);
-    EXPECT_EQ(restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1), 1);
+    EXPECT_EQ(std::tuple(restored->PreloadedPresent.load(), restored->PreloadedShapes.Count(),
+                         restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
+                         restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1)),
+              std::tuple(0, 0, 0, 1));
     // A capture still running is not saved.
     Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 2));
     EXPECT_EQ(SaveOf(Op), saved);
 }
 
-TEST_F(SavedBlock, ShapesAreWrittenWithTheirBlockSizeCountAndPixelsInOrder) {
-    const int n = 3;
-    for (int i = 0; i < n; ++i) Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 1, 1.0f, 0.5f, uint16_t(i * 100)));
-    Op->PreloadedPresent = 1;
-    const Bytes saved = SaveOf(Op);
-    size_t at = HostPart();
-    ASSERT_EQ(saved.size(), at + 4 + 4 + n * 32 + 4);
-    EXPECT_EQ(WordAt(saved, at), uint32_t(4 + n * 32));
-    EXPECT_EQ(WordAt(saved, at + 4), uint32_t(n));
-    at += 8;
-    for (int i = 0; i < n; ++i, at += 32) {
-        EXPECT_EQ(WordAt(saved, at), 2u);
-        EXPECT_EQ(WordAt(saved, at + 4), 1u);
-        EXPECT_EQ(WordAt(saved, at + 8), Bits(1.0f));
-        EXPECT_EQ(WordAt(saved, at + 12), Bits(0.5f));
-        // Pixels in buffer order, red, green, blue, alpha, little-endian.
-        const std::vector<uint16_t>& px = Op->PreloadedShapes.Levels[size_t(i)].Pixels;
-        for (size_t k = 0; k < 8; ++k) EXPECT_EQ(saved[at + 16 + 2 * k] | saved[at + 17 + 2 * k] << 8, px[k]);
-    }
-    EXPECT_EQ(WordAt(saved, at), ShapeEndMarker);
-}
-
-TEST_F(SavedBlock, RestoredShapesOfAnySizeMatchBitForBitAndSwapTheButtons) {
+TEST_F(SavedBlock, ShapesOfAnySizeAreWrittenInOrderAndRestoreBitForBitAndSwapTheButtons) {
     ShapeSet& set = Op->PreloadedShapes;
     set.Levels.push_back(MakeLevel(3, 2, 1.0f, 0.9f, 1));
     set.Levels.push_back(MakeLevel(1, 5, -0.0f, std::bit_cast<float>(0x7FC12345u), 2));  // NaN with a payload
@@ -120,24 +98,36 @@ TEST_F(SavedBlock, RestoredShapesOfAnySizeMatchBitForBitAndSwapTheButtons) {
     set.Levels.push_back(MakeLevel(0, 0));  // captured from an empty image: still part of the set
     Op->PreloadedPresent = 1;
 
+    // Block size, count, then each shape's size, scales and pixels (buffer order,
+    // little-endian), and the end marker.
     const Bytes saved = SaveOf(Op);
-    EXPECT_EQ(WordAt(saved, HostPart()), uint32_t(4 + 8 * (3 * 2 + 2) + 8 * (1 * 5 + 2) + 8 * (7 + 2) + 16));
+    size_t at = HostPart();
+    EXPECT_EQ(WordAt(saved, at), uint32_t(4 + 8 * (3 * 2 + 2) + 8 * (1 * 5 + 2) + 8 * (7 + 2) + 16));
+    EXPECT_EQ(WordAt(saved, at + 4), 4u);
+    at += 8;
+    for (const ShapeLevel& level : set.Levels) {
+        Bytes want = Words({uint32_t(level.Width), uint32_t(level.Height), Bits(level.ScaleX), Bits(level.ScaleY)});
+        for (uint16_t p : level.Pixels) want.insert(want.end(), {uint8_t(p), uint8_t(p >> 8)});
+        ASSERT_LE(at + want.size(), saved.size());
+        EXPECT_EQ(Bytes(saved.begin() + long(at), saved.begin() + long(at + want.size())), want);
+        at += want.size();
+    }
+    EXPECT_EQ(WordAt(saved, at), ShapeEndMarker);
+    ASSERT_EQ(saved.size(), at + 4);
+
     auto restored = Restore(saved);
     EXPECT_EQ(Left, 0u);
     ASSERT_EQ(restored->PreloadedShapes.Count(), set.Count());
     for (int i = 0; i < set.Count(); ++i) {
         const ShapeLevel& a = set.Levels[size_t(i)];
         const ShapeLevel& b = restored->PreloadedShapes.Levels[size_t(i)];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(b.Width, a.Width);
-        EXPECT_EQ(b.Height, a.Height);
-        EXPECT_EQ(Bits(b.ScaleX), Bits(a.ScaleX));
-        EXPECT_EQ(Bits(b.ScaleY), Bits(a.ScaleY));
-        EXPECT_EQ(b.Pixels, a.Pixels);
+        EXPECT_EQ(std::tuple(b.Width, b.Height, Bits(b.ScaleX), Bits(b.ScaleY)),
+                  std::tuple(a.Width, a.Height, Bits(a.ScaleX), Bits(a.ScaleY))) << i;
+        EXPECT_EQ(b.Pixels, a.Pixels) << i;
     }
-    EXPECT_EQ(restored->PreloadedPresent.load(), 1);
-    EXPECT_EQ(restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1), 0);
-    EXPECT_EQ(restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1), 1);
+    EXPECT_EQ(std::tuple(restored->PreloadedPresent.load(), restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
+                         restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1)),
+              std::tuple(1, 1, 0));
     EXPECT_EQ(SaveOf(restored.get()), saved) << "saved again, the restored tool writes the same bytes";
 
     // Every cut inside the block, down to the missing end marker, fails.
@@ -145,11 +135,8 @@ TEST_F(SavedBlock, RestoredShapesOfAnySizeMatchBitForBitAndSwapTheButtons) {
         EXPECT_THROW(Restore(Bytes(saved.begin(), saved.begin() + long(keep))), CArchiveException) << keep;
 }
 
-TEST_F(SavedBlock, TheSizeWordIsOnlyAFlagAndTheEndMarkerIsNotChecked) {
-    auto restored = Restore(WithBlock(Words({0, 0xDEADBEEF})));
-    EXPECT_EQ(Left, 0u);
-    EXPECT_EQ(restored->PreloadedShapes.Count(), 0);
-    restored = Restore(WithBlock(Words({12345, 1, 1, 1, Bits(2.0f), Bits(0.5f), 0x00020001, 0x00040003, 0})));
+TEST_F(SavedBlock, TheSizeWordIsOnlyAFlag) {
+    auto restored = Restore(WithBlock(Words({12345, 1, 1, 1, Bits(2.0f), Bits(0.5f), 0x00020001, 0x00040003, 0})));
     EXPECT_EQ(Left, 0u);
     ASSERT_EQ(restored->PreloadedShapes.Count(), 1);
     EXPECT_EQ(restored->PreloadedShapes.Levels[0].Pixels, (std::vector<uint16_t>{1, 2, 3, 4}));
