@@ -105,6 +105,7 @@ TEST_F(CommandLine, UserErrorsAreOneLineAndWriteNothing) {
         {"render flow.json --set Start=fast", "point"},
         {"render nobg.json -o out/a.####.png", "missing file plates/bg.0000.png"},
         {"inspect junk.lpd", "not a motion-data file"},
+        {"play flow.json --motion junk.lpd", "not a motion-data file"},
     };
     for (const auto& [args, message] : cases) ExpectOneLineFailure(Run(args), message);
 }
