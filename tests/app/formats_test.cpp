@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <OpenImageIO/imageio.h>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +51,8 @@ std::string ErrorOf(const std::vector<uint8_t>& bytes) {
     }
     return "";
 }
+
+std::array<uint16_t, 4> Channels(const Rgba16& p) { return {p.R, p.G, p.B, p.A}; }
 
 }  // namespace
 
@@ -109,23 +112,20 @@ TEST(MotionFiles, RefusesHostileFilesWithOneLine) {
     negative.Put<int32_t>(-1);
     EXPECT_NE(ErrorOf(negative.B).find("negative frame count"), std::string::npos);
 
-    Bytes beyond = SmallMotionFile();
-    std::memcpy(&beyond.B[4 + 20 + 12], "\xff\xff\x00\x00", 4);  // frame 1 claims 65535 records
-    const std::string e = ErrorOf(beyond.B);
-    EXPECT_NE(e.find("frame entry 1"), std::string::npos) << e;
-    EXPECT_EQ(e.find('\n'), std::string::npos);
-
-    Bytes offsetWraps = SmallMotionFile();
-    std::memcpy(&offsetWraps.B[4 + 20 + 16], "\xf0\xff\xff\xff", 4);  // offset near 4 GiB
-    EXPECT_NE(ErrorOf(offsetWraps.B).find("beyond the end"), std::string::npos);
-
-    Bytes intoTable = SmallMotionFile();
-    std::memcpy(&intoTable.B[4 + 16], "\x08\x00\x00\x00", 4);
-    EXPECT_NE(ErrorOf(intoTable.B).find("frame table"), std::string::npos);
-
-    Bytes negativeCount = SmallMotionFile();
-    std::memcpy(&negativeCount.B[4 + 8], "\xff\xff\xff\xff", 4);
-    EXPECT_NE(ErrorOf(negativeCount.B).find("negative particle count"), std::string::npos);
+    // One four-byte field of the good file overwritten: at, bytes, message.
+    const std::tuple<size_t, const char*, const char*> damaged[] = {
+        {4 + 20 + 12, "\xff\xff\x00\x00", "frame entry 1"},   // frame 1 claims 65535 records
+        {4 + 20 + 16, "\xf0\xff\xff\xff", "beyond the end"},  // offset near 4 GiB
+        {4 + 16, "\x08\x00\x00\x00", "frame table"},          // records inside the frame table
+        {4 + 8, "\xff\xff\xff\xff", "negative particle count"},
+    };
+    for (const auto& [at, bytes, message] : damaged) {
+        Bytes b = SmallMotionFile();
+        std::memcpy(&b.B[at], bytes, 4);
+        const std::string e = ErrorOf(b.B);
+        EXPECT_NE(e.find(message), std::string::npos) << e;
+        EXPECT_EQ(e.find('\n'), std::string::npos);
+    }
 }
 
 TEST(ImageFiles, SixteenBitFilesRoundTripExactly) {
@@ -142,13 +142,8 @@ TEST(ImageFiles, SixteenBitFilesRoundTripExactly) {
         Image* back = ReadImageFile(path);
         ASSERT_EQ(back->Width, 5);
         for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < 5; ++x) {
-                const Rgba16 a = PixelAt(*img, x, y), b = PixelAt(*back, x, y);
-                EXPECT_EQ(a.R, b.R);
-                EXPECT_EQ(a.G, b.G);
-                EXPECT_EQ(a.B, b.B);
-                EXPECT_EQ(a.A, b.A) << ext << " " << x << "," << y;
-            }
+            for (int x = 0; x < 5; ++x)
+                EXPECT_EQ(Channels(PixelAt(*img, x, y)), Channels(PixelAt(*back, x, y))) << ext << " " << x << "," << y;
         back->Recycle();
     }
     // EXR keeps value / 65535 as half floats: close, not exact.
@@ -173,9 +168,7 @@ TEST(ImageFiles, EightBitFloatAndAlphaFreeFilesAreScaled) {
         out->close();
     }
     Image* img = ReadImageFile((dir / "rgb8.png").string());
-    EXPECT_EQ(PixelAt(*img, 0, 0).G, 128 * 257);
-    EXPECT_EQ(PixelAt(*img, 0, 0).B, 65535);
-    EXPECT_EQ(PixelAt(*img, 1, 0).A, 65535);  // no alpha: opaque
+    EXPECT_EQ(Channels(PixelAt(*img, 0, 0)), (std::array<uint16_t, 4>{0, 128 * 257, 65535, 65535}));  // no alpha: opaque
     img->Recycle();
     {
         const float v[4] = {-0.5f, 0.5f, 2.0f, 1.0f};
@@ -187,9 +180,7 @@ TEST(ImageFiles, EightBitFloatAndAlphaFreeFilesAreScaled) {
         out->close();
     }
     img = ReadImageFile((dir / "f.exr").string());
-    EXPECT_EQ(PixelAt(*img, 0, 0).R, 0);
-    EXPECT_EQ(PixelAt(*img, 0, 0).G, 32768);  // 0.5 * 65535 rounded
-    EXPECT_EQ(PixelAt(*img, 0, 0).B, 65535);
+    EXPECT_EQ(Channels(PixelAt(*img, 0, 0)), (std::array<uint16_t, 4>{0, 32768, 65535, 65535}));  // clamped, rounded
     EXPECT_DOUBLE_EQ(img->AspectX, 2.0);  // pixel aspect from the file
     img->Recycle();
 }
@@ -220,13 +211,11 @@ TEST(ImageFiles, ReductionAveragesAndSetsTheFullSize) {
         for (int x = 0; x < 5; ++x) SetPixelAt(*img, x, y, Rgba16{uint16_t(x < 2 ? 1000 : 3000), 0, 0, 65535});
     img->ImageTags().Set(TagItem(Tags::Field, 1));
     Image* half = ReduceImage(*img, 2);
-    EXPECT_EQ(half->Width, 2);
-    EXPECT_EQ(half->Height, 2);
+    EXPECT_EQ(std::make_pair(half->Width, half->Height), std::make_pair(2, 2));
     EXPECT_EQ(PixelAt(*half, 0, 0).R, 1000);
     EXPECT_EQ(PixelAt(*half, 1, 1).R, 3000);
-    EXPECT_EQ(half->ImageTags().GetLong(Tags::FullWidth, -1), 5);
-    EXPECT_EQ(half->ImageTags().GetLong(Tags::FullHeight, -1), 4);
-    EXPECT_EQ(half->ImageTags().GetLong(Tags::Field, -1), 1);
+    for (const auto& [tag, value] : {std::pair{Tags::FullWidth, 5}, {Tags::FullHeight, 4}, {Tags::Field, 1}})
+        EXPECT_EQ(half->ImageTags().GetLong(tag, -1), value) << tag;
     half->Recycle();
     img->Recycle();
 }

@@ -13,17 +13,14 @@ using namespace lumets;
 
 namespace {
 
-std::vector<Rgba16> Pixels(const Image& image) {
-    std::vector<Rgba16> out;
+std::vector<uint16_t> Pixels(const Image& image) {
+    std::vector<uint16_t> out;
     for (int32_t y = 0; y < image.Height; ++y)
-        for (int32_t x = 0; x < image.Width; ++x) out.push_back(PixelAt(image, x, y));
+        for (int32_t x = 0; x < image.Width; ++x) {
+            const Rgba16 p = PixelAt(image, x, y);
+            out.insert(out.end(), {p.R, p.G, p.B, p.A});
+        }
     return out;
-}
-bool Same(const std::vector<Rgba16>& a, const std::vector<Rgba16>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].R != b[i].R || a[i].G != b[i].G || a[i].B != b[i].B || a[i].A != b[i].A) return false;
-    return true;
 }
 
 FlowFile Example(const std::string& name, const std::function<void(Json&)>& edit = nullptr) {
@@ -43,7 +40,7 @@ SessionOptions Quiet() {
 void CheckRestoredFramesMatch(const FlowFile& flow, int64_t frame) {
     SCOPED_TRACE(flow.Name + " frame " + std::to_string(frame));
     // The frame as `lumets render --frames N-N` makes it.
-    std::vector<Rgba16> expected;
+    std::vector<uint16_t> expected;
     {
         Session s(flow, Quiet());
         s.Render(frame, frame, true, 0, [&](int64_t, Image* p) { expected = Pixels(*p); }, "frame");
@@ -63,9 +60,9 @@ void CheckRestoredFramesMatch(const FlowFile& flow, int64_t frame) {
         const SimulationState* state = k < flow.First ? initial.get() : states.at(k).get();
         ASSERT_TRUE(state) << "no state for frame " << k;
         ASSERT_TRUE(second.RestoreState(*state, std::max(k, flow.First)));
-        std::vector<Rgba16> got;
+        std::vector<uint16_t> got;
         second.RenderFrom(k + 1, frame, [&](Image* p) { got = Pixels(*p); }, [](int64_t) {});
-        EXPECT_TRUE(Same(got, expected)) << "restored at frame " << k;
+        EXPECT_TRUE(got == expected) << "restored at frame " << k;
     }
 }
 

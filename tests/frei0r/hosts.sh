@@ -24,20 +24,14 @@ compare() { python3 "$here/compare_frames.py" "$@" || fail "frames differ"; }
 # 256 x 144 over the colour 0x204060: its 8-bit values x 257 are the flow's background.
 W=256 H=144 N=24
 cat > flow.json <<'JSON'
-{
-  "flow": 1,
-  "frames": [0, 29],
-  "seed": 7,
-  "background": {"width": 256, "height": 144,
-                 "color": [0.12549019607843137, 0.25098039215686274, 0.3764705882352941, 1.0]},
-  "particle": {"shape": "dot", "size": 12},
-  "controls": {
-    "Birthrate": 6, "Lifetime": 40, "Start": [0.3, 0.8], "End": [0.7, 0.8],
-    "Orientation": 90, "Spread": 0.2, "Speed": 0.03, "Gravity": 0.05,
-    "GravityAngle": {"keys": [[0, 270], [20, 200]]}, "EnableScale": 1, "SizeVariance": 0.4
-  },
-  "events": [{"frame": 0, "press": "FastForward"}]
-}
+{"flow": 1, "frames": [0, 29], "seed": 7,
+ "background": {"width": 256, "height": 144,
+                "color": [0.12549019607843137, 0.25098039215686274, 0.3764705882352941, 1.0]},
+ "particle": {"shape": "dot", "size": 12},
+ "controls": {"Birthrate": 6, "Lifetime": 40, "Start": [0.3, 0.8], "End": [0.7, 0.8],
+              "Orientation": 90, "Spread": 0.2, "Speed": 0.03, "Gravity": 0.05,
+              "GravityAngle": {"keys": [[0, 270], [20, 200]]}, "EnableScale": 1, "SizeVariance": 0.4},
+ "events": [{"frame": 0, "press": "FastForward"}]}
 JSON
 color="color=c=0x204060:s=${W}x${H}:r=25,format=rgba"
 ff() { timeout 60 ffmpeg -nostdin -loglevel error -f lavfi -i "$color" "$@"; }
@@ -46,22 +40,13 @@ to16() { timeout 60 ffmpeg -nostdin -loglevel error -i "$1/f.%04d.png" -f rawvid
 "$lumets" render flow.json -q --frames 0-$((N - 1)) -o ref/f.####.png
 "$lumets" render flow.json -q --frames 0-11 --seed 5 --set Birthrate=12 -o refp/f.####.png
 "$lumets" render flow.json -q --frames 0-11 --seed 5 --set Birthrate=12 --set Start=0.5,0.2 -o refs/f.####.png
-to16 ref ref.raw
-to16 refp refp.raw
-to16 refs refs.raw
+for r in ref refp refs; do to16 $r $r.raw; done
 
 # ffmpeg: a whole render, a render starting at frame 14 (trim keeps the time),
 # parameters (seed 5, birthrate 0.012 of the control's 0..1000) and two
 # instances side by side in one graph.
 ff -frames:v $N -vf "frei0r=filter_name=lumets:filter_params=$work/flow.json" -f rawvideo -y full.rgba
 compare ref.raw full.rgba $W $H $W 0 0 $N
-python3 - full.rgba $((W * H * 4)) <<'PY' || fail "no particles drawn"
-import sys
-data, n = open(sys.argv[1], "rb").read(), int(sys.argv[2])
-last = data[-n:]
-changed = sum(1 for i in range(0, n, 4) if last[i:i + 3] != b"\x20\x40\x60")
-sys.exit(0 if changed > 200 else 1)
-PY
 ff -frames:v 10 -vf "trim=start_frame=14,frei0r=filter_name=lumets:filter_params=$work/flow.json" -f rawvideo -y mid.rgba
 compare ref.raw mid.rgba $W $H $W 0 14 10
 ff -frames:v 12 -vf "frei0r=filter_name=lumets:filter_params=$work/flow.json|25|5|0.012" -f rawvideo -y params.rgba
@@ -81,7 +66,6 @@ for flow in "$work/missing.json" "$work/damaged.json" "$work/noshape.json"; do
   [ "$(wc -l < err.txt)" -eq 1 ] && grep -q "^lumets frei0r: .*frames pass through unchanged$" err.txt ||
     fail "for $flow, expected one line on standard error, got: $(cat err.txt)"
   for i in 1 2 3 4 5 6; do cat plain.rgba; done | cmp -s - failed.rgba || fail "frames changed with $flow"
-  echo "ffmpeg with $(basename "$flow"): frames unchanged, $(cat err.txt)"
 done
 
 # MLT: melt renders the same frames, parameters by name (start y keeps the
@@ -113,7 +97,6 @@ if command -v melt >/dev/null; then
   mlt $N "flow=$work/missing.json" || fail "melt exit status $? with a missing flow"
   [ "$(grep -c "^lumets frei0r:" err.txt)" -eq 1 ] || fail "melt: expected one line from the filter, got: $(cat err.txt)"
   for i in $(seq $N); do cat plain.rgba; done | cmp -s - melt.rgba || fail "melt: frames changed with a missing flow"
-  echo "melt with missing.json: frames unchanged"
 else
   echo "SKIP: melt is not installed, MLT not tested"
 fi

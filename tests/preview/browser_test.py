@@ -82,7 +82,6 @@ class PreviewPage(unittest.TestCase):
         pages = self.p.request("GET", "/api/controls")[1]["description"]["pages"]
         tabs = [b.text for b in self.driver.find_elements(By.CSS_SELECTOR, "#tabs button")]
         self.assertEqual(tabs, [p["name"] for p in pages])
-        self.assertEqual(len(tabs), 9)
         for page in pages:
             members = [i["member"][2:] for i in page["inputs"] if i["member"]]
             shown = [e.get_attribute("data-control") for e in self.driver.find_elements(

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Command-line checks of lumets: help, output formats, a field background and a
-# sequence background (proxy and quick renders are pinned by golden_hashes.sh).
-# Args: lumets-exe source-dir.
+# lumets options: help, the flow's output, output formats, field and sequence
+# backgrounds, a bad thread count. Args: lumets-exe source-dir.
 set -u
 LUMETS="$1"
 WORK=$(mktemp -d)
@@ -22,25 +21,22 @@ JSON
 "$LUMETS" render flow.json -q || fail "plain render"
 [ "$(ls out | wc -l)" = 7 ] || fail "expected 7 frames in out/"
 
-for ext in exr jpg tif; do
+# (16-bit PNG and TIFF round trips and leftover temporaries: the image-file unit tests.)
+for ext in exr jpg; do
   "$LUMETS" render flow.json -q --frames 6-6 -o "fmt/f.####.$ext" || fail "render to .$ext"
   [ -s "fmt/f.0006.$ext" ] || fail "no .$ext written"
 done
 oiiotool --info fmt/f.0006.exr | grep -q "half" || fail "exr is not half float"
 oiiotool --info fmt/f.0006.jpg | grep -q "3 channel" || fail "jpg is not RGB"
-oiiotool --info fmt/f.0006.tif | grep -q "4 channel.*uint16" || fail "tif is not 16-bit RGBA"
-ls -A fmt | grep -q '^\.' && fail "temporary files left in fmt/"
 
-# A field background and a background sequence render too.
 sed 's/"color": \[0.1, 0.1, 0.1, 1.0\]/"color": [0, 0, 0, 1], "field": true/' flow.json > field.json
 "$LUMETS" render field.json -q -o field/f.####.png || fail "field render"
 mkdir -p plates
-for f in 0 1 2 3 4 5 6; do cp out/f.000$f.png plates/bg.$f.png; done
+for f in {0..6}; do cp out/f.000$f.png plates/bg.$f.png; done
 sed 's|"background": {[^}]*}|"background": "plates/bg.#.png"|' flow.json > seq.json
 "$LUMETS" render seq.json -q -o seq/f.####.png || fail "sequence background render"
 [ "$(ls seq | wc -l)" = 7 ] || fail "expected 7 frames from the sequence background"
 
-# Bad input: one line on stderr, non-zero exit, nothing written.
 if "$LUMETS" render flow.json --threads 0 -o bad/f.####.png 2> err.txt; then fail "--threads 0 accepted"; fi
 [ "$(wc -l < err.txt)" = 1 ] || fail "usage error is not one line: $(cat err.txt)"
 [ -e bad ] && fail "a refused render wrote files"

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # Hostile input on the command line: damaged and oversized motion-data files,
-# flows with wrong types, huge images and missing inputs, an output folder that
-# cannot be written and a disk that fills up during a recording. Every case must
-# end with a one-line error (or its documented graceful result), a non-zero exit
-# where it failed, no crash (exit status 128 and above), no hang, and no
-# half-written output left under the output's name.
+# hostile flows, outputs that cannot be written and a disk that fills up during a
+# recording. Every case ends with a one-line error (or its graceful result), no
+# crash, no hang, and no half-written output left under the output's name.
 #
 #   bash hostile_input.sh <lumets-exe> <source-dir>
 set -uo pipefail
@@ -28,8 +26,8 @@ fail() {
 }
 
 # run NAME EXPECT TIMEOUT -- lumets arguments...
-#   EXPECT: fail (non-zero exit, exactly one "lumets:" error line on stderr) or
-#   ok (exit 0). Both: no signal, no time-out.
+#   EXPECT: ok (exit 0), fail (non-zero exit) or any. A non-zero exit must come
+#   with exactly one short "lumets:" error line; never a signal or a time-out.
 run() {
   case_name=$1 expect=$2 limit=$3
   shift 4
@@ -40,13 +38,12 @@ run() {
   if grep -qE 'AddressSanitizer|UndefinedBehaviorSanitizer|runtime error:|LeakSanitizer|ThreadSanitizer' err; then
     fail "sanitizer report"; return
   fi
-  if [ "$expect" = fail ]; then
-    if [ $rc -eq 0 ]; then fail "exit status 0 for bad input"; return; fi
+  if [ $rc -ne 0 ] && [ "$expect" = ok ]; then fail "exit status $rc"; return; fi
+  if [ $rc -eq 0 ] && [ "$expect" = fail ]; then fail "exit status 0 for bad input"; return; fi
+  if [ $rc -ne 0 ]; then
     errors=$(grep -c '^lumets: ' err)
     if [ "$errors" -ne 1 ]; then fail "expected one 'lumets:' error line, found $errors"; return; fi
     if [ "$(grep '^lumets: ' err | wc -c)" -gt 400 ]; then fail "error line is not short"; return; fi
-  else
-    if [ $rc -ne 0 ]; then fail "exit status $rc"; return; fi
   fi
   passed=$((passed + 1))
 }
@@ -61,10 +58,8 @@ no_file() {
   passed=$((passed + 1))
 }
 
-# A little-endian int32 / double as bytes.
-i32() { python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('<i', $1))"; }
-f64() { python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('<d', $1))"; }
-u32() { python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('<I', $1))"; }
+# pack FORMAT VALUES: the values as little-endian bytes (Python struct format).
+pack() { local f=$1 IFS=,; shift; python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('<$f', $*))"; }
 
 cat >flow.json <<'JSON'
 {"flow": 1, "frames": [0, 5], "background": {"width": 64, "height": 48},
@@ -83,19 +78,16 @@ size=$(stat -c %s good.lpd 2>/dev/null || echo 0)
 head -c 2 good.lpd >two-bytes.lpd
 head -c 50 good.lpd >short-table.lpd
 head -c $((size - 7)) good.lpd >short-records.lpd
-{ i32 2147483647; head -c 200 /dev/zero; } >huge-count.lpd
-{ i32 -5; } >negative-count.lpd
-{ i32 2; f64 4; i32 0; i32 2147483647; u32 44; f64 4; i32 0; i32 1; u32 4294967295; } >huge-live.lpd
-{ i32 2; f64 'float("nan")'; i32 -1; i32 1; u32 44; f64 'float("inf")'; i32 7; i32 1; u32 44; f64 1e308; f64 -1e308; f64 'float("nan")'; f64 1e300; f64 1e300; } >odd-values.lpd
-{ i32 1; f64 4; i32 0; i32 0; u32 24; } >one-frame.lpd
+{ pack i 2147483647; head -c 200 /dev/zero; } >huge-count.lpd
+pack i -5 >negative-count.lpd
+pack idiiIdiiI 2 4 0 2147483647 44 4 0 1 4294967295 >huge-live.lpd
+pack idiiIdiiIddddd 2 'float("nan")' -1 1 44 'float("inf")' 7 1 44 1e308 -1e308 'float("nan")' 1e300 1e300 >odd-values.lpd
+pack idiiI 1 4 0 0 24 >one-frame.lpd
 truncate -s 5G sparse-5g.lpd && printf '\x02\x00\x00\x00' | dd of=sparse-5g.lpd conv=notrunc status=none
 
-# What the tool's loader refuses, play refuses before rendering; inspect also
-# refuses frame data that does not fit in the file.
-for f in empty two-bytes short-table huge-count negative-count huge-live one-frame; do
-  [ $f = one-frame ] || run "inspect $f.lpd" fail 60 -- inspect $f.lpd
-  [ $f = one-frame ] || run "inspect --json $f.lpd" fail 60 -- inspect --json $f.lpd
-  [ $f = huge-live ] && continue
+# What the tool's loader refuses, play refuses before rendering (inspect's parser
+# has these cases in the unit tests).
+for f in empty two-bytes short-table huge-count negative-count one-frame; do
   run "play $f.lpd" fail 120 -- play flow.json --motion $f.lpd -o play-$f/f.####.png
   no_file "play $f.lpd leaves no frames" play-$f/f.0000.png
 done
@@ -107,58 +99,43 @@ no_file "play of an oversized file leaves no frames" play-big/f.0000.png
 # Damage inside the records: either refused or played with the graceful end of
 # playback; never a crash or hang.
 for f in short-records odd-values huge-live; do
-  for args in "inspect $f.lpd" "play flow.json --motion $f.lpd -o play-$f/f.####.png"; do
-    case_name="$args"
-    timeout --kill-after=10 120 "$exe" $args >out 2>err </dev/null
-    rc=$?
-    if [ $rc -ge 124 ]; then fail "crashed or hung (exit status $rc)"; continue; fi
-    if [ $rc -ne 0 ] && [ "$(grep -c '^lumets: ' err)" -ne 1 ]; then fail "no one-line error"; continue; fi
-    passed=$((passed + 1))
-  done
+  run "inspect $f.lpd" any 120 -- inspect $f.lpd
+  run "play $f.lpd" any 120 -- play flow.json --motion $f.lpd -o play-$f/f.####.png
 done
 run "inspect a missing file" fail 60 -- inspect no-such.lpd
 run "inspect a folder" fail 60 -- inspect .
 
-# --- flows -----------------------------------------------------------------
-badflow() { printf '%s\n' "$2" >"$1.json"; }
-badflow wrong-number '{"flow": 1, "frames": [0, 3], "controls": {"Birthrate": "lots"}}'
-badflow wrong-point '{"flow": 1, "frames": [0, 3], "controls": {"Start": 0.5}}'
+# --- flows (wrong control values, malformed JSON, missing flows and plates are
+# the command-line unit tests' cases) ------------------------------------------
+badflow() { printf '%s\n' "$2" >"bad-$1.json"; }
 badflow wrong-frames '{"flow": 1, "frames": "all"}'
 badflow wrong-table '{"flow": 1, "frames": [0, 3], "controls": {"MergeSpline": {"table": [1, -4, 70000]}}}'
 badflow wrong-keys '{"flow": 1, "frames": [0, 3], "controls": {"Birthrate": {"keys": [[0]]}}}'
-badflow unknown-control '{"flow": 1, "frames": [0, 3], "controls": {"Birthrat": 3}}'
-badflow not-json '{"flow": 1, "frames": [0, 3],'
 badflow not-object '[1, 2, 3]'
 badflow huge-image '{"flow": 1, "frames": [0, 3], "background": {"width": 1000000, "height": 1000000}}'
 badflow wide-image '{"flow": 1, "frames": [0, 3], "background": {"width": 2147483647, "height": 2}}'
 badflow negative-image '{"flow": 1, "frames": [0, 3], "background": {"width": -5, "height": 10}}'
 badflow huge-shape '{"flow": 1, "frames": [0, 3], "particle": {"shape": "dot", "size": 2000000000}}'
 badflow huge-frames '{"flow": 1, "frames": [0, 9000000000000000000]}'
-badflow missing-background '{"flow": 1, "frames": [0, 3], "background": "no-such-plate.####.png"}'
 badflow missing-particle '{"flow": 1, "frames": [0, 3], "particle": "no-such-shape.png"}'
 badflow bad-operator-data '{"flow": 1, "frames": [0, 3], "operatorData": "TEhzdAAAAAA="}'
 badflow hostile-operator-data '{"flow": 1, "frames": [0, 3], "operatorData": "DQBGgExIc3QAAAAAAQAAAP///w8="}'
 badflow huge-saved-shape '{"flow": 1, "frames": [0, 3], "operatorData": "DQBGgExIc3QAAAAAAQAAAAEAAAD//wAA//8AAAAAAAAAAAAA"}'
-for f in wrong-number wrong-point wrong-frames wrong-table wrong-keys unknown-control not-json not-object \
-         huge-image wide-image negative-image huge-shape huge-frames missing-background missing-particle \
-         bad-operator-data hostile-operator-data huge-saved-shape; do
-  run "render $f.json" fail 120 -- render $f.json -o out-$f/f.####.png
-  no_file "render $f.json writes nothing" out-$f/f.0000.png
+for f in bad-*.json; do
+  run "render $f" fail 120 -- render "$f" -o "out-$f/f.####.png"
+  no_file "render $f writes nothing" "out-$f/f.0000.png"
 done
 # A number too large for a double is a flow error like any other: the message
 # names the flow.
-badflow number-overflow '{"flow": 1, "frames": [0, 3], "controls": {"Birthrate": 1e400}}'
+echo '{"flow": 1, "frames": [0, 3], "controls": {"Birthrate": 1e400}}' >number-overflow.json
 run "render number-overflow.json" fail 60 -- render number-overflow.json -o out-ovf/f.####.png
-if ! grep -q 'number-overflow.json' err; then fail "the error does not name the flow: $(cat err)"; fi
-run "render a missing flow" fail 60 -- render no-such-flow.json
+if ! grep -q 'number-overflow.json:' err; then fail "the error does not name the flow: $(cat err)"; fi
 printf '\x00\x01\x02\xff' >binary.json
 run "render a binary flow" fail 60 -- render binary.json
 
 # --- outputs that cannot be written ------------------------------------------
 echo "a file, not a folder" >blocker
 run "render into a folder that is a file" fail 120 -- render flow.json -o blocker/f.####.png --frames 0-1
-run "render to a format nobody writes" fail 120 -- render flow.json -o out-fmt/f.####.xyz --frames 0-1
-no_file "no frames of the unknown format" out-fmt/f.0000.xyz
 run "record into a folder that is a file" fail 120 -- record flow.json --to blocker/run.lpd --frames 0-3
 mkfifo not-a-file.lpd
 run "record onto something that is not a plain file" fail 120 -- record flow.json --to not-a-file.lpd --frames 0-3

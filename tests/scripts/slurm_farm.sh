@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Farm renders through a real single-node Slurm (scripts/slurm-local.sh): a flow
-# submitted both ways in chunks of a few frames gives the one-machine frames byte
-# for byte; a chunk made to fail shows up as a failed task while the others
-# finish, and resubmitting it completes the shot. Args: lumets-exe source-dir.
+# Farm renders through a real single-node Slurm (scripts/slurm-local.sh): chunks
+# submitted both ways give the one-machine frames byte for byte; a failing chunk
+# fails alone and resubmitting it completes the shot. Args: lumets-exe source-dir.
 # Exit 77 (skipped) without Slurm and munge or without root.
 set -u
 LUMETS="$1"
@@ -39,7 +38,7 @@ cat > flow.json <<'JSON'
  "output": "out/f.####.png"}
 JSON
 
-# job_of OUTPUT WORD: the job id printed after WORD ("chunk job 12: ...").
+# job_of OUTPUT WORD: the job id in "WORD job 12: ...".
 job_of() { sed -n "s/^$2 job \([0-9]*\):.*/\1/p" <<<"$1"; }
 
 # wait_job ID: waits (at most 180 s) until every task of the job has ended.
@@ -60,7 +59,7 @@ task_states() {
   timeout 10 scontrol show job -o "$1" | sed -n 's/.*ArrayTaskId=\([0-9]*\) .*JobState=\([A-Z_]*\).*/\1=\2/p' | sort -n | tr '\n' ' '
 }
 
-# same_frames A B: every frame of folder A equals the same file in folder B.
+# same_frames A B: the 14 frames of B equal those of A.
 same_frames() {
   local n=0 f
   for f in "$2"/f.*.png; do
@@ -70,14 +69,13 @@ same_frames() {
   [ "$n" -eq 14 ] || fail "$2 holds $n frames, expected 14"
 }
 
-# One machine: the reference frames.
 "$LUMETS" render flow.json -q -o ref/f.####.png || fail "one-machine render"
 "$LUMETS" record flow.json -q --to ref.lpd --frames 0-13 >/dev/null 2>&1 || fail "one-machine record"
 "$LUMETS" play flow.json -q --motion ref.lpd -o refplay/f.####.png --set LoadStartFrame=0 --set LoadLastFrame=13 ||
   fail "one-machine play"
 
-# Mode 1: chunks that simulate from the start. Frame 6 cannot be written (a folder
-# stands in its place), so chunk 1 (frames 4-7) fails and the others finish.
+# Chunks that simulate from the start. A folder stands where frame 6 goes: chunk 1
+# (frames 4-7) fails and the others finish.
 mkdir -p out/f.0006.png
 o=$(timeout 60 "$LUMETS" submit slurm flow.json --chunk-size 4 -- --time=5) || fail "submit: $o"
 job=$(job_of "$o" chunk)
@@ -96,14 +94,13 @@ wait_job "${again%%;*}"
 same_frames ref out
 ls -A out | grep -q '^\.' && fail "temporary files left in out/"
 
-# Mode 2: record once, then the chunks play the recording back.
+# Record once, then the chunks play the recording back, once it has ended.
 o=$(timeout 60 "$LUMETS" submit slurm flow.json --chunk-size 5 --record-first -o play/f.####.png) || fail "submit --record-first: $o"
 rec=$(job_of "$o" record)
 job=$(job_of "$o" chunk)
 [ -n "$rec" ] && [ -n "$job" ] || fail "no job ids in: $o"
 wait_job "$rec"
 wait_job "$job"
-# The chunks started only once the recording had ended.
 rec_end=$(timeout 10 scontrol show job -o "$rec" | sed -n 's/.* EndTime=\([^ ]*\).*/\1/p')
 for start in $(timeout 10 scontrol show job -o "$job" | sed -n 's/.* StartTime=\([^ ]*\).*/\1/p'); do
   [[ ! "$start" < "$rec_end" ]] || fail "a chunk started at $start, before the recording ended at $rec_end"
