@@ -49,6 +49,12 @@ MotionFile ParseMotionFile(const std::vector<uint8_t>& bytes, const std::string&
     file.FrameCount = ReadLE<int32_t>(bytes, 0);
     const uint64_t tableEnd = CheckFrameTable(file.FrameCount, size, name);
     file.Entries.resize(size_t(file.FrameCount));
+    // A recording writes every frame's records in a block of their own, so the
+    // entries together never claim more records than the bytes after the
+    // table hold. Entries that share their records would list the same bytes
+    // over and over: a file of a megabyte could ask for tens of gigabytes.
+    const uint64_t capacity = (size - tableEnd) / RecordSize;
+    uint64_t claimed = 0;
     for (int32_t k = 0; k < file.FrameCount; ++k) {
         const uint64_t at = 4 + EntrySize * uint64_t(k);
         MotionEntry& e = file.Entries[size_t(k)];
@@ -65,6 +71,11 @@ MotionFile ParseMotionFile(const std::vector<uint8_t>& bytes, const std::string&
             throw UserError(where + " has " + std::to_string(e.Live) + " records at offset " +
                             std::to_string(e.Offset) + ", beyond the end of the " + std::to_string(size) +
                             "-byte file)");
+        claimed += uint64_t(e.Live);
+        if (claimed > capacity)
+            throw UserError(where + " brings the records of entries 0 to " + std::to_string(k) + " to " +
+                            std::to_string(claimed) + ", more than the " + std::to_string(capacity) +
+                            " the file holds after its frame table)");
         e.Records.resize(size_t(e.Live));
         for (int32_t i = 0; i < e.Live; ++i)
             for (int f = 0; f < 5; ++f)

@@ -118,6 +118,7 @@ TEST(MotionFiles, RefusesHostileFilesWithOneLine) {
         {4 + 20 + 16, "\xf0\xff\xff\xff", "beyond the end"},  // offset near 4 GiB
         {4 + 16, "\x08\x00\x00\x00", "frame table"},          // records inside the frame table
         {4 + 8, "\xff\xff\xff\xff", "negative particle count"},
+        {4 + 12, "\x03\x00\x00\x00", "to 5, more than the 3"},  // frame 0's three records take in frame 1's
     };
     for (const auto& [at, bytes, message] : damaged) {
         Bytes b = SmallMotionFile();
