@@ -37,7 +37,7 @@ for t in "${targets[@]}"; do
   name=${t%_fuzz}
   corpus="$src/fuzz/corpus/$name"
   seeds=("$corpus")
-  # The inspector reads the files the playback reads: it starts from their seeds too.
+  # The lister reads the files the playback reads: it starts from their seeds too.
   [ "$name" = motion_inspect ] && seeds+=("$src/fuzz/corpus/motion_playback")
   # The longest input tried. A motion-data file of a few kilobytes already
   # reaches every check of its readers (the fuzz build's pool holds 64
