@@ -1,9 +1,13 @@
 #pragma once
 // The per-pixel work of compositing, one output row at a time, in versions for
 // several instruction sets chosen when the program runs. Every version gives the
-// same 16-bit values as the plain one (the reference): the vector versions work
+// same 16-bit values as the plain one (the reference). The AVX2 versions work
 // across the four channels of a pixel or across pixels, never across the taps
-// of one sum, so every sum is made of the same products added in the same order.
+// of one sum, so every sum is made of the same products added in the same
+// order. The AVX-512 spline adds a sample's taps in another order, with fused
+// multiply-adds, and keeps the result only where a bound on the difference
+// shows that the stored word is the same; elsewhere it makes the sample the
+// plain way (render/pixel_kernels_avx512.cpp).
 //
 // The kernels do not care which channel is which, with two exceptions: the
 // fourth word of a pixel is its alpha (the blend reads it, the tint leaves it),
