@@ -28,7 +28,7 @@
 #pragma GCC target("avx2")
 #endif
 
-#include "render/row_map_avx2.h"
+#include "render/row_map.h"
 
 namespace {
 

@@ -40,7 +40,7 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
-#include "render/row_map_avx2.h"
+#include "render/row_map.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ struct BlockData {
     alignas(64) double Wx[4][Block];
     alignas(64) double Wy[4][Block];
     alignas(64) int64_t First[Block];
-    alignas(64) int32_t List[Block + 8];  // room for a whole chunk's store at the end
+    alignas(64) int32_t List[Block + 16];  // room for a whole chunk's store at the end
 };
 
 // Pixel p's sample the generic way: each channel's sum of the products of the
@@ -185,53 +185,67 @@ void SplineRowAvx512(const SourceView& src, const ResampleSetup& rs, int32_t j, 
         SplineRowAvx2(src, rs, j, c0, c1, out);
         return;
     }
-    static const Basis8 basis = MakeBasis8();
+    static const Basis<Floats16> basis = MakeBasis<Floats16>();
     const float dy = (float(j) - rs.Cdy) * rs.Ay;
-    const RowMap map(rs, dy * rs.S, dy * rs.C);
+    const RowMapOf<Floats16> map(rs, dy * rs.S, dy * rs.C);
     const int64_t stride = src.WideStride;
     const __m512i strideValues = _mm512_set1_epi64(stride);
     const __m512i one = _mm512_set1_epi64(1);
-    const __m256i width = _mm256_set1_epi32(src.W);
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512i width = _mm512_set1_epi32(src.W);
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512 minus1 = _mm512_set1_ps(-1.0f), right = _mm512_set1_ps(rs.Width), bottom = _mm512_set1_ps(rs.Height);
     const char* base = reinterpret_cast<const char*>(src.Wide);
     BlockData b;
     for (int32_t b0 = c0; b0 < c1; b0 += Block) {
         const int bn = c1 - b0 < Block ? int(c1 - b0) : Block;
         uint16_t* px = out + std::size_t(b0 - c0) * 4;
         int count = 0;
-        for (int q = 0; q < bn; q += 8) {
-            const int n = bn - q < 8 ? bn - q : 8;
+        for (int q = 0; q < bn; q += 16) {
+            const int n = bn - q < 16 ? bn - q : 16;
             // Every pixel starts transparent black: those outside the source,
             // and those whose taps are all clear, stay so.
             _mm512_mask_storeu_epi16(px + q * 4, PixelMask(n), _mm512_setzero_si512());
-            const Positions8 pos = MapEight(map, b0 + q);
-            __mmask8 drawn = __mmask8(unsigned(pos.Inside) & ((1u << n) - 1u));
+            if (n > 8) _mm512_mask_storeu_epi16(px + q * 4 + 32, PixelMask(n - 8), _mm512_setzero_si512());
+            const __m512i at = _mm512_add_epi32(_mm512_set1_epi32(b0 + q), lanes);
+            Floats16 fu, fv;
+            MapColumns(map, Floats16(_mm512_cvtepi32_ps(at)), fu, fv);
+            const __m512 u = __m512(fu), v = __m512(fv);
+            __mmask16 drawn = __mmask16(_mm512_cmp_ps_mask(u, minus1, _CMP_GT_OQ) &
+                                        _mm512_cmp_ps_mask(u, right, _CMP_LT_OQ) &
+                                        _mm512_cmp_ps_mask(v, minus1, _CMP_GT_OQ) &
+                                        _mm512_cmp_ps_mask(v, bottom, _CMP_LT_OQ) & ((1u << n) - 1u));
             if (!drawn) continue;
-            const __m256i iu8 = _mm256_cvttps_epi32(pos.U), iv8 = _mm256_cvttps_epi32(pos.V);
+            const __m512i iu = _mm512_cvttps_epi32(u), iv = _mm512_cvttps_epi32(v);
             if (src.Clear) {
                 // The clear bytes of the pixels inside (the map has three
                 // bytes of padding for the four-byte reads).
-                const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(iv8, width), iu8);
-                const __m256i bytes = _mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), drawn, at,
-                                                                   reinterpret_cast<const int*>(src.Clear), 1);
-                drawn = _mm256_mask_testn_epi32_mask(drawn, bytes, _mm256_set1_epi32(0xFF));
+                const __m512i place = _mm512_add_epi32(_mm512_mullo_epi32(iv, width), iu);
+                const __m512i bytes = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), drawn, place,
+                                                                  reinterpret_cast<const int*>(src.Clear), 1);
+                drawn = _mm512_mask_testn_epi32_mask(drawn, bytes, _mm512_set1_epi32(0xFF));
                 if (!drawn) continue;
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(b.List + count),
-                                _mm256_maskz_compress_epi32(drawn, _mm256_add_epi32(lanes, _mm256_set1_epi32(q))));
+            _mm512_storeu_si512(b.List + count,
+                                _mm512_maskz_compress_epi32(drawn, _mm512_add_epi32(lanes, _mm512_set1_epi32(q))));
             count += __builtin_popcount(drawn);
-            __m256 wx[4], wy[4];
-            Weights8(basis, _mm256_sub_ps(pos.U, _mm256_cvtepi32_ps(iu8)), wx);
-            Weights8(basis, _mm256_sub_ps(pos.V, _mm256_cvtepi32_ps(iv8)), wy);
+            Floats16 wx[4], wy[4];
+            SplineWeights(basis, Floats16(_mm512_sub_ps(u, _mm512_cvtepi32_ps(iu))), wx);
+            SplineWeights(basis, Floats16(_mm512_sub_ps(v, _mm512_cvtepi32_ps(iv))), wy);
             for (int k = 0; k < 4; ++k) {
-                _mm512_storeu_pd(b.Wx[k] + q, _mm512_cvtps_pd(wx[k]));
-                _mm512_storeu_pd(b.Wy[k] + q, _mm512_cvtps_pd(wy[k]));
+                _mm512_storeu_pd(b.Wx[k] + q, _mm512_cvtps_pd(_mm512_castps512_ps256(__m512(wx[k]))));
+                _mm512_storeu_pd(b.Wx[k] + q + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(__m512(wx[k]), 1)));
+                _mm512_storeu_pd(b.Wy[k] + q, _mm512_cvtps_pd(_mm512_castps512_ps256(__m512(wy[k]))));
+                _mm512_storeu_pd(b.Wy[k] + q + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(__m512(wy[k]), 1)));
             }
             // The first tap, at (iu - 1, iv - 1): ((iv - 1) * stride + (iu - 1) * 4) doubles in.
-            const __m512i u = _mm512_sub_epi64(_mm512_cvtepi32_epi64(iu8), one);
-            const __m512i v = _mm512_sub_epi64(_mm512_cvtepi32_epi64(iv8), one);
-            const __m512i at = _mm512_add_epi64(_mm512_mullo_epi64(v, strideValues), _mm512_slli_epi64(u, 2));
-            _mm512_storeu_si512(b.First + q, _mm512_slli_epi64(at, 3));
+            for (int h = 0; h < 2; ++h) {
+                const __m256i hu = h ? _mm512_extracti64x4_epi64(iu, 1) : _mm512_castsi512_si256(iu);
+                const __m256i hv = h ? _mm512_extracti64x4_epi64(iv, 1) : _mm512_castsi512_si256(iv);
+                const __m512i tu = _mm512_sub_epi64(_mm512_cvtepi32_epi64(hu), one);
+                const __m512i tv = _mm512_sub_epi64(_mm512_cvtepi32_epi64(hv), one);
+                const __m512i first = _mm512_add_epi64(_mm512_mullo_epi64(tv, strideValues), _mm512_slli_epi64(tu, 2));
+                _mm512_storeu_si512(b.First + q + 8 * h, _mm512_slli_epi64(first, 3));
+            }
         }
         // An odd list is padded with its last pixel, sampled twice.
         if (count == 0) continue;

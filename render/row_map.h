@@ -1,10 +1,11 @@
 #pragma once
-// The first steps of sampling a picture row, eight pixels at a time in AVX2
-// registers: where each pixel falls in the source and the spline weights of
-// its fractions, with the same single-precision operations in the same order
-// as the generic code. Shared by the kernels of every instruction set that
-// has AVX2. Internal linkage, and no target of its own: include it inside a
-// region built for AVX2 (or more), after the other includes.
+// The first steps of sampling a picture row, several pixels at a time: where
+// each pixel falls in the source and the spline weights of its fractions, with
+// the same single-precision operations in the same order as the generic code.
+// Eight pixels in AVX2 registers (the AVX2 kernels), and the same steps for a
+// vector of any width in GCC's vector arithmetic (the AVX-512 kernels take 16
+// pixels at a time). Internal linkage, and no target of its own: include it
+// inside a region built for AVX2 (or more), after the other includes.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -74,6 +75,69 @@ inline void Weights8(const Basis8& basis, __m256 t, __m256 w[4]) {
         w[k] = _mm256_add_ps(
             _mm256_add_ps(_mm256_add_ps(basis.K[k][0], _mm256_mul_ps(basis.K[k][1], t)), _mm256_mul_ps(basis.K[k][2], t2)),
             _mm256_mul_ps(basis.K[k][3], t3));
+}
+
+// The same steps for vectors of any width, in GCC's vector arithmetic: each
+// operator is the one IEEE operation per lane, never fused.
+
+// Sixteen floats (the intrinsics' own type carries an attribute that template
+// arguments drop).
+typedef float Floats16 __attribute__((vector_size(64)));
+
+// A vector of floats with every lane x.
+template <typename V>
+[[gnu::always_inline]] inline V Splat(float x) {
+    V v = {};
+    for (unsigned k = 0; k < sizeof(V) / sizeof(float); ++k) v[k] = x;
+    return v;
+}
+
+// The spline's basis rows as vectors (coefficients of 1, t, t^2, t^3).
+template <typename V>
+struct Basis {
+    V K[4][4];
+};
+
+template <typename V>
+inline Basis<V> MakeBasis() {
+    const float b[4][4] = {
+        {1.0f / 6.0f, -0.5f, 0.5f, -1.0f / 6.0f},
+        {2.0f / 3.0f, 0.0f, -1.0f, 0.5f},
+        {1.0f / 6.0f, 0.5f, 0.5f, -0.5f},
+        {0.0f, 0.0f, 0.0f, 1.0f / 6.0f},
+    };
+    Basis<V> basis;
+    for (int k = 0; k < 4; ++k)
+        for (int n = 0; n < 4; ++n) basis.K[k][n] = Splat<V>(b[k][n]);
+    return basis;
+}
+
+// The mapping of one picture row, as vectors made once per row.
+template <typename V>
+struct RowMapOf {
+    V Cdx, Ax, C, S, Kxa, Kya, Csx, Csy, Fx, Fy, Dys, Dyc;
+    [[gnu::always_inline]] RowMapOf(const ResampleSetup& rs, float dys, float dyc)
+        : Cdx(Splat<V>(rs.Cdx)), Ax(Splat<V>(rs.Ax)), C(Splat<V>(rs.C)), S(Splat<V>(rs.S)), Kxa(Splat<V>(rs.Kxa)),
+          Kya(Splat<V>(rs.Kya)), Csx(Splat<V>(rs.Csx)), Csy(Splat<V>(rs.Csy)), Fx(Splat<V>(rs.Fx)),
+          Fy(Splat<V>(rs.Fy)), Dys(Splat<V>(dys)), Dyc(Splat<V>(dyc)) {}
+};
+
+// The source positions (u, v) of the picture pixels at columns fi:
+// u = (dx * c + dy * s) * kxa + csx - fx;  v = (dy * c - dx * s) * kya + csy - fy.
+template <typename V>
+[[gnu::always_inline]] inline void MapColumns(const RowMapOf<V>& m, V fi, V& u, V& v) {
+    const V dx = (fi - m.Cdx) * m.Ax;
+    u = ((dx * m.C + m.Dys) * m.Kxa + m.Csx) - m.Fx;
+    v = ((m.Dyc - dx * m.S) * m.Kya + m.Csy) - m.Fy;
+}
+
+// w[k] = b[k][0] + b[k][1] * t + b[k][2] * t^2 + b[k][3] * t^3, a fraction a lane.
+template <typename V>
+[[gnu::always_inline]] inline void SplineWeights(const Basis<V>& basis, V t, V w[4]) {
+    const V t2 = t * t;
+    const V t3 = t2 * t;
+    for (int k = 0; k < 4; ++k)
+        w[k] = ((basis.K[k][0] + basis.K[k][1] * t) + basis.K[k][2] * t2) + basis.K[k][3] * t3;
 }
 
 }  // namespace
