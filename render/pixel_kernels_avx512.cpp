@@ -93,7 +93,7 @@ constexpr double SumSlack = 0x1p-20;
 // A row is sampled in blocks of this many pixels: positions, weights and the
 // list of pixels to sample are made for the whole block first, and the
 // samples are then taken several side by side.
-constexpr int Block = 32;
+constexpr int Block = 64;
 
 // A block's drawing data: each pixel's weights as doubles, the byte offset of
 // its first tap in the doubles, and the pixels to sample.
