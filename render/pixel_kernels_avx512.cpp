@@ -100,7 +100,7 @@ constexpr int Block = 64;
 struct BlockData {
     alignas(64) double Wx[4][Block];
     alignas(64) double Wy[4][Block];
-    alignas(64) int64_t First[Block];
+    alignas(64) int32_t First[Block];
     alignas(64) int32_t List[Block + 16];  // room for a whole chunk's store at the end
 };
 
@@ -178,10 +178,10 @@ inline void OrderedSample(const char* base, int64_t stride, const BlockData& b, 
 
 void SplineRowAvx512(const SourceView& src, const ResampleSetup& rs, int32_t j, int32_t c0, int32_t c1,
                      uint16_t* out) {
-    // Without the doubles, or with offsets too large for 32-bit lanes, the
-    // AVX2 kernel (which handles both).
-    if (src.Wide == nullptr || src.W <= 0 || src.H <= 0 || src.Px == nullptr || src.WideStride > INT32_MAX ||
-        int64_t(src.W) * src.H > INT32_MAX) {
+    // Without the doubles, or with byte offsets into them too large for 32-bit
+    // lanes, the AVX2 kernel (which handles both).
+    if (src.Wide == nullptr || src.W <= 0 || src.H <= 0 || src.Px == nullptr ||
+        (int64_t(src.H) + 3) * src.WideStride * int64_t(sizeof(double)) > INT32_MAX) {
         SplineRowAvx2(src, rs, j, c0, c1, out);
         return;
     }
@@ -189,8 +189,8 @@ void SplineRowAvx512(const SourceView& src, const ResampleSetup& rs, int32_t j, 
     const float dy = (float(j) - rs.Cdy) * rs.Ay;
     const RowMapOf<Floats16> map(rs, dy * rs.S, dy * rs.C);
     const int64_t stride = src.WideStride;
-    const __m512i strideValues = _mm512_set1_epi64(stride);
-    const __m512i one = _mm512_set1_epi64(1);
+    const __m512i strideValues = _mm512_set1_epi32(int32_t(stride));
+    const __m512i ones = _mm512_set1_epi32(1);
     const __m512i width = _mm512_set1_epi32(src.W);
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m512 minus1 = _mm512_set1_ps(-1.0f), right = _mm512_set1_ps(rs.Width), bottom = _mm512_set1_ps(rs.Height);
@@ -238,14 +238,9 @@ void SplineRowAvx512(const SourceView& src, const ResampleSetup& rs, int32_t j, 
                 _mm512_storeu_pd(b.Wy[k] + q + 8, _mm512_cvtps_pd(_mm512_extractf32x8_ps(__m512(wy[k]), 1)));
             }
             // The first tap, at (iu - 1, iv - 1): ((iv - 1) * stride + (iu - 1) * 4) doubles in.
-            for (int h = 0; h < 2; ++h) {
-                const __m256i hu = h ? _mm512_extracti64x4_epi64(iu, 1) : _mm512_castsi512_si256(iu);
-                const __m256i hv = h ? _mm512_extracti64x4_epi64(iv, 1) : _mm512_castsi512_si256(iv);
-                const __m512i tu = _mm512_sub_epi64(_mm512_cvtepi32_epi64(hu), one);
-                const __m512i tv = _mm512_sub_epi64(_mm512_cvtepi32_epi64(hv), one);
-                const __m512i first = _mm512_add_epi64(_mm512_mullo_epi64(tv, strideValues), _mm512_slli_epi64(tu, 2));
-                _mm512_storeu_si512(b.First + q + 8 * h, _mm512_slli_epi64(first, 3));
-            }
+            const __m512i first = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(iv, ones), strideValues),
+                                                   _mm512_slli_epi32(_mm512_sub_epi32(iu, ones), 2));
+            _mm512_storeu_si512(b.First + q, _mm512_slli_epi32(first, 3));
         }
         // An odd list is padded with its last pixel, sampled twice.
         if (count == 0) continue;

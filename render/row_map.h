@@ -131,13 +131,18 @@ template <typename V>
     v = ((m.Dyc - dx * m.S) * m.Kya + m.Csy) - m.Fy;
 }
 
-// w[k] = b[k][0] + b[k][1] * t + b[k][2] * t^2 + b[k][3] * t^3, a fraction a lane.
+// w[k] = b[k][0] + b[k][1] * t + b[k][2] * t^2 + b[k][3] * t^3, a fraction a
+// lane, with the generic code's operations in its order, less the products of
+// a coefficient 0: such a product is +0 or -0, and added to 2/3 (w1) or to the
+// +0 of w3's first coefficient it leaves the sum as it was.
 template <typename V>
 [[gnu::always_inline]] inline void SplineWeights(const Basis<V>& basis, V t, V w[4]) {
     const V t2 = t * t;
     const V t3 = t2 * t;
-    for (int k = 0; k < 4; ++k)
-        w[k] = ((basis.K[k][0] + basis.K[k][1] * t) + basis.K[k][2] * t2) + basis.K[k][3] * t3;
+    w[0] = ((basis.K[0][0] + basis.K[0][1] * t) + basis.K[0][2] * t2) + basis.K[0][3] * t3;
+    w[1] = (basis.K[1][0] + basis.K[1][2] * t2) + basis.K[1][3] * t3;
+    w[2] = ((basis.K[2][0] + basis.K[2][1] * t) + basis.K[2][2] * t2) + basis.K[2][3] * t3;
+    w[3] = basis.K[3][0] + basis.K[3][3] * t3;
 }
 
 }  // namespace
