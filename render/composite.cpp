@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <memory>
 #include <cmath>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -524,6 +525,33 @@ struct FrameSource {
     bool Ready = false;
 };
 
+// What tells a plan's source apart: images read in place by their pixels
+// (copies of one shape share them), the others by what they are made from.
+// Worked out with the plan, on the workers, so that finding the sources (on
+// one thread) need not reach into every particle's image.
+struct SourceId {
+    FrameSource::Kind From = FrameSource::Kind::InPlace;
+    const void* Id = nullptr;
+    const ShapeLevel* Next = nullptr;
+    uint32_t Mix = 0;
+    int32_t W = 0, H = 0;
+    bool operator==(const SourceId&) const = default;
+};
+
+SourceId SourceIdOf(const ParticlePlan& plan, bool inPlace) {
+    using Kind = FrameSource::Kind;
+    SourceId sid;
+    sid.From = plan.Level ? Kind::Level : inPlace ? Kind::InPlace : Kind::HostImage;
+    sid.W = plan.Level ? plan.Level->Width : plan.Img->Width;
+    sid.H = plan.Level ? plan.Level->Height : plan.Img->Height;
+    sid.Next = plan.Level ? plan.Next : nullptr;
+    sid.Mix = sid.Next ? plan.Mix : 0;
+    sid.Id = sid.From == Kind::InPlace     ? static_cast<const void*>(plan.Img->Data())
+             : sid.From == Kind::HostImage ? static_cast<const void*>(plan.Img)
+                                           : static_cast<const void*>(plan.Level);
+    return sid;
+}
+
 // A captured level (red, green, blue, alpha), or its mix with the next level,
 // in blue, green, red, alpha order. The mix works word by word, so its order
 // does not matter.
@@ -587,45 +615,47 @@ class FrameSources {
 public:
     FrameSources(std::size_t budget, bool spline) : Budget(budget), Spline(spline) {}
 
-    // The index of plan's source, or -1 when the particle makes its own;
-    // inPlace tells whether its host image is read in place.
-    int32_t Find(const ParticlePlan& plan, bool inPlace) {
+    // The index of plan's source (sid), or -1 when the particle makes its own.
+    int32_t Find(const ParticlePlan& plan, const SourceId& sid) {
+        // Particles of one shape mostly come one after another: the answer
+        // for the one before, when this one has the same source.
+        if (LastIndex == NotFound || !(sid == LastId)) {
+            LastId = sid;
+            LastIndex = Look(plan, sid);
+        }
+        return LastIndex;
+    }
+
+    std::vector<FrameSource> Sources;
+    std::vector<int32_t> ToMake;  // the sources to make before the bands
+
+private:
+    int32_t Look(const ParticlePlan& plan, const SourceId& sid) {
+        using Kind = FrameSource::Kind;
+        const Kind from = sid.From;
+        const int32_t w = sid.W, h = sid.H;
+        auto [first, last] = Index.equal_range(sid.Id);
+        for (auto it = first; it != last; ++it) {
+            const FrameSource& s = Sources[std::size_t(it->second)];
+            if (s.From != from || s.Next != sid.Next || s.Mix != sid.Mix) continue;
+            if (from == Kind::InPlace && (s.View.W != w || s.View.H != h)) continue;
+            return it->second;
+        }
         FrameSource key;
+        key.From = from;
         std::size_t bytes = 0;
-        int32_t w = 0, h = 0;
-        if (plan.Level) {
-            key.From = FrameSource::Kind::Level;
+        if (from == Kind::Level) {
             key.Level = plan.Level;
-            key.Next = plan.Next;
-            key.Mix = plan.Next ? plan.Mix : 0;
-            w = plan.Level->Width;
-            h = plan.Level->Height;
+            key.Next = sid.Next;
+            key.Mix = sid.Mix;
             bytes = std::size_t(w) * std::size_t(h) * 8;
-        } else if (inPlace) {
-            key.From = FrameSource::Kind::InPlace;
+        } else if (from == Kind::InPlace) {
             key.Img = plan.Img;
-            w = plan.Img->Width;
-            h = plan.Img->Height;
             key.View = ViewOf(plan.Img->Data(), w, h);
             key.Ready = true;
         } else {
-            key.From = FrameSource::Kind::HostImage;
             key.Img = plan.Img;
-            w = plan.Img->Width;
-            h = plan.Img->Height;
             bytes = std::size_t(w) * std::size_t(h) * 8;
-        }
-        // Images read in place are told apart by their pixels (copies of one
-        // shape share them), the others by what they are made from.
-        const void* id = key.From == FrameSource::Kind::InPlace ? static_cast<const void*>(key.View.Px)
-                         : key.From == FrameSource::Kind::HostImage ? static_cast<const void*>(key.Img)
-                                                                    : static_cast<const void*>(key.Level);
-        auto [first, last] = Index.equal_range(id);
-        for (auto it = first; it != last; ++it) {
-            const FrameSource& s = Sources[std::size_t(it->second)];
-            if (s.From != key.From || s.Next != key.Next || s.Mix != key.Mix) continue;
-            if (key.From == FrameSource::Kind::InPlace && (s.View.W != w || s.View.H != h)) continue;
-            return it->second;
         }
         const std::size_t left = Budget - std::min(Budget, Used);
         if (bytes > left) return -1;
@@ -636,15 +666,14 @@ public:
         const bool make = bytes > 0 || key.MakeWide;
         if (make) key.Ready = false;
         Sources.push_back(std::move(key));
-        Index.emplace(id, index);
+        Index.emplace(sid.Id, index);
         if (make) ToMake.push_back(index);
         return index;
     }
 
-    std::vector<FrameSource> Sources;
-    std::vector<int32_t> ToMake;  // the sources to make before the bands
-
-private:
+    static constexpr int32_t NotFound = INT32_MIN;
+    SourceId LastId;
+    int32_t LastIndex = NotFound;
     std::size_t Budget, Used = 0;
     bool Spline;
     std::unordered_multimap<const void*, int32_t> Index;
@@ -920,12 +949,18 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     look.SharedReady = look.Shared != nullptr;
 
     // The plans, made on the workers: each particle's placement, its mapping
-    // into its source, and whether that source is read in place (a walk over
-    // the image's row offsets, for every particle). The particles not drawn
-    // are then dropped, keeping the order.
+    // into its source, what tells its source apart (with whether it is read in
+    // place: a walk over the image's row offsets, for every particle) and the
+    // bands it crosses. The particles not drawn are then dropped, keeping the
+    // order.
     const int32_t live = std::clamp(op.LiveCount, 0, int32_t(PoolSize));
+    // Bands of output rows; each plan's first and last band is found with it.
+    const int32_t bandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
+    const int32_t bands = (look.OutH + bandRows - 1) / bandRows;
     std::vector<ParticlePlan> plans(static_cast<std::size_t>(live));
-    std::vector<uint8_t> planned(std::size_t(live), 0), inPlace(std::size_t(live), 0);
+    std::vector<uint8_t> planned(std::size_t(live), 0);
+    std::vector<SourceId> sourceIds(static_cast<std::size_t>(live));
+    std::vector<std::pair<int32_t, int32_t>> bandRange(static_cast<std::size_t>(live));
     auto planRange = [&](int32_t begin, int32_t end) {
         for (int32_t n = begin; n < end; ++n) {
             ParticlePlan& plan = plans[std::size_t(n)];
@@ -934,7 +969,8 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
             const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
             const int32_t sh = plan.Level ? plan.Level->Height : plan.Img->Height;
             plan.Setup = MakeResampleSetup(sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Ay, look.Ax);
-            if (!plan.Level) inPlace[std::size_t(n)] = ContiguousDirect(plan.Img);
+            sourceIds[std::size_t(n)] = SourceIdOf(plan, !plan.Level && ContiguousDirect(plan.Img));
+            bandRange[std::size_t(n)] = {(plan.DrawY + plan.R0) / bandRows, (plan.DrawY + plan.R1 - 1) / bandRows};
         }
     };
     RangePass<decltype(planRange)> planning(planRange, live, 1024);
@@ -944,7 +980,8 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
         if (!planned[n]) continue;
         if (kept != n) {
             plans[kept] = plans[n];
-            inPlace[kept] = inPlace[n];
+            sourceIds[kept] = sourceIds[n];
+            bandRange[kept] = bandRange[n];
         }
         ++kept;
     }
@@ -960,17 +997,13 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     FrameSources sources(options.SourceCacheBytes, look.Quality != 0);
     pass.Sources = &sources;
     pass.PlanSource.resize(plans.size());
-    for (std::size_t i = 0; i < plans.size(); ++i) pass.PlanSource[i] = sources.Find(plans[i], inPlace[i] != 0);
+    for (std::size_t i = 0; i < plans.size(); ++i) pass.PlanSource[i] = sources.Find(plans[i], sourceIds[i]);
 
-    // Bands of output rows, and the plans that cross each, oldest first.
-    pass.BandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
-    const int32_t bands = (look.OutH + pass.BandRows - 1) / pass.BandRows;
+    // The plans that cross each band, oldest first.
+    pass.BandRows = bandRows;
     pass.BandStart.assign(std::size_t(bands) + 1, 0);
-    auto bandsOf = [&](const ParticlePlan& plan) {
-        return std::make_pair((plan.DrawY + plan.R0) / pass.BandRows, (plan.DrawY + plan.R1 - 1) / pass.BandRows);
-    };
-    for (const ParticlePlan& plan : plans) {
-        const auto [first, last] = bandsOf(plan);
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        const auto [first, last] = bandRange[i];
         for (int32_t b = first; b <= last; ++b) ++pass.BandStart[std::size_t(b) + 1];
     }
     for (int32_t b = 0; b < bands; ++b) pass.BandStart[std::size_t(b) + 1] += pass.BandStart[std::size_t(b)];
@@ -978,7 +1011,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     {
         std::vector<int32_t> fill(pass.BandStart.begin(), pass.BandStart.end() - 1);
         for (std::size_t i = 0; i < plans.size(); ++i) {
-            const auto [first, last] = bandsOf(plans[i]);
+            const auto [first, last] = bandRange[i];
             for (int32_t b = first; b <= last; ++b) pass.BandPlans[std::size_t(fill[std::size_t(b)]++)] = int32_t(i);
         }
     }
