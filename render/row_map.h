@@ -11,24 +11,19 @@
 #include <cstdint>
 
 #include "render/pixel_kernels.h"
+#include "render/resample_core.h"
 
 namespace {
 
-// The spline's basis rows as vectors (coefficients of 1, t, t^2, t^3).
+// The spline's basis rows (BSplineBasis) as vectors.
 struct Basis8 {
     __m256 K[4][4];
 };
 
 inline Basis8 MakeBasis8() {
-    const float b[4][4] = {
-        {1.0f / 6.0f, -0.5f, 0.5f, -1.0f / 6.0f},
-        {2.0f / 3.0f, 0.0f, -1.0f, 0.5f},
-        {1.0f / 6.0f, 0.5f, 0.5f, -0.5f},
-        {0.0f, 0.0f, 0.0f, 1.0f / 6.0f},
-    };
     Basis8 basis;
     for (int k = 0; k < 4; ++k)
-        for (int n = 0; n < 4; ++n) basis.K[k][n] = _mm256_set1_ps(b[k][n]);
+        for (int n = 0; n < 4; ++n) basis.K[k][n] = _mm256_set1_ps(BSplineBasis[k][n]);
     return basis;
 }
 
@@ -92,7 +87,7 @@ template <typename V>
     return v;
 }
 
-// The spline's basis rows as vectors (coefficients of 1, t, t^2, t^3).
+// The spline's basis rows (BSplineBasis) as vectors.
 template <typename V>
 struct Basis {
     V K[4][4];
@@ -100,15 +95,9 @@ struct Basis {
 
 template <typename V>
 inline Basis<V> MakeBasis() {
-    const float b[4][4] = {
-        {1.0f / 6.0f, -0.5f, 0.5f, -1.0f / 6.0f},
-        {2.0f / 3.0f, 0.0f, -1.0f, 0.5f},
-        {1.0f / 6.0f, 0.5f, 0.5f, -0.5f},
-        {0.0f, 0.0f, 0.0f, 1.0f / 6.0f},
-    };
     Basis<V> basis;
     for (int k = 0; k < 4; ++k)
-        for (int n = 0; n < 4; ++n) basis.K[k][n] = Splat<V>(b[k][n]);
+        for (int n = 0; n < 4; ++n) basis.K[k][n] = Splat<V>(BSplineBasis[k][n]);
     return basis;
 }
 
