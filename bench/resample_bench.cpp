@@ -54,10 +54,7 @@ void BM_SplineKernel(benchmark::State& state) {
     const PixelKernels& kernels = KernelsFor(isa);
     const int32_t n = 128, d = 38;
     const std::vector<uint16_t> px = SoftDisc(n);
-    SourceView src;
-    src.Px = px.data();
-    src.W = src.H = n;
-    src.Stride = int64_t(n) * 4;
+    SourceView src = ViewOf(px.data(), n, n);
     std::vector<double> wide;
     std::vector<uint8_t> clear;
     AddWideAndClear(src, wide, clear);

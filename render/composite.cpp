@@ -580,15 +580,6 @@ void ReadLevelBgra(const ShapeLevel& level, const ShapeLevel* next, uint32_t mix
     }
 }
 
-SourceView ViewOf(const uint16_t* px, int32_t w, int32_t h) {
-    SourceView v;
-    v.Px = px;
-    v.W = w;
-    v.H = h;
-    v.Stride = int64_t(w) * 4;
-    return v;
-}
-
 void MakeSource(FrameSource& s) {
     try {
         if (s.From == FrameSource::Kind::HostImage) {

@@ -133,6 +133,15 @@ void MakeClearMap(const SourceView& v, std::vector<uint8_t>& clear) {
 
 }  // namespace
 
+SourceView ViewOf(const uint16_t* px, int32_t w, int32_t h) {
+    SourceView v;
+    v.Px = px;
+    v.W = w;
+    v.H = h;
+    v.Stride = int64_t(w) * 4;
+    return v;
+}
+
 void AddWideAndClear(SourceView& v, std::vector<double>& wide, std::vector<uint8_t>& clear) {
     const std::size_t w = std::size_t(v.W), h = std::size_t(v.H);
     const std::size_t stride = (w + 3) * 4;

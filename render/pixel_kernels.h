@@ -39,6 +39,9 @@ struct SourceView {
     int64_t WideStride = 0;
 };
 
+// The view of w x h pixels stored row after row without gaps.
+SourceView ViewOf(const uint16_t* px, int32_t w, int32_t h);
+
 // Makes the doubles (in their frame) and the clear map of v's pixels in wide
 // and clear, and points v at them.
 void AddWideAndClear(SourceView& v, std::vector<double>& wide, std::vector<uint8_t>& clear);

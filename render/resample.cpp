@@ -41,11 +41,7 @@ void ResampleShapeRegion(const uint16_t* src, int32_t sw, int32_t sh, float angl
                          uint16_t* out) {
     if (dw <= 0 || dh <= 0 || r1 <= r0 || c1 <= c0) return;
     const ResampleSetup rs = MakeResampleSetup(sw, sh, angle, fx, fy, dw, dh, ay, ax);
-    SourceView view;
-    view.Px = src;
-    view.W = sw;
-    view.H = sh;
-    view.Stride = int64_t(sw) * 4;
+    const SourceView view = ViewOf(src, sw, sh);
     const std::size_t rowWords = std::size_t(c1 - c0) * 4;
     for (int32_t j = r0; j < r1; ++j, out += rowWords) ResampleRowPlain(view, rs, j, c0, c1, q, out);
 }

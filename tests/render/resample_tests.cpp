@@ -122,10 +122,7 @@ TEST(SplineKernels, EveryInstructionSetGivesTheGenericWords) {
         }
     int64_t compared = 0;
     for (const Buffer& px : sources) {
-        SourceView src;
-        src.Px = px.data();
-        src.W = src.H = n;
-        src.Stride = int64_t(n) * 4;
+        SourceView src = ViewOf(px.data(), n, n);
         std::vector<double> wide;
         std::vector<uint8_t> clear;
         AddWideAndClear(src, wide, clear);
