@@ -52,7 +52,7 @@ void BM_SplineKernel(benchmark::State& state) {
         return;
     }
     const PixelKernels& kernels = KernelsFor(isa);
-    const int32_t n = 128, d = 38;
+    const int32_t n = int32_t(state.range(1)), d = int32_t(state.range(2));
     const std::vector<uint16_t> px = SoftDisc(n);
     SourceView src = ViewOf(px.data(), n, n);
     std::vector<double> wide;
@@ -76,5 +76,10 @@ void BM_SplineKernel(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Resample)->Arg(0)->Arg(1);
-BENCHMARK(BM_SplineKernel)->Arg(int(PixelIsa::Generic))->Arg(int(PixelIsa::Avx2))->Arg(int(PixelIsa::Avx512));
+// A 128 px source drawn at 38 px (the shot's high-quality row, taps spread
+// over a source larger than the first-level cache), and a 32 px one drawn at
+// 32 and 64 px (the 5000-particle frame's sizes, the source in that cache).
+BENCHMARK(BM_SplineKernel)
+    ->ArgsProduct({{int(PixelIsa::Generic), int(PixelIsa::Avx2), int(PixelIsa::Avx512)}, {128}, {38}})
+    ->ArgsProduct({{int(PixelIsa::Avx2), int(PixelIsa::Avx512)}, {32}, {32, 64}});
 BENCHMARK_MAIN();
