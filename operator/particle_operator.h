@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -194,6 +195,10 @@ public:
     Vec2d JitterVector;
     Vec2d Force, Displacement, FirstDisplacement, Reflected;  // scratch values of the free step
     std::vector<Vec2d> StepPulls;  // the attractors' pulls of a large step, per live particle
+    // The compositing's per-particle plans, kept from frame to frame so that a
+    // frame neither allocates nor clears them on the render thread alone (their
+    // type is the compositing's own; only Process, under RenderGate, uses them).
+    std::shared_ptr<void> CompositeBuffers;
 
     // --- simulation state and flags ---
     double BirthAccumulator = 0.0;

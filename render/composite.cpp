@@ -538,6 +538,15 @@ struct SourceId {
     bool operator==(const SourceId&) const = default;
 };
 
+// A frame's plans: per live particle its plan, whether it is drawn, its
+// source's identity and its first and last band (ParticleOperator::CompositeBuffers).
+struct PlanBuffers {
+    std::vector<ParticlePlan> Plans;
+    std::vector<uint8_t> Planned;
+    std::vector<SourceId> SourceIds;
+    std::vector<std::pair<int32_t, int32_t>> BandRange;
+};
+
 SourceId SourceIdOf(const ParticlePlan& plan, bool inPlace) {
     using Kind = FrameSource::Kind;
     SourceId sid;
@@ -948,13 +957,23 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     // Bands of output rows; each plan's first and last band is found with it.
     const int32_t bandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
     const int32_t bands = (look.OutH + bandRows - 1) / bandRows;
-    std::vector<ParticlePlan> plans(static_cast<std::size_t>(live));
-    std::vector<uint8_t> planned(std::size_t(live), 0);
-    std::vector<SourceId> sourceIds(static_cast<std::size_t>(live));
-    std::vector<std::pair<int32_t, int32_t>> bandRange(static_cast<std::size_t>(live));
+    // The buffers are the operator's, from frame to frame: each worker clears
+    // the entries it plans.
+    if (!op.CompositeBuffers) op.CompositeBuffers = std::make_shared<PlanBuffers>();
+    PlanBuffers& buffers = *static_cast<PlanBuffers*>(op.CompositeBuffers.get());
+    std::vector<ParticlePlan>& plans = buffers.Plans;
+    std::vector<uint8_t>& planned = buffers.Planned;
+    std::vector<SourceId>& sourceIds = buffers.SourceIds;
+    std::vector<std::pair<int32_t, int32_t>>& bandRange = buffers.BandRange;
+    plans.resize(std::size_t(live));
+    planned.resize(std::size_t(live));
+    sourceIds.resize(std::size_t(live));
+    bandRange.resize(std::size_t(live));
     auto planRange = [&](int32_t begin, int32_t end) {
         for (int32_t n = begin; n < end; ++n) {
             ParticlePlan& plan = plans[std::size_t(n)];
+            plan = ParticlePlan{};
+            planned[std::size_t(n)] = 0;
             if (!PlanParticle(look, op.LiveParticle(n), plan)) continue;
             planned[std::size_t(n)] = 1;
             const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
