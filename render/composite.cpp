@@ -538,8 +538,9 @@ struct SourceId {
     bool operator==(const SourceId&) const = default;
 };
 
-// A frame's plans: per live particle its plan, whether it is drawn, its
-// source's identity and its first and last band (ParticleOperator::CompositeBuffers).
+// A frame's plans: per live particle its plan, whether it is drawn (0: not
+// drawn, 1: drawn, 2: drawn blurred), its source's identity and its first and
+// last band (ParticleOperator::CompositeBuffers).
 struct PlanBuffers {
     std::vector<ParticlePlan> Plans;
     std::vector<uint8_t> Planned;
@@ -975,7 +976,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
             plan = ParticlePlan{};
             planned[std::size_t(n)] = 0;
             if (!PlanParticle(look, op.LiveParticle(n), plan)) continue;
-            planned[std::size_t(n)] = 1;
+            planned[std::size_t(n)] = plan.Blurred ? 2 : 1;
             const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
             const int32_t sh = plan.Level ? plan.Level->Height : plan.Img->Height;
             plan.Setup = MakeResampleSetup(sw, sh, float(plan.P->Angle), plan.Fx, plan.Fy, plan.W, plan.H, look.Ay, look.Ax);
@@ -986,8 +987,10 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     RangePass<decltype(planRange)> planning(planRange, live, 1024);
     op.RunPass(planning, req, planning.Chunks());
     std::size_t kept = 0;
+    bool anyBlurred = false;
     for (std::size_t n = 0; n < std::size_t(live); ++n) {
         if (!planned[n]) continue;
+        anyBlurred |= planned[n] == 2;
         if (kept != n) {
             plans[kept] = plans[n];
             sourceIds[kept] = sourceIds[n];
@@ -1037,7 +1040,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     pass.PreparedOf.assign(plans.size(), -1);
     {
         std::size_t used = 0;
-        for (std::size_t i = 0; i < plans.size(); ++i) {
+        for (std::size_t i = 0; anyBlurred && i < plans.size(); ++i) {
             const ParticlePlan& plan = plans[i];
             if (!plan.Blurred) continue;
             const std::size_t bytes = std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * 8;
