@@ -958,8 +958,9 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     // Bands of output rows; each plan's first and last band is found with it.
     const int32_t bandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
     const int32_t bands = (look.OutH + bandRows - 1) / bandRows;
-    // The buffers are the operator's, from frame to frame: each worker clears
-    // the entries it plans.
+    // The buffers are the operator's, from frame to frame: every entry is
+    // written afresh by the worker that plans it (PlanParticle starts from an
+    // empty plan).
     if (!op.CompositeBuffers) op.CompositeBuffers = std::make_shared<PlanBuffers>();
     PlanBuffers& buffers = *static_cast<PlanBuffers*>(op.CompositeBuffers.get());
     std::vector<ParticlePlan>& plans = buffers.Plans;
@@ -973,7 +974,6 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     auto planRange = [&](int32_t begin, int32_t end) {
         for (int32_t n = begin; n < end; ++n) {
             ParticlePlan& plan = plans[std::size_t(n)];
-            plan = ParticlePlan{};
             planned[std::size_t(n)] = 0;
             if (!PlanParticle(look, op.LiveParticle(n), plan)) continue;
             planned[std::size_t(n)] = plan.Blurred ? 2 : 1;
