@@ -5,7 +5,9 @@
 // the same sprites at the same positions, angles and sizes with its FAST
 // (nearest) and GOOD filters. bench/run prints the table and the ratios.
 //
-// Rows: BM_Shot/source/scale%/quick/threads/count and
+// Rows: BM_Shot/source/scale%/quick/threads/count,
+//       BM_ShotPair/source/scale%/quick/count (1 and 2 threads in pairs of
+//       frames, for the speed-up) and
 //       BM_Cairo/source/scale%/filter/count (filter 0 FAST, 1 GOOD).
 // BM_ShotBlur/source/scale%/quick/threads/count/sigma/quality is the BM_Shot
 // frame with every particle blurred at sigma pixels (blur on, a flat "Blur
@@ -15,6 +17,8 @@
 // The particles hold still (SlowMotion 0), so every iteration draws the same frame.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -59,54 +63,90 @@ std::vector<Sprite> MakeSprites(int32_t count, double scale) {
     return sprites;
 }
 
+// The tool set up for a row: the shape, the settings and count particles,
+// each holding its own copy of the shape, as born particles do.
+struct ShotScene {
+    ToolHarness H;
+    ShotScene(int32_t n, double scale, int32_t count, double sigma, int32_t quality) : H(Width, Height, n, n) {
+        Image* shape = new Image(n, n);
+        for (int32_t y = 0; y < n; ++y)
+            for (int32_t x = 0; x < n; ++x) shape->SetPixel(x, y, DiscPixel(n, x, y));
+        H.SetImages(H.Background, shape);
+        shape->Recycle();
+        H.SetNumber(H.Op->InSlowMotion, 0.0);
+        H.SetNumber(H.Op->InBirthrate, 0.0);
+        H.SetNumber(H.Op->InLifetime, 100.0);
+        H.SetNumber(H.Op->InMerge, 0.5);
+        if (sigma > 0.0) {
+            H.SetNumber(H.Op->InEnableBlur, 1.0);
+            H.Set(H.Op->InBlurSpline, new LookUpTable(std::vector<uint16_t>(16, 65535)));
+            H.SetNumber(H.Op->InMaximumBlur, sigma * 10.0);
+            H.SetNumber(H.Op->InBlurQuality, quality);
+        }
+        ParticleOperator* op = H.Op;
+        const std::vector<Sprite> sprites = MakeSprites(count, scale);
+        for (int32_t i = 0; i < count; ++i) {
+            Particle& p = op->Particles[i];
+            p = Particle{};
+            const Sprite& s = sprites[std::size_t(i)];
+            p.Position = Vec2d(s.X, s.Y);
+            p.Angle = s.Angle;
+            p.Size = s.Size;
+            p.Age = s.Age;
+            p.ShapeImage = H.Shape->CopyOfImage();
+        }
+        op->OldestIndex = 0;
+        op->LiveCount = count;
+        op->NextIndex = count % PoolSize;
+    }
+};
+
 void ShotFrame(benchmark::State& state, double sigma, int32_t quality) {
-    const int32_t n = int32_t(state.range(0));
-    const double scale = double(state.range(1)) / 100.0;
     const uint32_t flags = state.range(2) ? 1u : 0u;
     SetWorkerThreads(int(state.range(3)));
-    const int32_t count = int32_t(state.range(4));
-
-    ToolHarness h(Width, Height, n, n);
-    Image* shape = new Image(n, n);
-    for (int32_t y = 0; y < n; ++y)
-        for (int32_t x = 0; x < n; ++x) shape->SetPixel(x, y, DiscPixel(n, x, y));
-    h.SetImages(h.Background, shape);
-    shape->Recycle();
-    h.SetNumber(h.Op->InSlowMotion, 0.0);
-    h.SetNumber(h.Op->InBirthrate, 0.0);
-    h.SetNumber(h.Op->InLifetime, 100.0);
-    h.SetNumber(h.Op->InMerge, 0.5);
-    if (sigma > 0.0) {
-        h.SetNumber(h.Op->InEnableBlur, 1.0);
-        h.Set(h.Op->InBlurSpline, new LookUpTable(std::vector<uint16_t>(16, 65535)));
-        h.SetNumber(h.Op->InMaximumBlur, sigma * 10.0);
-        h.SetNumber(h.Op->InBlurQuality, quality);
-    }
-
-    // Every particle holds its own copy of the shape, as born particles do.
-    ParticleOperator* op = h.Op;
-    const std::vector<Sprite> sprites = MakeSprites(count, scale);
-    for (int32_t i = 0; i < count; ++i) {
-        Particle& p = op->Particles[i];
-        p = Particle{};
-        const Sprite& s = sprites[std::size_t(i)];
-        p.Position = Vec2d(s.X, s.Y);
-        p.Angle = s.Angle;
-        p.Size = s.Size;
-        p.Age = s.Age;
-        p.ShapeImage = h.Shape->CopyOfImage();
-    }
-    op->OldestIndex = 0;
-    op->LiveCount = count;
-    op->NextIndex = count % PoolSize;
-
+    ShotScene scene(int32_t(state.range(0)), double(state.range(1)) / 100.0, int32_t(state.range(4)), sigma, quality);
     double t = 0;
     for (auto _ : state) {
-        Image* out = h.Request_(t, flags);
+        Image* out = scene.H.Request_(t, flags);
         benchmark::DoNotOptimize(out);
         t += 1;
     }
-    state.counters["live"] = double(op->LiveCount);
+    state.counters["live"] = double(scene.H.Op->LiveCount);
+    SetWorkerThreads(0);
+}
+
+// The 2-thread speed-up of a row: frames drawn in pairs, one on 1 thread and
+// one on 2, back to back (which comes first alternates), so that the machine's
+// drift over seconds does not enter a pair's ratio. Reports the best frame of
+// each thread count (one, two, in ms) and the median of the pairs' ratios (x2).
+void BM_ShotPair(benchmark::State& state) {
+    const uint32_t flags = state.range(2) ? 1u : 0u;
+    ShotScene scene(int32_t(state.range(0)), double(state.range(1)) / 100.0, int32_t(state.range(3)), 0.0, 0);
+    auto frameMs = [&](int threads, double t) {
+        SetWorkerThreads(threads);
+        const auto start = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(scene.H.Request_(t, flags));
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+    constexpr int Pairs = 7;
+    std::vector<double> one, two, ratios;
+    double t = 0;
+    for (auto _ : state) {
+        frameMs(2, t++);  // the first frame of a tool makes what it keeps between frames
+        for (int k = 0; k < Pairs; ++k) {
+            const bool oneFirst = k % 2 == 0;
+            const double a = frameMs(oneFirst ? 1 : 2, t++);
+            const double b = frameMs(oneFirst ? 2 : 1, t++);
+            one.push_back(oneFirst ? a : b);
+            two.push_back(oneFirst ? b : a);
+            ratios.push_back(one.back() / two.back());
+        }
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["one"] = *std::min_element(one.begin(), one.end());
+    state.counters["two"] = *std::min_element(two.begin(), two.end());
+    state.counters["x2"] = ratios[ratios.size() / 2];
+    state.counters["live"] = double(scene.H.Op->LiveCount);
     SetWorkerThreads(0);
 }
 
@@ -183,6 +223,13 @@ void ShotRows(benchmark::internal::Benchmark* b) {
     for (int64_t threads : {1, 2}) b->Args({32, 0, 0, threads, 5000});
 }
 
+void ShotPairRows(benchmark::internal::Benchmark* b) {
+    for (int64_t n : {32, 128, 256})
+        for (int64_t scale : {30, 100, 200})
+            for (int64_t quick : {0, 1}) b->Args({n, scale, quick, CountFor(n, scale)});
+    b->Args({32, 0, 0, 5000});
+}
+
 // The blurred frame: 20000 particles of the 32-pixel shape at its size, sigma
 // 5 pixels in 3 passes, at 1 and 2 threads.
 void ShotBlurRows(benchmark::internal::Benchmark* b) {
@@ -201,6 +248,7 @@ void CairoRows(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(BM_Shot)->Apply(ShotRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+BENCHMARK(BM_ShotPair)->Apply(ShotPairRows)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_ShotBlur)->Apply(ShotBlurRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 #ifdef LUMETS_BENCH_CAIRO
 BENCHMARK(BM_Cairo)->Apply(CairoRows)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
