@@ -17,4 +17,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A newer request from the same client made this one pointless (a seek the
+// user has already scrubbed past): the work stopped between frames.
+class Superseded : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 }  // namespace lumets
