@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -104,6 +105,52 @@ std::string Sbatch(const std::vector<std::string>& options, const std::string& s
 
 std::string Absolute(const std::string& path) { return fs::absolute(path).lexically_normal().string(); }
 
+// User text as it may stand on one line of a message or of a script comment:
+// control characters and backslashes written as C escapes.
+std::string Printable(const std::string& text) {
+    static const char* const hex = "0123456789abcdef";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c < 0x20 || c == 0x7f)
+            out.append("\\x").append(1, hex[c >> 4]).append(1, hex[c & 15]);
+        else
+            out += ch;
+    }
+    return out;
+}
+
+// Refuses text bound for a batch script that holds a control character. Quoting
+// keeps any other byte a single word, but a line break ends the "#SBATCH" or
+// comment line it stands in, and the scheduler runs the next line as a command.
+void RequireScriptSafe(const std::string& what, const std::string& text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7f)
+            throw UserError(what + " \"" + Printable(text) +
+                            "\" holds a control character, which a farm script cannot carry");
+    }
+}
+
+// A path in an "#SBATCH --output" line: Slurm reads "%" as the start of a
+// pattern (%A, %a, %j), so a literal one is written "%%".
+std::string SlurmFileName(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        if (c == '%') out += '%';
+        out += c;
+    }
+    return out;
+}
+
 // The words of the chunk command that follow the frames.
 std::vector<std::string> RenderOptions(const SubmitArgs& a, bool forPlay) {
     std::vector<std::string> w;
@@ -120,6 +167,13 @@ std::vector<std::string> RenderOptions(const SubmitArgs& a, bool forPlay) {
 int CommandSubmit(const SubmitArgs& a) {
     if (a.Engine != "slurm") throw UserError("unknown farm \"" + a.Engine + "\" (lumets submits to: slurm)");
     if (a.ChunkSize < 1) throw UserError("--chunk-size must be 1 or more");
+    // Everything given here ends up in a batch script or on sbatch's command line.
+    RequireScriptSafe("flow file", a.Flow);
+    RequireScriptSafe("-o", a.Output);
+    RequireScriptSafe("--motion", a.Motion);
+    RequireScriptSafe("--farm-dir", a.FarmDir);
+    for (const std::string& s : a.Sets) RequireScriptSafe("--set", s);
+    for (const std::string& s : a.SchedulerOptions) RequireScriptSafe("sbatch option", s);
     for (const std::string& s : a.Sets)
         if (s.find('=') == std::string::npos || s.front() == '=') throw UserError("bad --set \"" + s + "\" (use NAME=VALUE)");
     FlowFile flow = LoadFlowFile(a.Flow);
@@ -129,6 +183,7 @@ int CommandSubmit(const SubmitArgs& a) {
                         std::to_string(flow.Last));
     const std::string outputText = a.Output.empty() ? flow.Output : a.Output;
     if (outputText.empty()) throw UserError("no output: give -o PATTERN or an \"output\" in the flow");
+    RequireScriptSafe("output", outputText);
     const FramePattern pattern(Absolute(outputText));
     if (!pattern.HasField() && shot.Size() > 1)
         throw UserError("output \"" + outputText + "\" has no frame-number field (#### or %04d) for " +
@@ -136,6 +191,21 @@ int CommandSubmit(const SubmitArgs& a) {
     CheckOutputFormat(pattern.At(shot.First()));
     if (a.RecordFirst && shot.Last() == shot.First())
         throw UserError("--record-first needs a shot of two frames or more (playback spans a range)");
+
+    const std::string flowPath = Absolute(a.Flow);
+    const std::string stem = fs::path(a.Flow).stem().string();
+    const fs::path farmDir =
+        a.FarmDir.empty() ? fs::path(pattern.At(shot.First())).parent_path() / "farm" : fs::path(Absolute(a.FarmDir));
+    const std::string motion = a.Motion.empty() ? (farmDir / (stem + ".lpd")).string() : Absolute(a.Motion);
+    const std::string workDir = fs::current_path().string();
+    const std::string lumets = fs::read_symlink("/proc/self/exe").string();
+    RequireScriptSafe("working folder", workDir);
+    RequireScriptSafe("lumets executable", lumets);
+    // Slurm drops a backslash from an "#SBATCH --output" path, and with one in the
+    // name it would not expand %A_%a either: the logs would land elsewhere.
+    const std::string logStem = (farmDir / stem).string();
+    if (logStem.find('\\') != std::string::npos)
+        throw UserError("log path \"" + logStem + "\" holds a backslash, which Slurm log names cannot carry (use --farm-dir)");
 
     // The flow is loaded as a chunk will load it, so that a missing input file or an
     // unknown control is reported now rather than by every task.
@@ -150,13 +220,6 @@ int CommandSubmit(const SubmitArgs& a) {
         session.CheckInputs(std::min(shot.First(), session.File().First), shot.Last());
     }
 
-    const std::string flowPath = Absolute(a.Flow);
-    const std::string stem = fs::path(a.Flow).stem().string();
-    const fs::path farmDir =
-        a.FarmDir.empty() ? fs::path(pattern.At(shot.First())).parent_path() / "farm" : fs::path(Absolute(a.FarmDir));
-    const std::string motion = a.Motion.empty() ? (farmDir / (stem + ".lpd")).string() : Absolute(a.Motion);
-    const std::string workDir = fs::current_path().string();
-    const std::string lumets = fs::read_symlink("/proc/self/exe").string();
     const std::vector<FrameList> chunks = shot.Chunks(a.ChunkSize);
     const std::string span = std::to_string(shot.First()) + "-" + std::to_string(shot.Last());
 
@@ -167,11 +230,11 @@ int CommandSubmit(const SubmitArgs& a) {
       << "#SBATCH --job-name=" << ShellQuote("lumets-" + stem) << "\n"
       << "#SBATCH --array=0-" << chunks.size() - 1 << "\n"
       << "#SBATCH --ntasks=1\n"
-      << "#SBATCH --output=" << ShellQuote((farmDir / (stem + ".chunk.%A_%a.log")).string()) << "\n"
-      << "# lumets: " << flowName << ", frames " << shot.Text() << ", in " << chunks.size() << " chunk"
+      << "#SBATCH --output=" << ShellQuote(SlurmFileName(logStem) + ".chunk.%A_%a.log") << "\n"
+      << "# lumets: " << Printable(flowName) << ", frames " << shot.Text() << ", in " << chunks.size() << " chunk"
       << (chunks.size() == 1 ? "" : "s") << " of up to " << a.ChunkSize << " frames; task i renders chunk i.\n";
     if (a.RecordFirst)
-        c << "# Each chunk plays back the recording " << motion << " (frames " << span << ").\n";
+        c << "# Each chunk plays back the recording " << Printable(motion) << " (frames " << span << ").\n";
     else
         c << "# Each chunk simulates from the flow's first frame without drawing, then draws its frames.\n";
     c << "# Resubmit chunk i alone with: sbatch --array=i " << ShellQuote(chunkScript) << "\n"
@@ -208,8 +271,8 @@ int CommandSubmit(const SubmitArgs& a) {
         r << "#!/bin/bash\n"
           << "#SBATCH --job-name=" << ShellQuote("lumets-" + stem + "-record") << "\n"
           << "#SBATCH --ntasks=1\n"
-          << "#SBATCH --output=" << ShellQuote((farmDir / (stem + ".record.%j.log")).string()) << "\n"
-          << "# lumets: records " << flowName << ", frames " << span << ", for the chunks to play back.\n"
+          << "#SBATCH --output=" << ShellQuote(SlurmFileName(logStem) + ".record.%j.log") << "\n"
+          << "# lumets: records " << Printable(flowName) << ", frames " << span << ", for the chunks to play back.\n"
           << "cd " << ShellQuote(workDir) << " || exit 1\n"
           << "exec " << Join(rec) << "\n";
     }

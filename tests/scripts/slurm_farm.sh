@@ -20,7 +20,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
-  for f in "$WORK"/*/farm/*.log; do [ -f "$f" ] && { echo "== $f" >&2; tail -n 5 "$f" >&2; }; done
+  for f in "$WORK"/*/farm/*.log "$WORK"/jobs*/*.log; do [ -f "$f" ] && { echo "== $f" >&2; tail -n 5 "$f" >&2; }; done
   exit 1
 }
 
@@ -94,8 +94,11 @@ wait_job "${again%%;*}"
 same_frames ref out
 ls -A out | grep -q '^\.' && fail "temporary files left in out/"
 
-# Record once, then the chunks play the recording back, once it has ended.
-o=$(timeout 60 "$LUMETS" submit slurm flow.json --chunk-size 5 --record-first -o play/f.####.png) || fail "submit --record-first: $o"
+# Record once, then the chunks play the recording back, once it has ended. The farm
+# folder's name holds what Slurm reads in log names (%j) and a quote.
+jobs="$WORK/jobs %j 'q'"
+o=$(timeout 60 "$LUMETS" submit slurm flow.json --chunk-size 5 --record-first -o play/f.####.png --farm-dir "$jobs") ||
+  fail "submit --record-first: $o"
 rec=$(job_of "$o" record)
 job=$(job_of "$o" chunk)
 [ -n "$rec" ] && [ -n "$job" ] || fail "no job ids in: $o"
@@ -106,5 +109,6 @@ for start in $(timeout 10 scontrol show job -o "$job" | sed -n 's/.* StartTime=\
   [[ ! "$start" < "$rec_end" ]] || fail "a chunk started at $start, before the recording ended at $rec_end"
 done
 [ "$(task_states "$job")" = "0=COMPLETED 1=COMPLETED 2=COMPLETED " ] || fail "record-first chunks: $(task_states "$job")"
+[ -s "$jobs/flow.record.$rec.log" ] && [ -s "$jobs/flow.chunk.${job}_2.log" ] || fail "the logs are not in $jobs"
 same_frames refplay play
 echo "ok"
