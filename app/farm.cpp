@@ -1,12 +1,17 @@
 #include "app/farm.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -47,8 +52,9 @@ std::string Join(const std::vector<std::string>& words) {
 }
 
 // Runs a program found on PATH and returns its exit status and its standard
-// output and error, merged.
-int RunProgram(const std::vector<std::string>& argv, std::string& output) {
+// output and error, merged (at most 1 MB of it). With a time limit, a program
+// still running when it runs out is killed and the status is -1.
+int RunProgram(const std::vector<std::string>& argv, std::string& output, int limitSeconds = 0) {
     int fds[2];
     if (::pipe(fds) != 0) throw UserError(std::string("cannot run ") + argv[0] + ": " + std::strerror(errno));
     posix_spawn_file_actions_t actions;
@@ -69,16 +75,32 @@ int RunProgram(const std::vector<std::string>& argv, std::string& output) {
         throw UserError("cannot run " + argv[0] + ": " + std::strerror(rc) +
                         (rc == ENOENT ? " (is the farm's client installed and on PATH?)" : ""));
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+    bool timedOut = false;
     char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) != 0;) {
+    for (;;) {
+        if (limitSeconds > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{fds[0], POLLIN, 0};
+            const int ready = left.count() > 0 ? ::poll(&p, 1, int(left.count())) : 0;
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0) {
+                timedOut = true;
+                ::kill(pid, SIGKILL);
+                break;
+            }
+        }
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n == 0) break;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) break;
-        output.append(buf, size_t(n));
+        if (output.size() < (1u << 20)) output.append(buf, size_t(n));
     }
     ::close(fds[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (timedOut) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
@@ -151,6 +173,51 @@ std::string SlurmFileName(const std::string& path) {
     return out;
 }
 
+// Slurm's default MaxArraySize, assumed when the cluster cannot be asked.
+constexpr size_t DefaultMaxArraySize = 1001;
+
+// The number of tasks a job array may hold on this cluster (ids 0 to
+// MaxArraySize - 1), from `scontrol show config`; 0 when arrays are disabled.
+// Returns whether the cluster answered.
+bool AskMaxArraySize(size_t& max) {
+    std::string out;
+    try {
+        if (RunProgram({"scontrol", "show", "config"}, out, 10) != 0) return false;
+    } catch (const UserError&) {
+        return false;  // no scontrol on PATH
+    }
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("MaxArraySize", 0) != 0) continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) return false;
+        const size_t digits = line.find_first_not_of(' ', eq + 1);
+        if (digits == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[digits]))) return false;
+        const unsigned long long v = std::strtoull(line.c_str() + digits, nullptr, 10);
+        max = size_t(std::min<unsigned long long>(v, 100000000ull));
+        return true;
+    }
+    return false;
+}
+
+// Refuses a shot whose chunks outnumber the job array the cluster accepts,
+// naming the smallest chunk size that fits. Slurm would refuse such a job, and
+// the script alone would hold a line per chunk.
+void RequireArrayFits(size_t frames, size_t chunkSize) {
+    const size_t tasks = (frames + chunkSize - 1) / chunkSize;
+    size_t max = DefaultMaxArraySize;
+    const bool asked = AskMaxArraySize(max);
+    if (max == 0) throw UserError("this cluster does not accept job arrays (MaxArraySize = 0)");
+    if (tasks <= max) return;
+    const size_t fits = (frames + max - 1) / max;
+    throw UserError(std::to_string(frames) + " frames in chunks of " + std::to_string(chunkSize) + " make " +
+                    std::to_string(tasks) + " array tasks, but " +
+                    (asked ? "this cluster's job arrays hold at most " + std::to_string(max) + " (MaxArraySize)"
+                           : "Slurm's job arrays hold at most " + std::to_string(max) +
+                                 " unless configured otherwise (scontrol did not answer)") +
+                    "; use --chunk-size " + std::to_string(fits) + " or more");
+}
+
 // The words of the chunk command that follow the frames.
 std::vector<std::string> RenderOptions(const SubmitArgs& a, bool forPlay) {
     std::vector<std::string> w;
@@ -206,6 +273,7 @@ int CommandSubmit(const SubmitArgs& a) {
     const std::string logStem = (farmDir / stem).string();
     if (logStem.find('\\') != std::string::npos)
         throw UserError("log path \"" + logStem + "\" holds a backslash, which Slurm log names cannot carry (use --farm-dir)");
+    RequireArrayFits(shot.Size(), a.ChunkSize);
 
     // The flow is loaded as a chunk will load it, so that a missing input file or an
     // unknown control is reported now rather than by every task.

@@ -4,7 +4,9 @@
 # "#SBATCH --output" line says after Slurm's own reading (quotes, then %j, %A, %a,
 # %%). Text that would end a line of a script (a line break in the output
 # pattern, a path, a --set value, an sbatch option) is refused with one line and
-# leaves nothing behind; any other character stays inside its word.
+# leaves nothing behind; any other character stays inside its word. A shot with
+# more chunks than the cluster's job arrays hold is refused with the chunk size
+# that fits.
 # Args: lumets-exe source-dir.
 set -u
 LUMETS="$1"
@@ -93,5 +95,14 @@ o=$("$LUMETS" submit slurm flow.json --chunk-size 1 --record-first -o "$odd/f.##
 grep -q "frame 0" "$farm/flow.chunk.4242_0.log" && [ -s "$farm/flow.record.4242.log" ] ||
   fail "the logs are not where the scripts name them: $(find . -name '*.log' | tr '\n' ' ')"
 rm -f "$WORK/sbatch.log"
+
+# Job arrays: more chunks than MaxArraySize holds are refused with the chunk size that
+# fits; where scontrol cannot answer, Slurm's default of 1001 tasks holds.
+export FAKE_RUN=0
+FAKE_MAX=100 refused "use --chunk-size 20000 or more" long.json --chunk-size 1
+FAKE_MAX=0 refused "does not accept job arrays" long.json --chunk-size 1000
+refused "use --chunk-size 2 or more" long.json --frames 0-1001 --chunk-size 1
+o=$("$LUMETS" submit slurm long.json --frames 0-1000 --chunk-size 1 --dry-run 2>&1) || fail "1001 tasks refused: $o"
+grep -q '^#SBATCH --array=0-1000$' <<<"$o" || fail "no array of 1001 tasks in the dry run"
 
 echo "ok"
