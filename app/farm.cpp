@@ -356,18 +356,42 @@ int CommandSubmit(const SubmitArgs& a) {
         return 0;
     }
 
+    // A refused submission leaves nothing behind: the scripts it wrote and the
+    // folders it created go again.
+    fs::path created;
+    for (fs::path p = farmDir; !p.empty() && !fs::exists(p); p = p.parent_path()) created = p;
+    std::vector<std::string> written;
+    auto removeWritten = [&] {
+        std::error_code ignored;
+        for (const std::string& f : written) fs::remove(f, ignored);
+        if (created.empty()) return;
+        for (fs::path p = farmDir;; p = p.parent_path()) {
+            if (!fs::remove(p, ignored) || p == created) break;
+        }
+    };
     std::error_code ec;
     fs::create_directories(farmDir, ec);
     if (ec) throw UserError("cannot create folder " + farmDir.string() + ": " + ec.message());
-    WriteFileAtomically(chunkScript, c.str());
-    std::vector<std::string> chunkOptions = a.SchedulerOptions;
-    if (a.RecordFirst) {
-        WriteFileAtomically(recordScript, r.str());
-        const std::string recordJob = Sbatch(a.SchedulerOptions, recordScript);
-        std::printf("record job %s: frames %s to %s\n", recordJob.c_str(), span.c_str(), motion.c_str());
-        chunkOptions.insert(chunkOptions.begin(), "--dependency=afterok:" + recordJob);
+    std::string chunkJob;
+    try {
+        WriteFileAtomically(chunkScript, c.str());
+        written.push_back(chunkScript);
+        std::vector<std::string> chunkOptions = a.SchedulerOptions;
+        if (a.RecordFirst) {
+            WriteFileAtomically(recordScript, r.str());
+            written.push_back(recordScript);
+            const std::string recordJob = Sbatch(a.SchedulerOptions, recordScript);
+            std::printf("record job %s: frames %s to %s\n", recordJob.c_str(), span.c_str(), motion.c_str());
+            // The record job holds a copy of its script; the chunk script alone goes if refused.
+            written.erase(written.begin() + 1);
+            created.clear();
+            chunkOptions.insert(chunkOptions.begin(), "--dependency=afterok:" + recordJob);
+        }
+        chunkJob = Sbatch(chunkOptions, chunkScript);
+    } catch (const UserError&) {
+        removeWritten();
+        throw;
     }
-    const std::string chunkJob = Sbatch(chunkOptions, chunkScript);
     std::printf("chunk job %s: %zu task%s (script %s)\n", chunkJob.c_str(), chunks.size(),
                 chunks.size() == 1 ? "" : "s", chunkScript.c_str());
     for (size_t i = 0; i < chunks.size(); ++i)

@@ -6,7 +6,7 @@
 # pattern, a path, a --set value, an sbatch option) is refused with one line and
 # leaves nothing behind; any other character stays inside its word. A shot with
 # more chunks than the cluster's job arrays hold is refused with the chunk size
-# that fits.
+# that fits, and a submission sbatch refuses leaves nothing behind either.
 # Args: lumets-exe source-dir.
 set -u
 LUMETS="$1"
@@ -105,4 +105,9 @@ refused "use --chunk-size 2 or more" long.json --frames 0-1001 --chunk-size 1
 o=$("$LUMETS" submit slurm long.json --frames 0-1000 --chunk-size 1 --dry-run 2>&1) || fail "1001 tasks refused: $o"
 grep -q '^#SBATCH --array=0-1000$' <<<"$o" || fail "no array of 1001 tasks in the dry run"
 
+# A submission sbatch refuses leaves no script or folder behind.
+before=$(find . | sort)
+FAKE_REFUSE="invalid partition" "$LUMETS" submit slurm flow.json -o new/f.####.png >/dev/null 2>&1 &&
+  fail "a refused submission succeeded"
+[ "$before" = "$(find . | sort)" ] || fail "a refused submission left: $(find new 2>&1 | tr '\n' ' ')"
 echo "ok"
