@@ -1,18 +1,17 @@
 // The HTTP side of `lumets preview`: a server on the loopback address that serves
-// the page's own assets and a small JSON interface over a PreviewDocument.
-#include <httplib.h>
-#include <sys/socket.h>
+// the page's own assets and a small JSON interface over a PreviewDocument, to
+// whoever holds the session's token.
+#include <sys/random.h>
 
-#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
-#include <thread>
 
 #include "app/errors.h"
+#include "app/http_server.h"
 #include "app/preview.h"
 #include "app/progress.h"
 
@@ -22,13 +21,39 @@ namespace lumets {
 
 namespace {
 
-void Reply(httplib::Response& res, int status, const Json& body) {
-    res.status = status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(body.dump(), "application/json");
+// Sent with every answer: nothing is cached, and no address (which holds the
+// token) leaves the page as a Referer.
+const std::vector<std::pair<std::string, std::string>> CommonHeaders{
+    {"Cache-Control", "no-store"}, {"Referrer-Policy", "no-referrer"}, {"X-Content-Type-Options", "nosniff"}};
+
+HttpResponse Reply(int status, const Json& body) {
+    HttpResponse res;
+    res.Status = status;
+    res.ContentType = "application/json";
+    // Texts from flows or requests may hold bytes that are not UTF-8.
+    res.Body = body.dump(-1, ' ', false, Json::error_handler_t::replace);
+    res.Headers = CommonHeaders;
+    return res;
 }
-void Refuse(httplib::Response& res, int status, const std::string& message) {
-    Reply(res, status, Json{{"error", message}});
+HttpResponse Refuse(int status, const std::string& message) { return Reply(status, Json{{"error", message}}); }
+
+// 128 random bits from the kernel, as hex: the session's token.
+std::string NewToken() {
+    unsigned char bytes[16];
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw UserError("cannot get random bytes for the session's token");
+        got += size_t(n);
+    }
+    std::string hex;
+    for (unsigned char b : bytes) {
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
 }
 
 // Host names the page may be reached under: the loopback address or name, with
@@ -45,9 +70,40 @@ bool OriginAllowed(const std::string& origin, int port) {
     return origin == "http://127.0.0.1" + p || origin == "http://localhost" + p;
 }
 
-Json BodyOf(const httplib::Request& req) {
+// The media type of a Content-Type header, without its parameters, in lower case.
+std::string MediaType(const std::string& contentType) {
+    std::string t = contentType.substr(0, contentType.find(';'));
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
+    for (char& c : t)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return t;
+}
+
+// True when the JSON text nests arrays and objects at most `most` deep. Checked
+// before parsing: every level costs the parser far more than its one byte.
+bool NestingWithin(const std::string& text, int most) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > most) return false;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+Json BodyOf(const HttpRequest& req) {
+    if (!NestingWithin(req.Body, 64)) throw UserError("the request body nests deeper than 64 levels");
     try {
-        Json j = Json::parse(req.body);
+        Json j = Json::parse(req.Body);
         if (!j.is_object()) throw UserError("the request body must be a JSON object");
         return j;
     } catch (const Json::exception&) {
@@ -63,26 +119,41 @@ int64_t FrameOf(const Json& body, int64_t fallback) {
     return f.get<int64_t>();
 }
 
+// A text field of a request. Control characters are refused here: names and
+// file names never hold them, and messages that quote them stay whole.
 std::optional<std::string> TextOf(const Json& body, const char* key) {
     if (!body.contains(key) || body[key].is_null()) return std::nullopt;
     if (!body[key].is_string()) throw UserError(std::string("\"") + key + "\" must be a text");
-    return body[key].get<std::string>();
+    std::string text = body[key].get<std::string>();
+    if (Printable(text) != text)
+        throw UserError(std::string("\"") + key + "\" holds control characters: \"" + Printable(text) + "\"");
+    return text;
 }
 
-// Runs a handler, turning the user's errors into a 400 with their one-line message.
+// A number parameter of up to `digits` digits (a leading minus when `negative`).
+std::optional<int64_t> NumberOf(const std::string& text, size_t digits, bool negative) {
+    const size_t sign = negative && !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() <= sign || text.size() - sign > digits) return std::nullopt;
+    for (size_t i = sign; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    return std::stoll(text);
+}
+
+// Runs a handler, turning the user's errors into a 400 with their one-line
+// message and a request that a newer one replaced into a 409.
 template <typename F>
-httplib::Server::Handler Guarded(F f) {
-    return [f](const httplib::Request& req, httplib::Response& res) {
-        try {
-            f(req, res);
-        } catch (const UserError& e) {
-            Refuse(res, 400, e.what());
-        } catch (const Interrupted&) {
-            Refuse(res, 503, "stopping");
-        } catch (const std::exception& e) {
-            Refuse(res, 500, e.what());
-        }
-    };
+HttpResponse Guarded(F f) {
+    try {
+        return f();
+    } catch (const UserError& e) {
+        return Refuse(400, e.what());
+    } catch (const Superseded& e) {
+        return Refuse(409, e.what());
+    } catch (const Interrupted&) {
+        return Refuse(503, "stopping");
+    } catch (const std::exception& e) {
+        return Refuse(500, e.what());
+    }
 }
 
 struct TempFolder {
@@ -98,137 +169,137 @@ struct TempFolder {
     }
 };
 
+// The page's assets as served: the page's own references to its script and
+// style sheet carry the token (the placeholder __TOKEN__ in index.html).
+std::map<std::string, std::pair<std::string, std::string>> AssetsWithToken(const std::string& token) {
+    auto assets = PreviewAssets();
+    for (auto& [path, asset] : assets) {
+        std::string& bytes = asset.second;
+        for (size_t at = 0; (at = bytes.find("__TOKEN__", at)) != std::string::npos; at += token.size())
+            bytes.replace(at, 9, token);
+    }
+    return assets;
+}
+
+HttpResponse Asset(const std::pair<std::string, std::string>& asset) {
+    HttpResponse res;
+    res.ContentType = asset.first;
+    res.Body = asset.second;
+    res.Headers = CommonHeaders;
+    res.Headers.emplace_back("Content-Security-Policy", "default-src 'self'; img-src 'self' blob:; style-src 'self'");
+    return res;
+}
+
 }  // namespace
 
 int RunPreview(const std::string& flowPath, int port, const std::string& frames) {
     TempFolder work;
     PreviewDocument doc(flowPath, frames, work.Path);
+    const std::string token = NewToken();
+    const auto assets = AssetsWithToken(token);
 
-    httplib::Server server;
-    // Only SO_REUSEADDR: the library's default also sets SO_REUSEPORT, which
-    // would let a second server share a busy port instead of failing.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server.set_payload_max_length(8u << 20);
-    server.set_read_timeout(10, 0);
-    server.set_write_timeout(10, 0);
-
-    int bound = 0;
-    if (port == 0) {
-        bound = server.bind_to_any_port("127.0.0.1");
-    } else {
-        bound = server.bind_to_port("127.0.0.1", port) ? port : -1;
-    }
+    HttpServer server;
+    const int bound = server.Listen("127.0.0.1", port);
     if (bound <= 0)
         throw UserError("port " + std::to_string(port) + " on 127.0.0.1 is busy (choose another with --port)");
 
-    server.set_pre_routing_handler([bound](const httplib::Request& req, httplib::Response& res) {
-        if (!HostAllowed(req.get_header_value("Host"), bound)) {
-            Refuse(res, 403, "refused: the Host header must name 127.0.0.1 or localhost");
-            return httplib::Server::HandlerResponse::Handled;
+    // The answer to one request, after the checks every request passes.
+    auto route = [&](const HttpRequest& req) -> HttpResponse {
+        const std::string& m = req.Method;
+        const std::string& path = req.Path;
+        if (auto a = assets.find(path); a != assets.end() && m == "GET") return Asset(a->second);
+        if (path == "/api/controls" && m == "GET")
+            return Guarded([&] {
+                int64_t frame = doc.First();
+                if (const auto f = req.Param("frame")) {
+                    const auto n = NumberOf(*f, 7, true);
+                    if (!n) throw UserError("bad frame \"" + Printable(*f) + "\"");
+                    frame = *n;
+                }
+                return Reply(200, doc.Describe(frame));
+            });
+        if (path == "/api/set" && m == "POST")
+            return Guarded([&] {
+                const Json body = BodyOf(req);
+                const auto name = TextOf(body, "name");
+                if (!name) throw UserError("missing \"name\"");
+                if (!body.contains("value")) throw UserError("missing \"value\"");
+                const auto warnings = doc.Set(*name, body["value"], FrameOf(body, doc.First()));
+                return Reply(200, Json{{"ok", true}, {"warnings", warnings}});
+            });
+        if (path == "/api/press" && m == "POST")
+            return Guarded([&] {
+                const Json body = BodyOf(req);
+                const auto name = TextOf(body, "name");
+                if (!name) throw UserError("missing \"name\"");
+                return Reply(200, doc.Press(*name, TextOf(body, "file"), FrameOf(body, doc.First())));
+            });
+        const std::string framePrefix = "/api/frame/", frameSuffix = ".png";
+        if (path.rfind(framePrefix, 0) == 0 && path.size() > framePrefix.size() + frameSuffix.size() &&
+            path.compare(path.size() - frameSuffix.size(), frameSuffix.size(), frameSuffix) == 0 && m == "GET") {
+            const auto n = NumberOf(path.substr(framePrefix.size(), path.size() - framePrefix.size() - frameSuffix.size()),
+                                    7, true);
+            if (!n) return Refuse(404, "no such page");
+            return Guarded([&] {
+                const bool quick = req.Param("quick") == "1";
+                int proxy = 1;
+                if (const auto p = req.Param("proxy")) {
+                    const auto v = NumberOf(*p, 2, false);
+                    if (!v) throw UserError("bad proxy \"" + Printable(*p) + "\"");
+                    proxy = int(*v);
+                }
+                const auto start = std::chrono::steady_clock::now();
+                HttpResponse res;
+                res.Body = doc.Frame(*n, quick, proxy);
+                const double ms =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                res.ContentType = "image/png";
+                res.Headers = CommonHeaders;
+                res.Headers.emplace_back("X-Render-Milliseconds", std::to_string(ms));
+                return res;
+            });
         }
+        if (path == "/api/save" && m == "POST")
+            return Guarded([&] {
+                const Json body = BodyOf(req);
+                const std::string written = doc.Save(TextOf(body, "as"));
+                return Reply(200, Json{{"ok", true}, {"path", written}});
+            });
+        if (path == "/api/render" && m == "POST")
+            return Guarded([&] {
+                doc.StartRender();
+                return Reply(200, doc.RenderStatus());
+            });
+        if (path == "/api/render" && m == "GET") return Guarded([&] { return Reply(200, doc.RenderStatus()); });
+        return Refuse(404, "no such page");
+    };
+
+    auto handle = [&](const HttpRequest& req) -> HttpResponse {
+        if (!HostAllowed(req.Header("host"), bound))
+            return Refuse(403, "refused: the Host header must name 127.0.0.1 or localhost");
+        // The token comes in the address (the page itself, its script and style
+        // sheet) or in a header (the page's requests); never in a cookie, which
+        // every other server on 127.0.0.1 would be sent too.
+        const auto given = req.Param("token");
+        const std::string& header = req.Header("x-lumets-token");
+        if (!EqualInConstantTime(given ? *given : header, token) || (given && !header.empty() && header != *given))
+            return Refuse(403, "refused: the request needs the session's token (open the address lumets preview printed)");
         // A browser marks requests made by other sites' pages (images, forms, scripts).
-        const std::string site = req.get_header_value("Sec-Fetch-Site");
-        if ((req.has_header("Origin") && !OriginAllowed(req.get_header_value("Origin"), bound)) || site == "cross-site" ||
-            site == "same-site") {
-            Refuse(res, 403, "refused: requests from other pages are not served");
-            return httplib::Server::HandlerResponse::Handled;
-        }
+        const std::string& site = req.Header("sec-fetch-site");
+        if ((req.HasHeader("origin") && !OriginAllowed(req.Header("origin"), bound)) || site == "cross-site" ||
+            site == "same-site")
+            return Refuse(403, "refused: requests from other pages are not served");
         // Changes come as JSON only, which a foreign page cannot send without asking first.
-        if (req.method == "POST" && req.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
-            Refuse(res, 415, "requests that change something must be application/json");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-
-    for (const auto& [path, asset] : PreviewAssets()) {
-        const std::string type = asset.first, *bytes = &asset.second;
-        server.Get(path, [type, bytes](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Cache-Control", "no-store");
-            res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' blob:; style-src 'self'");
-            res.set_header("X-Content-Type-Options", "nosniff");
-            res.set_content(*bytes, type.c_str());
-        });
-    }
-
-    server.Get("/api/controls", Guarded([&](const httplib::Request& req, httplib::Response& res) {
-                   int64_t frame = doc.First();
-                   if (req.has_param("frame")) {
-                       const std::string f = req.get_param_value("frame");
-                       static const std::regex number(R"(-?\d{1,7})");
-                       if (!std::regex_match(f, number)) throw UserError("bad frame \"" + f + "\"");
-                       frame = std::stoll(f);
-                   }
-                   Reply(res, 200, doc.Describe(frame));
-               }));
-    server.Post("/api/set", Guarded([&](const httplib::Request& req, httplib::Response& res) {
-                    const Json body = BodyOf(req);
-                    const auto name = TextOf(body, "name");
-                    if (!name) throw UserError("missing \"name\"");
-                    if (!body.contains("value")) throw UserError("missing \"value\"");
-                    const auto warnings = doc.Set(*name, body["value"], FrameOf(body, doc.First()));
-                    Reply(res, 200, Json{{"ok", true}, {"warnings", warnings}});
-                }));
-    server.Post("/api/press", Guarded([&](const httplib::Request& req, httplib::Response& res) {
-                    const Json body = BodyOf(req);
-                    const auto name = TextOf(body, "name");
-                    if (!name) throw UserError("missing \"name\"");
-                    Reply(res, 200, doc.Press(*name, TextOf(body, "file"), FrameOf(body, doc.First())));
-                }));
-    server.Get(R"(/api/frame/(-?\d{1,7})\.png)", Guarded([&](const httplib::Request& req, httplib::Response& res) {
-                   const int64_t n = std::stoll(req.matches[1].str());
-                   const bool quick = req.has_param("quick") && req.get_param_value("quick") == "1";
-                   int proxy = 1;
-                   if (req.has_param("proxy")) {
-                       const std::string p = req.get_param_value("proxy");
-                       static const std::regex number(R"(\d{1,2})");
-                       if (!std::regex_match(p, number)) throw UserError("bad proxy \"" + p + "\"");
-                       proxy = std::stoi(p);
-                   }
-                   const auto start = std::chrono::steady_clock::now();
-                   std::string png = doc.Frame(n, quick, proxy);
-                   const double ms =
-                       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-                   res.set_header("Cache-Control", "no-store");
-                   res.set_header("X-Render-Milliseconds", std::to_string(ms));
-                   res.set_content(std::move(png), "image/png");
-               }));
-    server.Post("/api/save", Guarded([&](const httplib::Request& req, httplib::Response& res) {
-                    const Json body = BodyOf(req);
-                    const std::string written = doc.Save(TextOf(body, "as"));
-                    Reply(res, 200, Json{{"ok", true}, {"path", written}});
-                }));
-    server.Post("/api/render", Guarded([&](const httplib::Request&, httplib::Response& res) {
-                    doc.StartRender();
-                    Reply(res, 200, doc.RenderStatus());
-                }));
-    server.Get("/api/render", Guarded([&](const httplib::Request&, httplib::Response& res) {
-                   Reply(res, 200, doc.RenderStatus());
-               }));
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) Refuse(res, res.status, res.status == 404 ? "no such page" : "refused");
-    });
+        if (req.Method == "POST" && MediaType(req.Header("content-type")) != "application/json")
+            return Refuse(415, "requests that change something must be application/json");
+        return route(req);
+    };
 
     // A termination request stops the server as Ctrl-C does (the temporary folder goes).
     std::signal(SIGTERM, [](int) { RequestStop(); });
-    std::printf("lumets preview: http://127.0.0.1:%d/ (Ctrl-C to stop)\n", bound);
+    std::printf("lumets preview: http://127.0.0.1:%d/?token=%s (Ctrl-C to stop)\n", bound, token.c_str());
     std::fflush(stdout);
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-        while (!finished) {
-            if (StopRequested()) {
-                server.stop();
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
-    server.listen_after_bind();
-    finished = true;
-    watcher.join();
+    server.Serve(handle, [] { return StopRequested(); });
     std::fprintf(stderr, "lumets preview: stopped\n");
     return 0;
 }

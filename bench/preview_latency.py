@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 REPEAT = 7
 
@@ -31,12 +32,14 @@ def start(lumets, flow):
     if "http://127.0.0.1:" not in line:
         proc.kill()
         raise RuntimeError("preview did not start for " + flow)
-    return proc, int(line.split()[2].rstrip("/").rsplit(":", 1)[1])
+    address = urllib.parse.urlsplit(line.split()[2])
+    return proc, (address.port, urllib.parse.parse_qs(address.query)["token"][0])
 
 
-def call(port, method, path, body=None):
+def call(server, method, path, body=None):
+    port, token = server
     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=300)
-    headers = {"Host": "127.0.0.1:%d" % port}
+    headers = {"Host": "127.0.0.1:%d" % port, "X-Lumets-Token": token}
     data = None
     if body is not None:
         data = json.dumps(body).encode()

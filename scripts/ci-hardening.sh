@@ -61,7 +61,7 @@ stage "configure and build the fuzz targets (clang)"
 cmake -S "$src" -B "$root/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DLUMETS_BUILD_FUZZERS=ON -DLUMETS_SANITIZE=address,undefined \
       -DLUMETS_WERROR=ON -DBUILD_TESTING=OFF -DLUMETS_BUILD_BENCH=OFF >/dev/null
-targets=(motion_playback_fuzz saved_block_fuzz flow_loader_fuzz motion_inspect_fuzz)
+targets=(motion_playback_fuzz saved_block_fuzz flow_loader_fuzz motion_inspect_fuzz http_request_fuzz)
 cmake --build "$root/fuzz" -j$jobs --target "${targets[@]}"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

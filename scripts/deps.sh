@@ -5,8 +5,6 @@ pkgs=(build-essential cmake pkg-config libopenimageio-dev libtbb-dev libcli11-de
       libgtest-dev libgmock-dev libbenchmark-dev openimageio-tools python3 libcairo2-dev
       slurm-wlm munge
       frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad "$@")
-# The HTTP server library of `lumets preview`.
-pkgs+=(libcpp-httplib-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

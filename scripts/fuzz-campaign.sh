@@ -20,7 +20,7 @@ src=$PWD
 seconds=${1:?usage: fuzz-campaign.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(motion_playback_fuzz motion_inspect_fuzz saved_block_fuzz flow_loader_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(motion_playback_fuzz motion_inspect_fuzz saved_block_fuzz flow_loader_fuzz http_request_fuzz)
 root=${FUZZ_BUILD:-build-fuzz}
 jobs=${FUZZ_JOBS:-1}
 

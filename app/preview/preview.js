@@ -7,6 +7,10 @@ const Tag = { RangeLow: 0x20030000, RangeHigh: 0x20030001, ScaleLow: 0x20030002,
 const S = { description: null, controls: {}, frame: 0, first: 0, last: 0, width: 0, height: 0, fit: true,
             playing: false, widgets: {}, dragging: null, generation: 0 };
 const $ = (id) => document.getElementById(id);
+// The session's token, from the address lumets preview printed: every request
+// to the server carries it (in a header, so that it shows in no other address).
+const Token = new URLSearchParams(location.search).get("token") || "";
+const authorised = (init) => ({ ...init, headers: { ...(init && init.headers), "X-Lumets-Token": Token } });
 
 function tagOf(input, tag) {
   for (const [t, v] of input.tags) if (t === tag) return v;
@@ -19,7 +23,7 @@ async function api(method, path, body) {
     init.headers["Content-Type"] = "application/json";
     init.body = JSON.stringify(body);
   }
-  const r = await fetch(path, init);
+  const r = await fetch(path, authorised(init));
   const j = await r.json();
   if (!r.ok) throw new Error(j.error || r.statusText);
   return j;
@@ -46,8 +50,10 @@ async function showFrame(quick) {
   const seq = ++frameSeq;
   const n = S.frame;
   const t0 = performance.now();
-  const r = await fetch(`/api/frame/${n}.png` + (quick ? "?quick=1&proxy=2" : ""));
+  const r = await fetch(`/api/frame/${n}.png` + (quick ? "?quick=1&proxy=2" : ""), authorised());
   if (!r.ok) {
+    // 409: a newer request replaced this one; its frame is on its way.
+    if (r.status === 409) return false;
     const j = await r.json().catch(() => ({ error: r.statusText }));
     if (seq === frameSeq) message(j.error, "error");
     return false;

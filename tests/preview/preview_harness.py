@@ -8,6 +8,7 @@ import signal
 import subprocess
 import tempfile
 import time
+import urllib.parse
 
 
 class Preview:
@@ -30,7 +31,9 @@ class Preview:
             self.stop()
             raise RuntimeError("preview did not start: " + line)
         self.url = line.split()[2]
-        self.port = int(self.url.rstrip("/").rsplit(":", 1)[1])
+        address = urllib.parse.urlsplit(self.url)
+        self.port = address.port
+        self.token = urllib.parse.parse_qs(address.query).get("token", [""])[0]
 
     def _first_line(self, seconds):
         import selectors
@@ -40,9 +43,12 @@ class Preview:
             return "(no address within %d s)" % seconds
         return self.proc.stdout.readline().strip() or self.proc.stderr.read()
 
-    def request(self, method, path, body=None, headers=None, raw=False):
+    def request(self, method, path, body=None, headers=None, raw=False, token=True):
+        """Sends one request (with the session's token in its header unless token=False)."""
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
         h = {"Host": "127.0.0.1:%d" % self.port}
+        if token:
+            h["X-Lumets-Token"] = self.token
         data = None
         if body is not None:
             data = json.dumps(body).encode()
