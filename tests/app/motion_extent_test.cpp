@@ -120,8 +120,12 @@ TEST(MotionExtent, FilesOfAnotherKindAreNamedDamagedRecordingsAreNot) {
         const std::string e = ParseError(std::vector<uint8_t>(bytes.begin(), bytes.end()));
         EXPECT_NE(e.find("m.lpd: not a motion-data file (" + kind + ")"), std::string::npos) << e;
     }
-    // A recording whose frame count was damaged stays a damaged recording.
+    // A recording whose frame count was damaged, or one of 123 frames (its first
+    // byte a "{") cut inside its table, stays a damaged recording.
     std::vector<uint8_t> damaged = Recording(3);
     damaged[2] = 0x40;
-    EXPECT_NE(ParseError(damaged).find("damaged motion-data file (frame count"), std::string::npos) << ParseError(damaged);
+    std::vector<uint8_t> braced = Recording(123);
+    braced.resize(100);
+    for (const auto& bytes : {damaged, braced})
+        EXPECT_NE(ParseError(bytes).find("damaged motion-data file (frame count"), std::string::npos) << ParseError(bytes);
 }
