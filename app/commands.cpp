@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -45,6 +46,7 @@ struct RenderArgs {
     bool Reverse = false;
     std::string Save;
     bool Json = false;
+    bool Complete = false;  // play --complete
     std::string ProgressText;  // --progress tty|plain|openjd
     int Port = 0;  // preview
 };
@@ -107,6 +109,35 @@ std::optional<std::string> FirstWarning() {
         if (m.Title == "Warning" || m.Title == "WARNING") return m.Title + ": " + m.Text;
     return std::nullopt;
 }
+
+// The tool's message boxes during a recording pass, held back and printed when
+// the pass is over. A pass stopped by Ctrl-C still reaches the render end, where
+// the tool announces the file it was writing ("Output File written!"): that
+// announcement is printed only for a recording that was completed and checked.
+class HeldToolMessages {
+public:
+    HeldToolMessages() : From(Messages().size()) { platform::Default().SetEcho(false); }
+    ~HeldToolMessages() { Print(false); }
+    HeldToolMessages(const HeldToolMessages&) = delete;
+    HeldToolMessages& operator=(const HeldToolMessages&) = delete;
+
+    // Prints what the tool said, as it would have been printed; its confirmation
+    // of a written file only when `complete`.
+    void Print(bool complete) {
+        if (Printed) return;
+        Printed = true;
+        platform::Default().SetEcho(true);
+        const std::vector<platform::MessageRecord> all = Messages();
+        for (size_t i = From; i < all.size(); ++i) {
+            if (!complete && all[i].Text == "Output File written!") continue;
+            std::fprintf(stderr, "%s: %s\n", all[i].Title.c_str(), all[i].Text.c_str());
+        }
+    }
+
+private:
+    size_t From;
+    bool Printed = false;
+};
 
 // Renders frames of a loaded session to the output pattern.
 void RenderFrames(Session& session, const RenderArgs& a, const std::string& outputText, const std::string& verb) {
@@ -202,9 +233,20 @@ int CommandRecord(const RenderArgs& a) {
     session.Controls().Press(names.Require("SaveFile"), t0, temp);
     session.Controls().Press(names.Require("RecordNow"), t0);
     if (auto w = FirstWarning()) throw UserError("recording did not start (" + *w + ")");
+    HeldToolMessages held;
     if (session.ServeRequests("record") == 0) throw UserError("recording did not start (the tool posted no pass)");
     if (auto w = FirstWarning()) throw UserError("recording failed (" + *w + ")");
     if (!SawMessage("Output File written!")) throw UserError("recording did not complete");
+    // The tool writes the frames its render reaches within its recording range;
+    // a range changed during the pass (a keyframed last frame) leaves the rest of
+    // the frame table empty. Such a file is not what was asked for.
+    const MotionExtent made = ReadMotionExtent(temp, a.Motion);
+    const int64_t asked = final - first + 1;
+    if (made.FrameCount != asked || !made.Complete())
+        throw UserError("the recording holds " + std::to_string(made.WholeFrames) + " of the " + std::to_string(asked) +
+                        " frames asked for (" + std::to_string(first) + "-" + std::to_string(final) + "); " +
+                        a.Motion + " was not written");
+    held.Print(true);
     fs::rename(temp, a.Motion, ec);
     if (ec) throw UserError("cannot write " + a.Motion + ": " + ec.message());
     cleanup.Keep = true;
@@ -218,22 +260,37 @@ int CommandPlay(const RenderArgs& a) {
     const std::string output = a.Output.empty() ? flow.Output : a.Output;
     OutputPattern(output, FramesWithin(flow, a.Frames));
     // Refuse what the tool's loader refuses, with the reason, before the tool reads it.
-    CheckPlayableMotionFile(a.Motion);
+    const MotionExtent extent = CheckPlayableMotionFile(a.Motion);
     Session session(std::move(flow), OptionsFrom(a));
     const double t0 = double(session.File().First);
     const ControlCatalog& names = session.Catalog();
-    {
-        Parameter* p = names.Require("LoadStartFrame").In->GetValue(t0);
-        Parameter* q = names.Require("LoadLastFrame").In->GetValue(t0);
-        const int64_t span = int64_t(static_cast<Number*>(q)->Value) - int64_t(static_cast<Number*>(p)->Value);
-        p->Recycle();
-        q->Recycle();
-        if (span <= 0) throw UserError("the flow's playback range (LoadStartFrame-LoadLastFrame) is empty");
-    }
+    auto valueAt = [&](const char* name) {
+        Parameter* p = names.Require(name).In->GetValue(t0);
+        const double v = p && p->DataType == DT_Number ? static_cast<Number*>(p)->Value : 0.0;
+        if (p) p->Recycle();
+        return v;
+    };
+    // The tool takes the range's whole parts (0 for a value that is not a number).
+    auto wholeFrame = [](double v) { return v == v ? int32_t(std::clamp(v, -2147483648.0, 2147483647.0)) : 0; };
+    PlaybackRange range;
+    range.Start = wholeFrame(valueAt("LoadStartFrame"));
+    range.Last = wholeFrame(valueAt("LoadLastFrame"));
+    if (int64_t(range.Last) - int64_t(range.Start) <= 0)
+        throw UserError("the flow's playback range (LoadStartFrame-LoadLastFrame) is empty");
     platform::Default().ClearRecords();
     session.Controls().Press(names.Require("LoadSystem"), t0, a.Motion);
     if (auto w = FirstWarning()) throw UserError("cannot load " + a.Motion + " (" + *w + ")");
     if (a.Reverse) session.Controls().Set(names.Require("Reverse"), 1.0, t0);
+    range.Reverse = valueAt("Reverse") > 0.5;
+    // A recording that ends before the frames asked for plays as the tool plays it
+    // (up to its end, then no recorded particles), with one warning line; with
+    // --complete it is refused before anything is rendered.
+    const FrameList frames = FramesWithin(session.File(), a.Frames);
+    if (const auto past = FirstFramePastEnd(extent, frames.Frames(), range)) {
+        const std::string text = EndsEarlyText(a.Motion, extent, *past);
+        if (a.Complete) throw UserError(text);
+        std::fprintf(stderr, "lumets: warning: %s\n", text.c_str());
+    }
     // Playback rebuilds each frame from the recording: the frames before the first
     // one asked for need not run, whatever --no-warmup says.
     RenderArgs listed = a;
@@ -479,6 +536,8 @@ int RunCommandLine(int argc, char** argv) {
     play->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
     play->add_option("--motion", a.Motion, "Motion-data file to play (.lpd)")->required();
     play->add_flag("--reverse", a.Reverse, "Play backwards");
+    play->add_flag("--complete", a.Complete,
+                   "Fail, instead of warning, when the recording ends before the frames asked for");
     AddRenderOptions(play, a, true);
     play->add_option("--set", a.Sets, "Set a control: NAME=VALUE; repeatable");
 

@@ -316,7 +316,8 @@ int CommandSubmit(const SubmitArgs& a) {
       << "cd " << ShellQuote(workDir) << " || exit 1\n";
     std::vector<std::string> cmd{lumets};
     if (a.RecordFirst) {
-        cmd.insert(cmd.end(), {"play", flowPath, "--motion", motion});
+        // A chunk whose frames the recording does not reach fails instead of rendering them live.
+        cmd.insert(cmd.end(), {"play", flowPath, "--motion", motion, "--complete"});
     } else {
         cmd.insert(cmd.end(), {"render", flowPath});
     }
