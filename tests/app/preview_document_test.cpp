@@ -182,6 +182,7 @@ TEST_F(PreviewDocumentTest, ANewerRequestStopsALongSeekAndTheSeekResumesLater) {
     auto describe = Async([&] { d.Describe(0); });
     ASSERT_EQ(status.wait_for(5s), std::future_status::ready);
     ASSERT_EQ(describe.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(seek.wait_for(0s), std::future_status::timeout) << "the seek ended before the status came";
     EXPECT_EQ(status.get(), "done");
     EXPECT_EQ(describe.get(), "done");
     // A save stops it between two frames.
