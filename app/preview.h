@@ -24,12 +24,16 @@ const std::map<std::string, std::pair<std::string, std::string>>& PreviewAssets(
 // shows and hides controls and its buttons can be pressed, and the frames of the
 // edited flow, each rendered as `lumets render` renders it. Thread-safe.
 //
-// Frames are simulated from saved simulation states (kept every few frames), so
-// that a frame costs at most one interval of steps once the frames before it have
-// been visited. A seek is the only long call: every newer request that changes
-// what the page shows (a frame, an edit, a press, a save, a render) stops it
-// between two frames with Superseded, keeping the states reached so far; the
-// render status and the description never wait for it.
+// Full-size frames, quick or not, are simulated from saved simulation states
+// (kept every few frames), so that a frame costs at most one interval of steps
+// once the frames before it have been visited. Reduced (proxy) frames cannot
+// share them: a reduced source whose size does not divide evenly changes the
+// simulation, and the tool gives no state while its source is reduced; they go
+// on in a reduced session of their own, from the start for an earlier frame.
+// A seek is the only long call: every newer request that changes what the page
+// shows (a frame, an edit, a press, a save, a render) stops it between two
+// frames with Superseded, keeping what it reached; the render status and the
+// description never wait for it.
 class PreviewDocument {
 public:
     // Opens the flow; `frames` ("A-B", may be empty) limits the timeline to part
@@ -99,10 +103,10 @@ private:
     std::atomic<uint64_t> Ticket{0};
     std::atomic<uint64_t> Steps{0};
 
-    // Held for the whole of one frame's simulation: the scrubbing sessions.
-    // Scrubbing: per proxy size, a session of the edited flow whose render stays
-    // open between requests (so a later frame continues where it stopped) and,
-    // where the tool gives them, its simulation states kept every few frames.
+    // Held for the whole of one frame's simulation: the scrubbing sessions, for
+    // full size and one reduced size, each a session of the edited flow whose
+    // render stays open between requests (so a later frame goes on where it
+    // stopped) and, where the tool gives them, its states kept every few frames.
     std::mutex SeekLock;
     std::map<int, std::unique_ptr<Track>> Tracks;
     int64_t StateInterval = 4;
