@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <map>
@@ -21,8 +22,18 @@ const std::map<std::string, std::pair<std::string, std::string>>& PreviewAssets(
 // A flow opened for `lumets preview`: the flow as edited so far, a live tool that
 // every edit reaches (value, then change notification) so that its change handling
 // shows and hides controls and its buttons can be pressed, and the frames of the
-// edited flow, each rendered as `lumets render` renders it. Thread-safe: every
-// call holds one lock.
+// edited flow, each rendered as `lumets render` renders it. Thread-safe.
+//
+// Full-size frames, quick or not, are simulated from saved simulation states
+// (kept every few frames), so that a frame costs at most one interval of steps
+// once the frames before it have been visited. Reduced (proxy) frames cannot
+// share them: a reduced source whose size does not divide evenly changes the
+// simulation, and the tool gives no state while its source is reduced; they go
+// on in a reduced session of their own, from the start for an earlier frame.
+// A seek is the only long call: every newer request that changes what the page
+// shows (a frame, an edit, a press, a save, a render) stops it between two
+// frames with Superseded, keeping what it reached; the render status and the
+// description never wait for it.
 class PreviewDocument {
 public:
     // Opens the flow; `frames` ("A-B", may be empty) limits the timeline to part
@@ -39,13 +50,16 @@ public:
     // Sets a control from the page at a frame. A constant value is replaced; a
     // keyframed one gets (or replaces) the key at that frame. Returns the
     // warnings (values limited to their range). Throws UserError for an unknown
-    // control, a button, or a value of the wrong kind.
+    // control, a button, a value of the wrong kind, or a file name (SystemFile)
+    // that is not a regular file in the flow's folder.
     std::vector<std::string> Set(const std::string& name, const Json& value, int64_t frame);
-    // Presses a button of the live tool; `file` answers the dialog the press opens
-    // (a plain file name in the flow's folder). Returns the message boxes shown.
+    // Presses a button of the live tool; `file` answers the dialog the press opens:
+    // a plain file name in the flow's folder, naming a regular file there (not a
+    // link) or a new name, never the flow itself. Returns the message boxes shown.
     Json Press(const std::string& name, const std::optional<std::string>& file, int64_t frame);
     // Frame n of the edited flow as PNG bytes (the file `lumets render` writes).
-    // quick: nearest-pixel sampling; proxy: 1/N size.
+    // quick: nearest-pixel sampling; proxy: 1/N size. Throws Superseded when a
+    // newer request stopped it.
     std::string Frame(int64_t n, bool quick, int proxy);
     // Writes the edited flow back to its file, or to a new name in its folder
     // (which then becomes the flow being edited). Returns the path written.
@@ -54,12 +68,22 @@ public:
     void StartRender();
     Json RenderStatus();
 
+    // Frame requests made of the tool for Frame so far (simulated or drawn): the
+    // cost of the seeks, for tests.
+    uint64_t StepsSimulated() const { return Steps; }
+    // Simulation states held for scrubbing, for tests.
+    size_t StatesHeld();
+
 private:
+    struct Track;
     void Rebuild();
     std::string InFolder(const std::string& name, bool mustBeNew) const;
-    std::string RenderOne(int64_t n, bool quick, int proxy);
-    std::string RenderFromStates(int64_t n);
+    std::string DialogAnswer(const std::string& name) const;
+    Json CheckedFileName(const ControlInfo& info, const Json& value) const;
+    std::string RenderFrame(Track& track, int64_t n, bool quick, uint64_t ticket);
+    void StopIfSuperseded(uint64_t ticket) const;
 
+    // Guards the flow as edited, the live tool and the frame cache; held briefly.
     std::mutex Lock;
     std::string Path, Folder, Name, WorkFolder;
     Json Raw;  // the flow file as edited
@@ -74,17 +98,21 @@ private:
     std::map<std::tuple<int64_t, bool, int>, CachedFrame> Cache;
     size_t CacheBytes = 0;
 
-    // Scrubbing: a session of the edited flow whose simulation states are kept
-    // after every few frames (and after the last frame rendered), so that a frame
-    // is rendered from the nearest earlier state instead of from the start.
-    std::unique_ptr<Session> Scrub;
-    uint64_t ScrubGeneration = 0;
-    std::map<int64_t, std::unique_ptr<SimulationState>> States;
-    int64_t LatestState = INT64_MIN;  // the state kept off the grid (the last frame rendered)
+    // Every request that makes a seek pointless takes a new ticket; a seek
+    // running under an older one stops before its next frame.
+    std::atomic<uint64_t> Ticket{0};
+    std::atomic<uint64_t> Steps{0};
+
+    // Held for the whole of one frame's simulation: the scrubbing sessions, for
+    // full size and one reduced size, each a session of the edited flow whose
+    // render stays open between requests (so a later frame goes on where it
+    // stopped) and, where the tool gives them, its states kept every few frames.
+    std::mutex SeekLock;
+    std::map<int, std::unique_ptr<Track>> Tracks;
     int64_t StateInterval = 4;
-    bool StatesUsable = true;  // the flow presses no buttons that change more than the simulation
 
     struct RenderJob;
+    std::mutex JobLock;  // guards Job only, so that the status never waits on a frame or a press
     std::shared_ptr<RenderJob> Job;
 };
 
