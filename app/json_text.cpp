@@ -147,6 +147,8 @@ void CheckJsonStructure(std::string_view text, const std::string& name) {
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
         switch (s[i]) {
+        case '\0':
+            return;  // the parser takes a NUL byte outside a string as the end of the text
         case '\n':
             ++line;
             lineStart = i + 1;
