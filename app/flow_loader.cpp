@@ -161,32 +161,7 @@ FlowFile ParseFlow(const std::string& text, const std::string& name, const std::
     FlowFile flow;
     flow.Name = name;
     flow.Folder = folder;
-    try {
-        flow.Raw = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        // Line and column of the byte where parsing failed.
-        size_t line = 1, column = 1;
-        const size_t upto = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
-        for (size_t i = 0; i < upto; ++i) {
-            if (text[i] == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        std::string what = e.what();
-        if (const size_t at = what.find(": ", what.find("column")); at != std::string::npos && what.find("column") != std::string::npos)
-            what = what.substr(at + 2);
-        else if (const size_t b = what.find("] "); b != std::string::npos)
-            what = what.substr(b + 2);
-        throw UserError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": malformed JSON: " + what);
-    } catch (const Json::exception& e) {
-        // Valid syntax the parser still cannot hold, such as a number beyond a double.
-        std::string what = e.what();
-        if (const size_t b = what.find("] "); b != std::string::npos) what = what.substr(b + 2);
-        throw UserError(name + ": malformed JSON: " + what);
-    }
+    flow.Raw = ParseJsonText(text, name);
     const Json& j = flow.Raw;
     if (!j.is_object()) throw UserError(name + ": a flow file holds one JSON object");
     try {

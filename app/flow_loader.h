@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
@@ -8,11 +7,10 @@
 #include <vector>
 
 #include "app/control_catalog.h"
+#include "app/json_text.h"
 #include "host/operator.h"
 
 namespace lumets {
-
-using Json = nlohmann::ordered_json;
 
 // Where an image input's pictures come from.
 struct ImageSourceSpec {
@@ -50,8 +48,8 @@ struct FlowFile {
     Json Raw;  // the file as read (written back by capture)
 };
 
-// Parses a flow. Throws UserError: malformed JSON with line and column, or the
-// key whose value is wrong.
+// Parses a flow. Throws UserError: malformed JSON, nesting too deep or a key
+// given twice with line and column, or the key whose value is wrong.
 FlowFile ParseFlow(const std::string& text, const std::string& name, const std::string& folder);
 FlowFile LoadFlowFile(const std::string& path);
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "app/control_catalog.h"
 #include "app/errors.h"
 #include "app/image_io.h"
 #include "app/session.h"
@@ -48,9 +49,17 @@ const std::vector<ParamSpec> Params = {
 
 namespace {
 
-// The host layer and the plug-in loader are shared by every instance in the
-// process; calls into them are made one at a time.
-std::mutex& ToolLock() {
+// What every instance in the process shares, reached one call at a time: the
+// plug-in loader and the host layer's class list (ToolClass), the control
+// ranges read once (ControlRanges) and the messages printed once (Printed).
+// The class list is an unguarded list written only while a plug-in module
+// loads, which happens in ToolClass under this lock before any instance makes
+// a tool; once the class is found no module loads again. A tool's own work
+// (its session, flow, images and simulation) touches nothing else that is
+// shared but the platform's message log and the worker-thread limit, which
+// guard themselves, so it runs under the instance's own lock only.
+// Lock order: an instance's lock, then this one; never the other way round.
+std::mutex& ProcessLock() {
     static std::mutex lock;
     return lock;
 }
@@ -167,7 +176,7 @@ struct Filter::Setup {
 
 Filter::Filter(unsigned width, unsigned height) : Width(width), Height(height), Values(Params.size()) {
     Values[ParamFps].Text = "25";
-    std::lock_guard<std::mutex> guard(ToolLock());
+    std::lock_guard<std::mutex> guard(ProcessLock());
     try {
         const auto& ranges = ControlRanges();
         for (size_t i = 0; i < Params.size(); ++i)
@@ -179,13 +188,20 @@ Filter::Filter(unsigned width, unsigned height) : Width(width), Height(height), 
 }
 
 Filter::~Filter() {
-    std::lock_guard<std::mutex> guard(ToolLock());
+    std::lock_guard<std::mutex> guard(Lock);
+    States.clear();  // before the tool that made them
     Tool.reset();
 }
 
 void Filter::Set(int index, const ParamValue& value) {
     if (index < 0 || size_t(index) >= Values.size()) return;
+    std::lock_guard<std::mutex> guard(Lock);
     Values[size_t(index)] = value;
+}
+
+int64_t Filter::StateInterval() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Interval;
 }
 
 Filter::Setup Filter::Resolve() const {
@@ -194,7 +210,10 @@ Filter::Setup Filter::Resolve() const {
     if (s.FlowPath.empty()) throw UserError("no flow file given (parameter \"flow\")");
     s.Fps = ParseFps(Values[ParamFps].Text);
     s.Seed = ParseSeed(Values[ParamSeed].Text);
-    const auto& ranges = ControlRanges();
+    const std::vector<ControlRange>& ranges = [] () -> const std::vector<ControlRange>& {
+        std::lock_guard<std::mutex> guard(ProcessLock());
+        return ControlRanges();  // never changed once read
+    }();
     for (size_t i = 0; i < Params.size(); ++i) {
         if (!Params[i].Control || Params[i].Coordinate > 0) continue;
         // A point's x parameter is followed by its y parameter; the two act together.
@@ -220,6 +239,7 @@ Filter::Setup Filter::Resolve() const {
 void Filter::Report(const std::string& message) {
     std::string line = message;
     std::replace(line.begin(), line.end(), '\n', ' ');
+    std::lock_guard<std::mutex> guard(ProcessLock());
     if (!Printed().insert(line).second) return;
     std::fprintf(stderr, "lumets frei0r: %s; frames pass through unchanged\n", line.c_str());
     std::fflush(stderr);
@@ -231,11 +251,12 @@ void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* ou
         if (in && out && in != out) std::memmove(out, in, bytes);
     };
     if (!in || !out) return;
-    std::lock_guard<std::mutex> guard(ToolLock());
+    std::lock_guard<std::mutex> guard(Lock);
     try {
         const Setup setup = Resolve();
         std::string key = setup.FlowPath + '\n' + Values[ParamFps].Text + '\n' + Values[ParamSeed].Text;
         if (key != FlowKey) {
+            States.clear();
             Tool.reset();
             Flow.reset();
             Failed = false;
@@ -253,6 +274,7 @@ void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* ou
             Draw(setup, Flow->First + int64_t(offset), in, out);
         } catch (...) {
             Failed = true;
+            States.clear();
             Tool.reset();
             throw;
         }
@@ -288,34 +310,30 @@ void Filter::Draw(const Setup& setup, int64_t frame, const uint32_t* in, uint32_
     bool sameControls = Tool && ToolSets.size() == setup.Sets.size();
     for (size_t i = 0; sameControls && i < setup.Sets.size(); ++i)
         sameControls = ToolSets[i].first == setup.Sets[i].first;
-    if (!sameControls || frame != LastFrame + 1) {
-        // A new tool, simulated without drawing from the flow's first frame up to
-        // this one: the frame a render from the start gives.
-        Tool.reset();
-        std::vector<std::string> warnings;
-        SessionOptions options;
-        options.Seed = setup.Seed;
-        options.Sets = setup.Sets;
-        options.Quiet = true;
-        options.Warnings = &warnings;
-        ToolClass();
-        Tool = std::make_unique<Session>(*Flow, options);
-        for (const std::string& w : warnings) Report("warning: " + w);
-        Tool->SetBackground(background);
-        Tool->StartFrames();
-        for (int64_t f = Flow->First; f < frame; ++f) Tool->RenderFrame(f, true);
-    } else {
+    if (sameControls && frame == LastFrame + 1) {
         // The next frame: parameters the host changed reach the tool as edits.
         Tool->SetBackground(background);
         for (size_t i = 0; i < setup.Sets.size(); ++i)
-            if (setup.Sets[i].second != ToolSets[i].second)
+            if (setup.Sets[i].second != ToolSets[i].second) {
                 Tool->Controls().Set(Tool->Catalog().Require(setup.Sets[i].first), ValueOfText(setup.Sets[i].second),
                                      double(frame));
+                Edited = true;
+            }
+        if (Edited) States.clear();
+    } else {
+        // A seek: from the nearest kept state, or from a new tool, the frames
+        // before this one are simulated without drawing, so that the frame is
+        // the one a render from the flow's first frame gives.
+        if (!sameControls || Edited || setup.Sets != MadeSets) MakeTool(setup);
+        Tool->SetBackground(background);
+        SeekTo(setup, frame, background);
     }
     ToolSets = setup.Sets;
+    ++Requests;
     Image* picture = Tool->RenderFrame(frame, false);
     Release holdPicture{picture};
     LastFrame = frame;
+    KeepState(frame);
     if (picture->Width != int32_t(Width) || picture->Height != int32_t(Height))
         throw UserError("the tool's picture has another size than the video");
     // Out: each 16-bit channel rounded to 8 bits, (v + 128) / 257.
@@ -329,6 +347,81 @@ void Filter::Draw(const Setup& setup, int64_t frame, const uint32_t* in, uint32_
             d[2] = uint8_t((p.B + 128u) / 257u);
             d[3] = uint8_t((p.A + 128u) / 257u);
         }
+}
+
+// A new tool for the flow with the parameters' overrides, as made (before any
+// frame), its state kept as the first of the states.
+void Filter::MakeTool(const Setup& setup) {
+    States.clear();
+    Tool.reset();
+    std::vector<std::string> warnings;
+    SessionOptions options;
+    options.Seed = setup.Seed;
+    options.Sets = setup.Sets;
+    options.Quiet = true;
+    options.Warnings = &warnings;
+    {
+        std::lock_guard<std::mutex> guard(ProcessLock());
+        ToolClass();
+    }
+    Tool = std::make_unique<Session>(*Flow, options);
+    for (const std::string& w : warnings) Report("warning: " + w);
+    MadeSets = setup.Sets;
+    ToolSets = setup.Sets;
+    Edited = false;
+    LastFrame = Flow->First - 1;
+    Interval = FirstStateInterval;
+    // Buttons pressed by the flow's events may load, record or capture, which
+    // the saved states do not cover: such flows are simulated from the start.
+    StatesUsable = true;
+    for (const FlowEvent& e : Flow->Events) {
+        const ControlInfo* info = Tool->Catalog().Find(e.Press);
+        if (!info || (info->Key != "FastForward" && info->Key != "ResetPosition")) StatesUsable = false;
+    }
+    KeepState(LastFrame);
+}
+
+// Brings the tool to the end of the frame before `frame`: from the nearest kept
+// state at or before it (unless the tool already stands nearer), else from a
+// new tool, simulating the frames in between.
+void Filter::SeekTo(const Setup& setup, int64_t frame, Image* background) {
+    if (auto it = States.lower_bound(frame); it != States.begin()) {
+        --it;
+        const bool toolIsNearer = LastFrame < frame && LastFrame >= it->first;
+        if (!toolIsNearer) {
+            if (Tool->RestoreState(*it->second, std::max(it->first, Flow->First)))
+                LastFrame = it->first;
+            else
+                States.clear();
+        }
+    }
+    if (LastFrame >= frame) {
+        MakeTool(setup);
+        Tool->SetBackground(background);
+    }
+    for (int64_t f = LastFrame + 1; f < frame; ++f) Step(f);
+}
+
+void Filter::Step(int64_t frame) {
+    ++Requests;
+    Tool->RenderFrame(frame, true);
+    LastFrame = frame;
+    KeepState(frame);
+}
+
+// Keeps the tool's state after `frame` when the frame lies on the grid of
+// states, thinning the grid when there are too many.
+void Filter::KeepState(int64_t frame) {
+    const int64_t base = Flow->First - 1;
+    if (!StatesUsable || (frame - base) % Interval != 0 || States.count(frame)) return;
+    std::unique_ptr<SimulationState> state = Tool->SaveState();
+    if (!state) return;
+    States[frame] = std::move(state);
+    while (States.size() > MaxStates) {
+        Interval *= 2;
+        for (auto it = States.begin(); it != States.end();)
+            it = (it->first - base) % Interval != 0 ? States.erase(it) : std::next(it);
+    }
 }
 
 }  // namespace lumets::frei0r

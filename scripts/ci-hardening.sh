@@ -61,7 +61,7 @@ stage "configure and build the fuzz targets (clang)"
 cmake -S "$src" -B "$root/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DLUMETS_BUILD_FUZZERS=ON -DLUMETS_SANITIZE=address,undefined \
       -DLUMETS_WERROR=ON -DBUILD_TESTING=OFF -DLUMETS_BUILD_BENCH=OFF >/dev/null
-targets=(motion_playback_fuzz saved_block_fuzz flow_loader_fuzz motion_inspect_fuzz http_request_fuzz)
+targets=(motion_playback_fuzz saved_block_fuzz flow_loader_fuzz motion_inspect_fuzz http_request_fuzz json_text_fuzz)
 cmake --build "$root/fuzz" -j$jobs --target "${targets[@]}"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -72,6 +72,8 @@ for t in "${targets[@]}"; do
   [ -d "$src/fuzz/corpus/${t%_fuzz}" ] && seeds+=("$src/fuzz/corpus/${t%_fuzz}")
   # The inspector reads the same files the playback does.
   [ "$t" = motion_inspect_fuzz ] && seeds+=("$src/fuzz/corpus/motion_playback")
+  # The JSON reader reads the flows the flow loader does.
+  [ "$t" = json_text_fuzz ] && seeds+=("$src/fuzz/corpus/flow_loader")
   rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts"
   # New inputs go to the work corpus; the committed seeds are only read. A crash,
   # a leak, a sanitizer report, an input slower than -timeout or a run past the

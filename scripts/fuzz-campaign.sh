@@ -20,7 +20,7 @@ src=$PWD
 seconds=${1:?usage: fuzz-campaign.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(motion_playback_fuzz motion_inspect_fuzz saved_block_fuzz flow_loader_fuzz http_request_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(motion_playback_fuzz motion_inspect_fuzz saved_block_fuzz flow_loader_fuzz http_request_fuzz json_text_fuzz)
 root=${FUZZ_BUILD:-build-fuzz}
 jobs=${FUZZ_JOBS:-1}
 
@@ -39,6 +39,8 @@ for t in "${targets[@]}"; do
   seeds=("$corpus")
   # The lister reads the files the playback reads: it starts from their seeds too.
   [ "$name" = motion_inspect ] && seeds+=("$src/fuzz/corpus/motion_playback")
+  # The JSON reader reads the flows the flow loader does.
+  [ "$name" = json_text ] && seeds+=("$src/fuzz/corpus/flow_loader")
   # The longest input tried. A motion-data file of a few kilobytes already
   # reaches every check of its readers (the fuzz build's pool holds 64
   # particles, 2,560 bytes of records); left to grow towards 64 KB over a long
