@@ -16,6 +16,7 @@
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
 #include "app/motion_file.h"
+#include "app/output_file.h"
 #include "app/preview.h"
 #include "app/progress.h"
 #include "app/session.h"
@@ -186,28 +187,19 @@ int CommandRecord(const RenderArgs& a) {
     session.Controls().Set(last, double(final), t0);
     session.Prime();
 
-    // The tool writes under a temporary name; the file appears under its own
-    // name only when the recording is complete.
-    const std::string temp = TemporaryNameFor(a.Motion);
-    struct RemoveTemp {
-        const std::string& Name;
-        bool Keep = false;
-        ~RemoveTemp() {
-            if (!Keep) std::remove(Name.c_str());
-        }
-    } cleanup{temp};
-    std::error_code ec;
-    if (const fs::path parent = fs::path(a.Motion).parent_path(); !parent.empty()) fs::create_directories(parent, ec);
+    // The tool writes into a temporary file created here (exclusively, under an
+    // unpredictable name); the file appears under its own name only when the
+    // recording is complete and on disk.
+    OutputFile recording(a.Motion);
+    recording.Close();
     platform::Default().ClearRecords();
-    session.Controls().Press(names.Require("SaveFile"), t0, temp);
+    session.Controls().Press(names.Require("SaveFile"), t0, recording.TemporaryName());
     session.Controls().Press(names.Require("RecordNow"), t0);
     if (auto w = FirstWarning()) throw UserError("recording did not start (" + *w + ")");
     if (session.ServeRequests("record") == 0) throw UserError("recording did not start (the tool posted no pass)");
     if (auto w = FirstWarning()) throw UserError("recording failed (" + *w + ")");
     if (!SawMessage("Output File written!")) throw UserError("recording did not complete");
-    fs::rename(temp, a.Motion, ec);
-    if (ec) throw UserError("cannot write " + a.Motion + ": " + ec.message());
-    cleanup.Keep = true;
+    recording.Commit();
     if (!a.Quiet) std::printf("recorded frames %lld-%lld to %s\n", (long long)first, (long long)final, a.Motion.c_str());
     return 0;
 }
