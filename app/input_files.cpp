@@ -46,7 +46,6 @@ InputFile::InputFile(const std::string& path, uint64_t limit, const std::string&
         if (errno == ENOENT || errno == ENOTDIR) throw UserError("missing file " + path);
         throw UserError("cannot read " + what + " " + path + ": " + std::strerror(errno));
     }
-    Descriptor = fd;
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int e = errno;
@@ -59,9 +58,10 @@ InputFile::InputFile(const std::string& path, uint64_t limit, const std::string&
         throw UserError("cannot read " + what + " " + path + ": " + std::to_string(st.st_size) +
                         " bytes, more than the " + std::to_string(limit) + " such a file may have");
     }
-    Bytes = uint64_t(st.st_size);
     // Only the open needed not to block; reads of a regular file never do.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    Descriptor = fd;
+    Bytes = uint64_t(st.st_size);
 }
 
 InputFile::~InputFile() {
