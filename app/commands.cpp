@@ -17,6 +17,7 @@
 #include "app/frame_pattern.h"
 #include "app/image_io.h"
 #include "app/motion_file.h"
+#include "app/output_file.h"
 #include "app/preview.h"
 #include "app/progress.h"
 #include "app/session.h"
@@ -217,20 +218,13 @@ int CommandRecord(const RenderArgs& a) {
     session.Controls().Set(last, double(final), t0);
     session.Prime();
 
-    // The tool writes under a temporary name; the file appears under its own
-    // name only when the recording is complete.
-    const std::string temp = TemporaryNameFor(a.Motion);
-    struct RemoveTemp {
-        const std::string& Name;
-        bool Keep = false;
-        ~RemoveTemp() {
-            if (!Keep) std::remove(Name.c_str());
-        }
-    } cleanup{temp};
-    std::error_code ec;
-    if (const fs::path parent = fs::path(a.Motion).parent_path(); !parent.empty()) fs::create_directories(parent, ec);
+    // The tool writes into a temporary file created here (exclusively, under an
+    // unpredictable name); the file appears under its own name only when the
+    // recording is complete and on disk.
+    OutputFile recording(a.Motion);
+    recording.Close();
     platform::Default().ClearRecords();
-    session.Controls().Press(names.Require("SaveFile"), t0, temp);
+    session.Controls().Press(names.Require("SaveFile"), t0, recording.TemporaryName());
     session.Controls().Press(names.Require("RecordNow"), t0);
     if (auto w = FirstWarning()) throw UserError("recording did not start (" + *w + ")");
     HeldToolMessages held;
@@ -240,16 +234,15 @@ int CommandRecord(const RenderArgs& a) {
     // The tool writes the frames its render reaches within its recording range;
     // a range changed during the pass (a keyframed last frame) leaves the rest of
     // the frame table empty. Such a file is not what was asked for.
-    const MotionExtent made = ReadMotionExtent(temp, a.Motion);
+    const MotionExtent made = ReadMotionExtent(recording.TemporaryName(), a.Motion);
     const int64_t asked = final - first + 1;
     if (made.FrameCount != asked || !made.Complete())
         throw UserError("the recording holds " + std::to_string(made.WholeFrames) + " of the " + std::to_string(asked) +
                         " frames asked for (" + std::to_string(first) + "-" + std::to_string(final) + "); " +
                         a.Motion + " was not written");
+    // The tool's confirmation is printed only once the file is on disk under its name.
+    recording.Commit();
     held.Print(true);
-    fs::rename(temp, a.Motion, ec);
-    if (ec) throw UserError("cannot write " + a.Motion + ": " + ec.message());
-    cleanup.Keep = true;
     if (!a.Quiet) std::printf("recorded frames %lld-%lld to %s\n", (long long)first, (long long)final, a.Motion.c_str());
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "app/base64.h"
 #include "app/builtin_shapes.h"
 #include "app/errors.h"
+#include "app/input_files.h"
 #include "host/parameters.h"
 
 namespace fs = std::filesystem;
@@ -237,12 +238,9 @@ FlowFile ParseFlow(const std::string& text, const std::string& name, const std::
 }
 
 FlowFile LoadFlowFile(const std::string& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) throw UserError("missing file " + path);
-    if (fs::is_directory(path, ec)) throw UserError(path + " is a folder, not a flow file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw UserError("cannot read " + path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A flow's size is mostly its operator data (captured shapes among it).
+    constexpr uint64_t MaxFlowFileBytes = uint64_t(256) << 20;
+    const std::string text = ReadInputFile(path, MaxFlowFileBytes, "flow file");
     return ParseFlow(text, path, fs::path(path).parent_path().string());
 }
 

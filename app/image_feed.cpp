@@ -1,6 +1,5 @@
 #include "app/image_feed.h"
 
-#include <OpenImageIO/imageio.h>
 #include <cmath>
 #include <filesystem>
 
@@ -40,13 +39,7 @@ void ImageFeed::Check(int64_t from, int64_t to) {
         std::error_code ec;
         if (!std::filesystem::exists(name, ec))
             throw UserError("missing file " + name + " (" + Role + " sequence, frame " + std::to_string(f) + ")");
-        auto in = OIIO::ImageInput::open(name);
-        if (!in) {
-            std::string why = OIIO::geterror();
-            for (char& c : why)
-                if (c == '\n') c = ' ';
-            throw UserError("cannot read image " + name + (why.empty() ? "" : ": " + why));
-        }
+        CheckImageFile(name);
     }
 }
 

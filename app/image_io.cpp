@@ -1,16 +1,18 @@
 #include "app/image_io.h"
 
-#include <unistd.h>
-
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "app/errors.h"
+#include "app/input_files.h"
+#include "app/output_file.h"
 #include "host/tags.h"
 
 namespace fs = std::filesystem;
@@ -39,28 +41,77 @@ uint16_t FromUnit(float v) {
     return uint16_t(std::lround(double(v) * 65535.0));
 }
 
-// Makes the destination folder and cleans up the temporary file unless committed.
-class TemporaryFile {
+// The largest image file read: a full-size picture of the largest accepted
+// pixel count as uncompressed float RGBA, with room to spare.
+constexpr uint64_t MaxImageFileBytes = uint64_t(8) << 30;
+
+std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+// An image file opened for reading through our own descriptor: only a regular
+// file is opened (a device or a FIFO would never end a read), and the image
+// library reads the very file that was checked, through an I/O proxy, not a
+// name that could be swapped meanwhile.
+class ImageReader {
 public:
-    explicit TemporaryFile(const std::string& path) : Final(path), Temp(TemporaryNameFor(path)) {
-        const fs::path parent = fs::path(path).parent_path();
-        std::error_code ec;
-        if (!parent.empty()) fs::create_directories(parent, ec);
-        if (ec) throw UserError("cannot create folder " + parent.string() + ": " + ec.message());
+    explicit ImageReader(const std::string& path) {
+        InputFile file(path, MaxImageFileBytes, "image");
+        Stream.reset(::fdopen(file.Fd(), "rb"));
+        if (!Stream) throw UserError("cannot read image " + path + ": " + std::strerror(errno));
+        file.Release();
+        Proxy = std::make_unique<OIIO::Filesystem::IOFile>(Stream.get(), OIIO::Filesystem::IOProxy::Read);
+        OIIO::ImageSpec config;
+        // Keep colour channels as stored: no premultiplication by alpha on reading.
+        config.attribute("oiio:UnassociatedAlpha", 1);
+        In = OIIO::ImageInput::create(path, true, &config, Proxy.get());
+        if (!In) {
+            const std::string why = OneLine(OIIO::geterror());
+            throw UserError("cannot read image " + path + (why.empty() ? "" : ": " + why));
+        }
     }
-    ~TemporaryFile() {
-        if (!Committed) std::remove(Temp.c_str());
-    }
-    void Commit() {
-        std::error_code ec;
-        fs::rename(Temp, Final, ec);
-        if (ec) throw UserError("cannot write " + Final + ": " + ec.message());
-        Committed = true;
-    }
-    const std::string Final, Temp;
+    OIIO::ImageInput& Input() { return *In; }
 
 private:
-    bool Committed = false;
+    struct Closer {
+        void operator()(FILE* f) const { std::fclose(f); }
+    };
+    // Destroyed in reverse: the reader, then its proxy, then the stream.
+    std::unique_ptr<FILE, Closer> Stream;
+    std::unique_ptr<OIIO::Filesystem::IOFile> Proxy;
+    std::unique_ptr<OIIO::ImageInput> In;
+};
+
+// The image library's writer for one output file, writing into memory through
+// an I/O proxy rather than to the disk: a full disk or another failing write then
+// meets our own writing of the bytes, which reports it, and not the library
+// (whose JPEG writer would end the process on it). The bytes are the ones the
+// writer gives a file.
+class MemoryEncoder {
+public:
+    explicit MemoryEncoder(const std::string& path) : Path(path), Out(OIIO::ImageOutput::create(path)) {
+        if (!Out) throw UserError("cannot write " + path + ": " + OneLine(OIIO::geterror()));
+        if (!Out->supports("ioproxy") || !Out->set_ioproxy(&Memory))
+            throw UserError("cannot write " + path + ": the " + Out->format_name() + " writer cannot write to memory");
+    }
+    OIIO::ImageOutput& Output() { return *Out; }
+
+    // Closes the writer and gives the file's bytes; throws UserError when the
+    // writer failed (ok false) or its close does. (A message left pending after
+    // a successful close is no failure: the TIFF writer leaves one about its
+    // Exif block in every file, as it always has.)
+    std::vector<unsigned char> Finish(bool ok) {
+        if (!ok || !Out->close()) throw UserError("cannot write " + Path + ": " + OneLine(Out->geterror()));
+        Out.reset();
+        return std::move(Bytes);
+    }
+
+private:
+    const std::string Path;
+    std::vector<unsigned char> Bytes;
+    OIIO::Filesystem::IOVecOutput Memory{Bytes};
+    std::unique_ptr<OIIO::ImageOutput> Out;  // destroyed before the proxy it writes to
 };
 
 }  // namespace
@@ -78,27 +129,11 @@ void SetPixelAt(Image& image, int32_t x, int32_t y, const Rgba16& p) {
     w[3] = p.A;
 }
 
-std::string TemporaryNameFor(const std::string& path) {
-    const fs::path p(path);
-    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + string.
-    std::string name = ".";
-    name.append(p.filename().string()).append(".tmp").append(std::to_string(::getpid())).append(p.extension().string());
-    return (p.parent_path() / name).string();
-}
+void CheckImageFile(const std::string& path) { ImageReader reader(path); }
 
 Image* ReadImageFile(const std::string& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) throw UserError("missing file " + path);
-    if (fs::is_directory(path, ec)) throw UserError(path + " is a folder, not an image file");
-    OIIO::ImageSpec config;
-    // Keep colour channels as stored: no premultiplication by alpha on reading.
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) {
-        std::string why = OIIO::geterror();
-        std::replace(why.begin(), why.end(), '\n', ' ');
-        throw UserError("cannot read image " + path + (why.empty() ? "" : ": " + why));
-    }
+    ImageReader reader(path);
+    OIIO::ImageInput* in = &reader.Input();
     const OIIO::ImageSpec& spec = in->spec();
     const int w = spec.width, h = spec.height, nch = spec.nchannels;
     if (w <= 0 || h <= 0 || nch <= 0 || int64_t(w) * h > (int64_t(1) << 28))
@@ -122,8 +157,7 @@ Image* ReadImageFile(const std::string& path) {
         for (size_t i = 0; i < count; ++i) words[i] = FromUnit(values[i]);
     }
     if (!ok) {
-        std::string why = in->geterror();
-        std::replace(why.begin(), why.end(), '\n', ' ');
+        const std::string why = OneLine(in->geterror());
         throw UserError("cannot read image " + path + (why.empty() ? "" : ": " + why));
     }
     int alpha = spec.alpha_channel;
@@ -155,9 +189,8 @@ void WriteImageFile(const Image& image, const std::string& path) {
     CheckOutputFormat(path);
     const std::string ext = ExtensionOf(path);
     const int w = image.Width, h = image.Height;
-    TemporaryFile file(path);
-    auto out = OIIO::ImageOutput::create(path);
-    if (!out) throw UserError("cannot write " + path + ": " + OIIO::geterror());
+    MemoryEncoder encoder(path);
+    OIIO::ImageOutput* out = &encoder.Output();
 
     // No time stamp in the files: the same frame rendered twice gives the same bytes.
     auto stamped = [](OIIO::ImageSpec spec) {
@@ -177,7 +210,7 @@ void WriteImageFile(const Image& image, const std::string& path) {
                 d[1] = uint8_t((p.G + 128u) / 257u);
                 d[2] = uint8_t((p.B + 128u) / 257u);
             }
-        ok = out->open(file.Temp, stamped(spec)) && out->write_image(OIIO::TypeDesc::UINT8, bytes.data());
+        ok = out->open(path, stamped(spec)) && out->write_image(OIIO::TypeDesc::UINT8, bytes.data());
     } else if (ext == ".exr") {
         OIIO::ImageSpec spec(w, h, 4, OIIO::TypeDesc::HALF);
         spec.alpha_channel = 3;
@@ -191,7 +224,7 @@ void WriteImageFile(const Image& image, const std::string& path) {
                 d[2] = float(p.B / 65535.0);
                 d[3] = float(p.A / 65535.0);
             }
-        ok = out->open(file.Temp, stamped(spec)) && out->write_image(OIIO::TypeDesc::FLOAT, values.data());
+        ok = out->open(path, stamped(spec)) && out->write_image(OIIO::TypeDesc::FLOAT, values.data());
     } else {
         OIIO::ImageSpec spec(w, h, 4, OIIO::TypeDesc::UINT16);
         spec.alpha_channel = 3;
@@ -209,27 +242,17 @@ void WriteImageFile(const Image& image, const std::string& path) {
                 d[2] = p.B;
                 d[3] = p.A;
             }
-        ok = out->open(file.Temp, stamped(spec)) && out->write_image(OIIO::TypeDesc::UINT16, words.data());
+        ok = out->open(path, stamped(spec)) && out->write_image(OIIO::TypeDesc::UINT16, words.data());
     }
-    if (!ok) {
-        std::string why = out->geterror();
-        std::replace(why.begin(), why.end(), '\n', ' ');
-        throw UserError("cannot write " + path + ": " + why);
-    }
-    if (!out->close()) throw UserError("cannot write " + path + ": " + out->geterror());
-    out.reset();
+    const std::vector<unsigned char> encoded = encoder.Finish(ok);
+    OutputFile file(path);
+    file.Write(encoded.data(), encoded.size());
     file.Commit();
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    TemporaryFile file(path);
-    {
-        std::ofstream out(file.Temp, std::ios::binary | std::ios::trunc);
-        if (!out) throw UserError("cannot write " + path);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        out.flush();
-        if (!out) throw UserError("cannot write " + path + " (disk full?)");
-    }
+    OutputFile file(path);
+    file.Write(bytes.data(), bytes.size());
     file.Commit();
 }
 

@@ -13,23 +13,27 @@ namespace lumets {
 // (rounded); a file without alpha is opaque. The pixel aspect comes from the
 // file's "PixelAspectRatio" when present. Throws UserError when the file cannot
 // be read.
+// Only regular files are read: a device, a FIFO or a folder is refused with one
+// line before anything is read.
 Image* ReadImageFile(const std::string& path);
+
+// Opens the image file and reads its header, as ReadImageFile does, without
+// reading the pixels. Throws UserError.
+void CheckImageFile(const std::string& path);
 
 // Throws UserError unless the extension names an output format we write:
 // .png, .tif/.tiff (16-bit RGBA), .exr (half RGBA), .jpg/.jpeg (8-bit RGB).
 void CheckOutputFormat(const std::string& path);
 
-// Writes the image under a temporary name in the destination's folder and renames
-// it into place, so that a reader never sees a partial file. Creates the folder
-// when needed. Throws UserError on failure (nothing is left behind).
+// Encodes the image in memory and writes it as an OutputFile: under a new
+// temporary name in the destination's folder, renamed into place once every
+// byte is on disk, so that a reader never sees a partial file. Creates the
+// folder when needed. Throws UserError on failure (a full disk among them);
+// nothing is left behind then.
 void WriteImageFile(const Image& image, const std::string& path);
 
 // Writes bytes to a file the same atomic way.
 void WriteFileAtomically(const std::string& path, const std::string& bytes);
-
-// The temporary name used for an atomic write of path (same folder, hidden,
-// unique to this process).
-std::string TemporaryNameFor(const std::string& path);
 
 // A copy reduced by an integer factor (box average over factor x factor pixels),
 // with the full-size tags (FullWidth, FullHeight) of the original size set and

@@ -37,7 +37,7 @@ void RequireRegularFile(const std::string& path, const std::string& what) {
     CheckMode(st, path, what);
 }
 
-std::string ReadInputFile(const std::string& path, uint64_t limit, const std::string& what) {
+InputFile::InputFile(const std::string& path, uint64_t limit, const std::string& what) {
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -46,22 +46,42 @@ std::string ReadInputFile(const std::string& path, uint64_t limit, const std::st
         if (errno == ENOENT || errno == ENOTDIR) throw UserError("missing file " + path);
         throw UserError("cannot read " + what + " " + path + ": " + std::strerror(errno));
     }
-    struct Closer {
-        int Fd;
-        ~Closer() { ::close(Fd); }
-    } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) throw UserError("cannot read " + what + " " + path + ": " + std::strerror(errno));
-    CheckMode(st, path, what);
-    if (uint64_t(st.st_size) > limit)
+    if (::fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        throw UserError("cannot read " + what + " " + path + ": " + std::strerror(e));
+    }
+    if (!S_ISREG(st.st_mode) || uint64_t(st.st_size) > limit) {
+        ::close(fd);
+        CheckMode(st, path, what);
         throw UserError("cannot read " + what + " " + path + ": " + std::to_string(st.st_size) +
                         " bytes, more than the " + std::to_string(limit) + " such a file may have");
-    std::string bytes(size_t(st.st_size), '\0');
+    }
+    // Only the open needed not to block; reads of a regular file never do.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    Descriptor = fd;
+    Bytes = uint64_t(st.st_size);
+}
+
+InputFile::~InputFile() {
+    if (Descriptor >= 0) ::close(Descriptor);
+}
+
+int InputFile::Release() {
+    const int fd = Descriptor;
+    Descriptor = -1;
+    return fd;
+}
+
+std::string ReadInputFile(const std::string& path, uint64_t limit, const std::string& what) {
+    const InputFile file(path, limit, what);
+    std::string bytes(size_t(file.Size()), '\0');
     size_t done = 0;
     // Read no more than the size found (a file growing meanwhile is cut there),
     // and stop at an early end (a file shrinking meanwhile).
     while (done < bytes.size()) {
-        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t got = ::read(file.Fd(), bytes.data() + done, bytes.size() - done);
         if (got < 0) {
             if (errno == EINTR) continue;
             throw UserError("cannot read " + what + " " + path + ": " + std::strerror(errno));

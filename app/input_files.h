@@ -16,4 +16,23 @@ void RequireRegularFile(const std::string& path, const std::string& what);
 // read either. Throws UserError.
 std::string ReadInputFile(const std::string& path, uint64_t limit, const std::string& what);
 
+// A regular file of at most `limit` bytes opened for reading the same way, for a
+// reader that takes a descriptor (the image library). Closes the descriptor
+// unless released. Throws UserError.
+class InputFile {
+public:
+    InputFile(const std::string& path, uint64_t limit, const std::string& what);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    int Fd() const { return Descriptor; }
+    uint64_t Size() const { return Bytes; }
+    // Hands the descriptor over to the caller, who closes it.
+    int Release();
+
+private:
+    int Descriptor = -1;
+    uint64_t Bytes = 0;
+};
+
 }  // namespace lumets

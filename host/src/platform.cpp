@@ -1,6 +1,7 @@
 #include "host/platform.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,12 +13,25 @@ namespace platform {
 
 FileHandle CommandLinePlatform::OpenFile(const std::string& name, OpenMode mode) {
     if (name.empty()) return NoFile;
-    const int flags = mode == OpenMode::CreateForWrite ? (O_WRONLY | O_CREAT | O_TRUNC) : O_RDONLY;
+    // Opened without blocking (a FIFO under the name would hold the open until
+    // someone opened its other end) and checked on the descriptor: only a
+    // regular file is handed out. A write never goes through a link at the
+    // name, and the file is emptied only once it is known to be a plain file.
+    const int flags = mode == OpenMode::CreateForWrite ? (O_WRONLY | O_CREAT | O_NOFOLLOW) : O_RDONLY;
     int fd;
     do {
-        fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+        fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? NoFile : FileHandle(fd);
+    if (fd < 0) return NoFile;
+    struct stat st {};
+    bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (usable && mode == OpenMode::CreateForWrite) usable = ::ftruncate(fd, 0) == 0;
+    if (usable) usable = ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+    if (!usable) {
+        ::close(fd);
+        return NoFile;
+    }
+    return FileHandle(fd);
 }
 
 namespace {

@@ -48,7 +48,8 @@ public:
     virtual std::string CurrentDirectory() = 0;
 };
 
-// The command-line implementation: POSIX files, message boxes printed to standard
+// The command-line implementation: POSIX files (regular files only, opened
+// without blocking; a write never goes through a link), message boxes printed to standard
 // error as "TITLE: text" (and kept for inspection), dialogs answered from the
 // answers the caller queued (no answer behaves as a cancelled dialog).
 class CommandLinePlatform : public Platform {
