@@ -173,7 +173,8 @@ class PreviewPage(unittest.TestCase):
         # Only the buttons that open a file dialog take a file; "Record now" says which file it writes.
         fields = [e.get_attribute("data-file") for e in page.find_elements(By.CSS_SELECTOR, "input[data-file]")]
         self.assertEqual(fields, ["SaveFile", "LoadSystem"])
-        after = self.driver.execute_script("return arguments[0].nextElementSibling.textContent", self.control("RecordNow"))
+        after = self.driver.execute_script("return arguments[0].nextElementSibling.textContent",
+                                           self.control("RecordNow"))
         self.assertIn("Save MotionData under...", after)
         # The birth image warning shows only while "Apply Birthimage on all" is on.
         warning = page.find_element(By.XPATH, './/*[contains(text(), "Warning: Birthimage will be applied on all !")]')
@@ -210,8 +211,9 @@ class PreviewPage(unittest.TestCase):
 
     def test_9b_loaded_system_notice(self):
         # A short recording to load, made through the interface.
-        self.assertEqual(self.p.request("POST", "/api/set", {"name": "RecordLastFrame", "value": 3, "frame": 0})[0], 200)
-        self.assertEqual(self.p.request("POST", "/api/press", {"name": "SaveFile", "file": "drops.lpd", "frame": 0})[0], 200)
+        for path, body in (("/api/set", {"name": "RecordLastFrame", "value": 3, "frame": 0}),
+                           ("/api/press", {"name": "SaveFile", "file": "drops.lpd", "frame": 0})):
+            self.assertEqual(self.p.request("POST", path, body)[0], 200)
         status, answer = self.p.request("POST", "/api/press", {"name": "RecordNow", "frame": 0})
         self.assertEqual((status, answer.get("error")), (200, None))
         self.open_page("Load/Save")
