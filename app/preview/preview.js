@@ -4,6 +4,47 @@
 
 const Tag = { RangeLow: 0x20030000, RangeHigh: 0x20030001, ScaleLow: 0x20030002, ScaleHigh: 0x20030003,
               Integer: 0x10030010 };
+// What the page adds around the tool's own controls, whose labels and messages
+// stay as the tool has them: headings over the unlabelled "Start Frame" /
+// "Last Frame" pairs, hints, the buttons whose file dialog the page answers, and
+// the switches that decide whether a notice or a handle on the viewer applies.
+const on = (c) => !!c && Math.trunc(Number(c.value)) !== 0;
+// A loaded system enables "Unload System".
+const loaded = (controls) => !!controls.UnloadSystem && !controls.UnloadSystem.disabled;
+const Context = {
+  headings: { ImageStartFrame: "Shape capture range", RecordStartFrame: "Recording range",
+              LoadStartFrame: "Playback range" },
+  hints: {
+    SaveFile: "Chooses the file that \u201cRecord now\u201d writes.",
+    RecordNow: "Records the recording range into the file chosen with \u201cSave MotionData under...\u201d above.",
+    LoadSystem: "Plays a recorded file back over the playback range.",
+    PreloadShapes: "Captures the particle shapes of the shape capture range.",
+  },
+  labels: { SystemFile: "Loaded file" },
+  // Only these buttons open a file dialog; the others take no file.
+  fileButtons: new Set(["SaveFile", "LoadSystem"]),
+  // Notices the tool shows as fixed labels or never shows: the page shows them when they apply.
+  notices: {
+    Dm10: { when: (c) => on(c.ApplyBirthImage) || loaded(c),
+            hint: "Shown while \u201cApply Birthimage on all\u201d (Setup) is on or a system is loaded." },
+    Dm66: { when: (c) => loaded(c) || (c.LoadedNotice && !c.LoadedNotice.hidden) },
+  },
+  // A handle on the viewer is drawn only while its switch is on.
+  handleSwitch: {
+    Attractor1: (c) => !!c.Attractor1Enable && Number(c.Attractor1Enable.value) !== 0,
+    Attractor2: (c) => !!c.Attractor2Enable && Number(c.Attractor2Enable.value) !== 0,
+    Bounce1Start: (c) => !!c.Bounce1Enable && Number(c.Bounce1Enable.value) !== 0,
+    Bounce1End: (c) => !!c.Bounce1Enable && Number(c.Bounce1Enable.value) !== 0,
+    Bounce2Start: (c) => !!c.Bounce2Enable && Number(c.Bounce2Enable.value) !== 0,
+    Bounce2End: (c) => !!c.Bounce2Enable && Number(c.Bounce2Enable.value) !== 0,
+    Start: (c) => !on(c.UseBirthSpline),
+    End: (c) => !on(c.UseBirthSpline),
+  },
+  // Page-side advice after some of the tool's messages.
+  afterMessage: {
+    "No Save File Specified!": "Choose the file first with \u201cSave MotionData under...\u201d on the Load/Save page.",
+  },
+};
 const S = { description: null, controls: {}, frame: 0, first: 0, last: 0, width: 0, height: 0, fit: true,
             playing: false, widgets: {}, dragging: null, generation: 0 };
 const $ = (id) => document.getElementById(id);
@@ -29,12 +70,48 @@ async function api(method, path, body) {
   return j;
 }
 
-function message(text, kind) {
-  const box = document.createElement("div");
-  box.className = "msgbox " + (kind || "");
-  box.textContent = text;
-  $("messages").prepend(box);
-  while ($("messages").children.length > 30) $("messages").lastChild.remove();
+// Messages under the viewer, newest first. A message repeating the newest one
+// counts up on it instead of adding a box; each box can be dismissed, or all at once.
+function message(text, kind, hint) {
+  const list = $("messages");
+  const newest = list.firstElementChild;
+  if (newest && newest.dataset.text === text && newest.dataset.kind === (kind || "")) {
+    const n = Number(newest.dataset.count) + 1;
+    newest.dataset.count = n;
+    newest.querySelector(".count").textContent = ` (\u00d7${n})`;
+  } else {
+    const box = document.createElement("div");
+    box.className = "msgbox " + (kind || "");
+    box.dataset.text = text;
+    box.dataset.kind = kind || "";
+    box.dataset.count = 1;
+    const body = document.createElement("span");
+    body.className = "text";
+    body.textContent = text;
+    const count = document.createElement("span");
+    count.className = "count";
+    box.append(body, count);
+    if (hint) {
+      const h = document.createElement("span");
+      h.className = "hint";
+      h.textContent = hint;
+      box.append(h);
+    }
+    const close = document.createElement("button");
+    close.className = "dismiss";
+    close.title = "Dismiss";
+    close.setAttribute("aria-label", "Dismiss");
+    close.textContent = "\u00d7";
+    close.addEventListener("click", () => { box.remove(); messagesChanged(); });
+    box.append(close);
+    list.prepend(box);
+    while (list.children.length > 30) list.lastChild.remove();
+  }
+  messagesChanged();
+}
+
+function messagesChanged() {
+  $("clear-messages").hidden = $("messages").children.length === 0;
 }
 
 // --- the viewer ---
@@ -104,9 +181,11 @@ function drawOverlay() {
   svg.replaceChildren();
   if (!S.description || !S.width) return;
   const ns = "http://www.w3.org/2000/svg";
+  // A point shows as a handle while the tool shows it and its switch is on.
   const at = (name) => {
     const c = S.controls[name];
-    return c && !c.hidden && Array.isArray(c.value) ? c.value : null;
+    const live = !Context.handleSwitch[name] || Context.handleSwitch[name](S.controls);
+    return c && !c.hidden && !c.disabled && live && Array.isArray(c.value) ? c.value : null;
   };
   for (const [a, b] of [["Start", "End"], ["Bounce1Start", "Bounce1End"], ["Bounce2Start", "Bounce2End"]]) {
     const p = at(a), q = at(b);
@@ -121,6 +200,9 @@ function drawOverlay() {
   // Handles and labels keep their size on the screen whatever the zoom.
   const px = 1 / (S.scale || 1);
   const r = 6 * px;
+  // Labels that would cover one another (handles on the same spot) move down a line.
+  const placed = [];
+  const lineHeight = 14 * px;
   for (const page of S.description.pages) {
     for (const input of page.inputs) {
       if (input.type !== "Poin" || !input.member) continue;
@@ -136,11 +218,18 @@ function drawOverlay() {
       dot.dataset.control = name;
       dot.addEventListener("pointerdown", (e) => startDrag(e, dot, name));
       const label = document.createElementNS(ns, "text");
-      label.setAttribute("x", p[0] * S.width + r + 2);
-      label.setAttribute("y", p[1] * S.height - r);
+      const lx = p[0] * S.width + r + 2;
+      let ly = p[1] * S.height - r;
+      label.setAttribute("x", lx);
       label.setAttribute("font-size", 11 * px);
+      label.dataset.control = name;
       label.textContent = input.label;
       svg.append(dot, label);
+      const width = label.getComputedTextLength() || input.label.length * 6.5 * px;
+      while (placed.some((b) => Math.abs(b.y - ly) < lineHeight && lx < b.x + b.width && b.x < lx + width))
+        ly += lineHeight;
+      placed.push({ x: lx, y: ly, width });
+      label.setAttribute("y", ly);
     }
   }
 }
@@ -207,7 +296,7 @@ async function press(name, file) {
     const body = { name, frame: S.frame };
     if (file) body.file = file;
     const r = await api("POST", "/api/press", body);
-    for (const m of r.messages) message(`${m.title}: ${m.text}`);
+    for (const m of r.messages) message(`${m.title}: ${m.text}`, "", Context.afterMessage[m.text]);
     if (r.error) message(r.error, "error");
   } catch (err) {
     message(err.message, "error");
@@ -228,6 +317,8 @@ async function refreshState() {
     w.row.classList.toggle("keyed", c.keyed);
     if (S.dragging !== name && !pending[name]) w.set(c.value, c);
   }
+  for (const el of document.querySelectorAll("[data-notice]"))
+    el.classList.toggle("hidden", !Context.notices[el.dataset.notice].when(S.controls));
   drawOverlay();
 }
 
@@ -296,7 +387,7 @@ function buttonWidget(input, name) {
   button.textContent = input.label;
   button.dataset.press = name;
   let file = null;
-  if (input.type === "Text") {
+  if (Context.fileButtons.has(name)) {
     // Buttons that open a file dialog: the answer is a file in the flow's folder.
     file = document.createElement("input");
     file.placeholder = "file in the flow's folder";
@@ -431,9 +522,17 @@ function widgetFor(input) {
   if (input.type === "Text") return textWidget(input, name);
   if (input.control === "PLIC") {  // a notice: a label the tool shows or hides
     const div = row(input, name);
+    div.classList.add("notice");
     return { row: div, set: () => {} };
   }
   return numberWidget(input, name);
+}
+
+function hint(text) {
+  const h = document.createElement("div");
+  h.className = "hint";
+  h.textContent = text;
+  return h;
 }
 
 function buildPages() {
@@ -446,18 +545,33 @@ function buildPages() {
     div.className = "page";
     div.dataset.page = page.name;
     for (const input of page.inputs) {
+      const notice = Context.notices[input.idText];
       if (!input.member) {
         if (input.label.trim()) {
           const h = document.createElement("div");
-          h.className = "heading";
+          h.className = notice ? "notice hidden" : "heading";
           h.textContent = input.label;
+          if (notice) {
+            h.dataset.notice = input.idText;
+            if (notice.hint) h.append(hint(notice.hint));
+          }
           div.append(h);
         }
         continue;
       }
+      const name = input.member.slice(2);
+      if (Context.headings[name]) {
+        const h = document.createElement("div");
+        h.className = "group";
+        h.textContent = Context.headings[name];
+        div.append(h);
+      }
       const w = widgetFor(input);
-      S.widgets[input.member.slice(2)] = w;
+      if (notice) w.row.dataset.notice = input.idText;
+      if (Context.labels[name] && !input.label.trim()) w.row.querySelector("label").textContent = Context.labels[name];
+      S.widgets[name] = w;
       div.append(w.row);
+      if (Context.hints[name]) div.append(hint(Context.hints[name]));
     }
     tab.addEventListener("click", () => {
       for (const b of tabs.children) b.classList.toggle("on", b === tab);
@@ -557,6 +671,7 @@ async function start() {
   $("save-as").addEventListener("click", () => save($("save-as-name").value.trim()));
   $("render").addEventListener("click", render);
   window.addEventListener("resize", layout);
+  $("clear-messages").addEventListener("click", () => { $("messages").replaceChildren(); messagesChanged(); });
   await showFrame(false);
   document.body.dataset.ready = "1";
 }
