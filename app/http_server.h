@@ -23,7 +23,9 @@ struct HttpResponse {
 struct HttpLimits {
     size_t MaxConnections = 32;
     size_t MaxHead = 16 * 1024;
-    uint64_t MaxBody = 8u << 20;
+    // The preview's bodies are one control value or a file name: a spline of
+    // thousands of points is a few hundred KiB.
+    uint64_t MaxBody = 1u << 20;
     std::chrono::milliseconds RequestDeadline{10000}, WriteDeadline{10000};
 };
 

@@ -12,6 +12,7 @@
 
 #include "app/errors.h"
 #include "app/http_server.h"
+#include "app/json_text.h"
 #include "app/preview.h"
 #include "app/progress.h"
 
@@ -79,36 +80,12 @@ std::string MediaType(const std::string& contentType) {
     return t;
 }
 
-// True when the JSON text nests arrays and objects at most `most` deep. Checked
-// before parsing: every level costs the parser far more than its one byte.
-bool NestingWithin(const std::string& text, int most) {
-    int depth = 0;
-    bool inString = false, escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > most) return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
-
+// The body through the bounded reader: nesting and repeated keys are refused
+// before a value is built, and the body itself is at most HttpLimits::MaxBody.
 Json BodyOf(const HttpRequest& req) {
-    if (!NestingWithin(req.Body, 64)) throw UserError("the request body nests deeper than 64 levels");
-    try {
-        Json j = Json::parse(req.Body);
-        if (!j.is_object()) throw UserError("the request body must be a JSON object");
-        return j;
-    } catch (const Json::exception&) {
-        throw UserError("the request body is not JSON");
-    }
+    Json j = ParseJsonText(req.Body, "request body");
+    if (!j.is_object()) throw UserError("the request body must be a JSON object");
+    return j;
 }
 
 int64_t FrameOf(const Json& body, int64_t fallback) {
