@@ -31,4 +31,25 @@ mkdir "$tmp/elsewhere" && cd "$tmp/elsewhere"
 grep -q "^plug-in SamplePlugIn (.*) version .* from $prefix/" version.txt || fail "plug-in not from the prefix: $(cat version.txt)"
 "$prefix/bin/lumets" demo -q -o frames --frames 0-2 || fail "demo failed"
 [ "$(ls frames | wc -l)" -eq 3 ] || fail "demo wrote $(ls frames | wc -l) frames, not 3"
-echo "installed lumets: $(head -n 1 version.txt), plug-in and demo found in the moved prefix"
+
+# A program built against the moved prefix's host library through its
+# pkg-config file (which finds the prefix from its own folder) loads the plug-in.
+[ -f "$prefix/lib/cmake/lumets/lumetsConfig.cmake" ] || fail "no CMake package config"
+pc=$(find "$prefix" -name lumets_host.pc | head -n 1)
+[ -n "$pc" ] || fail "no lumets_host.pc"
+plugin=$(find "$prefix" -name lumets_particles.so | head -n 1)
+cat >consumer.cpp <<'EOF'
+#include <host/plugins.h>
+#include <cstdio>
+#include <string>
+int main(int, char** argv) {
+    std::string error;
+    if (!plugins::LoadModule(argv[1], &error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
+    return plugins::ModuleOfClass("SamplePlugIn") ? 0 : 1;
+}
+EOF
+# shellcheck disable=SC2046
+g++ -std=c++20 consumer.cpp -o consumer $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs lumets_host) \
+  -Wl,-rpath,"$(dirname "$pc")/.." || fail "a program does not build with the moved prefix's lumets_host.pc"
+./consumer "$plugin" || fail "the program built against the moved prefix does not load the plug-in"
+echo "installed lumets: $(head -n 1 version.txt), plug-in and demo found in the moved prefix; a program builds against it"
