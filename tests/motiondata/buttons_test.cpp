@@ -1,5 +1,8 @@
 // The file buttons: every message in its situation, the dialogs, and the control
 // layouts of loading and unloading a system.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <functional>
 
 #include "motion_test_support.h"
@@ -55,7 +58,21 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
              EXPECT_EQ(ReadBytes(Run).size(), 4u);  // stopped before any frame
          }},
         {"Record now pressed twice after a failed write", "Output File incomplete: writing failed!", "Warning", 48,
-         false, [&] { Press(Op->InSaveFile, "/dev/full"); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow); }},
+         false,
+         [&] {
+             // Writes fail as on a full disk: no byte may be written to a file.
+             // (A device such as /dev/full is no longer opened for a recording.)
+             struct rlimit old {};
+             getrlimit(RLIMIT_FSIZE, &old);
+             const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+             const struct rlimit none {0, old.rlim_max};
+             setrlimit(RLIMIT_FSIZE, &none);
+             Press(Op->InSaveFile, Run);
+             H->Press(Op->InRecordNow);
+             H->Press(Op->InRecordNow);
+             setrlimit(RLIMIT_FSIZE, &old);
+             std::signal(SIGXFSZ, previous);
+         }},
         {"reset during the recording's render", "", "", 0, false,
          [&] {
              Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow);

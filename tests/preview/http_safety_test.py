@@ -156,9 +156,8 @@ class PreviewSafety(unittest.TestCase):
             with self.subTest(extra=extra):
                 status, _, body = exchange(p.port, (head + extra + "\r\n").encode(), timeout=5)
                 self.assertEqual(status, want, body[:200])
-        # A body over the limit is refused from its length; deep and wide bodies
-        # within it are refused or read without the memory growing far beyond them.
-        self.assertEqual(self.post_raw(b"[" * (7 << 20))[0], 413)
+        # Deep, wide and repeated-key bodies within the limit are refused without
+        # the memory growing far beyond them.
         before = rss_kib(p.proc.pid)
         for body in (b"[" * 1000000, b"[" + b"[]," * 330000 + b"[]]", b'{"name": "Birthrate", "name": 1}'):
             status, reply = self.post_raw(body)
