@@ -84,14 +84,72 @@ FrameList FramesWithin(const FlowFile& flow, const std::string& text) {
     return frames;
 }
 
+// Checks an output pattern before any work: its frame-number field and its
+// extension (the format).
 FramePattern OutputPattern(const std::string& text, const FrameList& frames) {
     if (text.empty()) throw UserError("no output: give -o PATTERN or an \"output\" in the flow");
     FramePattern pattern(text);
     if (!pattern.HasField() && frames.Size() > 1)
         throw UserError("output \"" + text + "\" has no frame-number field (#### or %04d) for " +
                         std::to_string(frames.Size()) + " frames");
+    const std::string ext = fs::path(text).extension().string();
+    if (ext.empty() || ext.find_first_of("#%") != std::string::npos)
+        throw UserError("output \"" + text + "\" has no file extension" +
+                        (ext.empty() ? "" : " after the frame number") + " (end it in .png, .tif, .exr or .jpg)");
     CheckOutputFormat(pattern.At(frames.First()));
     return pattern;
+}
+
+// Makes the folders the frames go to before the first frame is simulated, so
+// that a render that cannot write fails at once rather than after the warm-up.
+void MakeOutputFolders(const FramePattern& pattern, const FrameList& frames) {
+    for (const int64_t frame : {frames.First(), frames.Last()}) {
+        const fs::path parent = fs::path(pattern.At(frame)).parent_path();
+        if (parent.empty()) continue;
+        std::error_code ec;
+        fs::create_directories(parent, ec);
+        if (ec || !fs::is_directory(parent, ec))
+            throw UserError("cannot create folder " + parent.string() + " for the output: " +
+                            (ec ? ec.message() : std::string("a file of that name is in the way")));
+    }
+}
+
+// Where the name part of an output file name ends: before the separator ('.', '_'
+// or '-') in front of its frame-number field, else before the field, else (a name
+// without a field) before its extension.
+size_t NameEnd(const std::string& fileName) {
+    for (size_t i = 0; i < fileName.size(); ++i) {
+        if (fileName[i] == '%' && i + 1 < fileName.size() && fileName[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        if (fileName[i] != '#' && fileName[i] != '%') continue;
+        const char before = i > 0 ? fileName[i - 1] : '\0';
+        return before == '.' || before == '_' || before == '-' ? i - 1 : i;
+    }
+    const size_t dot = fileName.rfind('.');
+    return dot == std::string::npos || dot == 0 ? fileName.size() : dot;
+}
+
+// The output pattern with `name` in place of the name part of its file name:
+// "out/fountain.####.png" named "take" is "out/take.####.png".
+std::string RenamedOutput(const std::string& pattern, const std::string& name) {
+    const fs::path path(pattern);
+    const std::string file = path.filename().string();
+    const size_t end = NameEnd(file);
+    std::string rest = file.substr(end);
+    if (end == 0 && !rest.empty() && rest[0] != '.' && rest[0] != '_' && rest[0] != '-') rest = "." + rest;
+    return (path.parent_path() / (name + rest)).string();
+}
+
+// play's default output: the flow's output with ".play" (".reverse" when played
+// backwards) after its name part, so that it never writes over render's frames:
+// "out/fountain.####.png" plays to "out/fountain.play.####.png".
+std::string PlayOutput(const std::string& flowOutput, bool reverse) {
+    if (flowOutput.empty()) return flowOutput;
+    const std::string file = fs::path(flowOutput).filename().string();
+    const std::string name = file.substr(0, NameEnd(file));
+    return RenamedOutput(flowOutput, (name.empty() ? "" : name + ".") + (reverse ? "reverse" : "play"));
 }
 
 void ApplyThreads(int threads) {
@@ -147,6 +205,7 @@ void RenderFrames(Session& session, const RenderArgs& a, const std::string& outp
     const FramePattern pattern = OutputPattern(outputText, frames);
     const bool warmup = !a.NoWarmup;
     session.CheckInputs(warmup ? std::min(from, session.File().First) : from, to);
+    MakeOutputFolders(pattern, frames);
     ApplyThreads(a.Threads);
     const uint32_t flags = a.Quick ? Request::FlagQuick : 0;
     session.Render(
@@ -162,7 +221,7 @@ void RenderFrames(Session& session, const RenderArgs& a, const std::string& outp
 int CommandRender(const RenderArgs& a) {
     FlowFile flow = LoadFlowFile(a.Flow);
     const std::string output = a.Output.empty() ? flow.Output : a.Output;
-    FramesWithin(flow, a.Frames);
+    OutputPattern(output, FramesWithin(flow, a.Frames));
     Session session(std::move(flow), OptionsFrom(a));
     RenderFrames(session, a, output, "frame");
     return 0;
@@ -250,8 +309,15 @@ int CommandRecord(const RenderArgs& a) {
 int CommandPlay(const RenderArgs& a) {
     FlowFile flow = LoadFlowFile(a.Flow);
     if (a.Motion.empty()) throw UserError("play needs --motion FILE.lpd");
-    const std::string output = a.Output.empty() ? flow.Output : a.Output;
-    OutputPattern(output, FramesWithin(flow, a.Frames));
+    // The direction is known once the flow's controls are in place; both default
+    // names are checked before any work.
+    if (a.Output.empty()) {
+        OutputPattern(PlayOutput(flow.Output, false), FramesWithin(flow, a.Frames));
+        OutputPattern(PlayOutput(flow.Output, true), FramesWithin(flow, a.Frames));
+    } else {
+        OutputPattern(a.Output, FramesWithin(flow, a.Frames));
+    }
+    const std::string flowOutput = flow.Output;
     // Refuse what the tool's loader refuses, with the reason, before the tool reads it.
     const MotionExtent extent = CheckPlayableMotionFile(a.Motion);
     Session session(std::move(flow), OptionsFrom(a));
@@ -265,6 +331,18 @@ int CommandPlay(const RenderArgs& a) {
     };
     // The tool takes the range's whole parts (0 for a value that is not a number).
     auto wholeFrame = [](double v) { return v == v ? int32_t(std::clamp(v, -2147483648.0, 2147483647.0)) : 0; };
+    // The playback range: the flow's LoadStartFrame/LoadLastFrame, or, when it sets
+    // neither, the recording's own frames. A motion-data file does not say which
+    // frames it was recorded over: its frames are taken to start at the flow's first.
+    const ControlInfo& loadStart = names.Require("LoadStartFrame");
+    const ControlInfo& loadLast = names.Require("LoadLastFrame");
+    bool flowSetsRange = false;
+    for (const ControlTrack& t : session.Controls().Tracks())
+        if (t.Info == &loadStart || t.Info == &loadLast) flowSetsRange = true;
+    if (!flowSetsRange) {
+        session.Controls().Set(loadStart, t0, t0);
+        session.Controls().Set(loadLast, t0 + double(extent.FrameCount - 1), t0);
+    }
     PlaybackRange range;
     range.Start = wholeFrame(valueAt("LoadStartFrame"));
     range.Last = wholeFrame(valueAt("LoadLastFrame"));
@@ -288,7 +366,7 @@ int CommandPlay(const RenderArgs& a) {
     // one asked for need not run, whatever --no-warmup says.
     RenderArgs listed = a;
     listed.NoWarmup = true;
-    RenderFrames(session, listed, output, "frame");
+    RenderFrames(session, listed, a.Output.empty() ? PlayOutput(flowOutput, range.Reverse) : a.Output, "frame");
     return 0;
 }
 
@@ -299,6 +377,7 @@ int CommandCapture(const RenderArgs& a) {
     const auto [from, to] = RangeWithin(flow, a.Frames);
     Json raw = flow.Raw;
     const std::string folder = flow.Folder;
+    const std::string original = flow.Output;
     Session session(std::move(flow), OptionsFrom(a));
     const double t0 = double(session.File().First);
     const ControlCatalog& names = session.Catalog();
@@ -315,7 +394,22 @@ int CommandCapture(const RenderArgs& a) {
     TagList tags;
     if (!session.Tool()->Save(&archive, &tags)) throw UserError("the tool could not save its data");
     raw["operatorData"] = EncodeBase64(archive.Buffer());
-    RebaseFlowPaths(raw, folder, fs::path(a.Save).parent_path().string());
+    const std::string saveFolder = fs::path(a.Save).parent_path().string();
+    RebaseFlowPaths(raw, folder, saveFolder);
+    // The captured flow renders other pictures than the original: its output is
+    // named after the saved flow, next to it, and never the original's frames.
+    if (raw.contains("output") && raw["output"].is_string() && !original.empty()) {
+        // A '#' or '%' in the saved flow's name would read as another frame field.
+        std::string stem = fs::path(a.Save).stem().string();
+        std::replace_if(stem.begin(), stem.end(), [](char c) { return c == '#' || c == '%'; }, '_');
+        auto place = [&](const std::string& name) { return RenamedOutput(fs::path(original).filename().string(), name); };
+        auto where = [&](const std::string& rel) {
+            return fs::absolute(fs::path(saveFolder.empty() ? "." : saveFolder) / rel).lexically_normal();
+        };
+        std::string output = place(stem);
+        if (where(output) == fs::absolute(original).lexically_normal()) output = place(stem + ".captured");
+        raw["output"] = output;
+    }
     WriteFileAtomically(a.Save, raw.dump(2) + "\n");
     if (!a.Quiet)
         std::printf("captured %lld shape%s (frames %lld-%lld) into %s\n", (long long)(to - from + 1),
@@ -332,6 +426,30 @@ int CommandInspect(const RenderArgs& a) {
 int CommandControls(const RenderArgs& a) {
     std::cout << (a.Json ? ControlsJson() : ControlsText());
     return 0;
+}
+
+// "unknown command" with the nearest command names (by edit distance), or all of
+// them when none is near. The word is shown with its control characters replaced.
+std::string UnknownCommandText(const std::string& word, const std::vector<std::string>& commands) {
+    std::string shown;
+    for (const char c : word.substr(0, 64)) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    auto distance = [](const std::string& x, const std::string& y) {
+        std::vector<size_t> prev(y.size() + 1), cur(y.size() + 1);
+        for (size_t j = 0; j <= y.size(); ++j) prev[j] = j;
+        for (size_t i = 1; i <= x.size(); ++i) {
+            cur[0] = i;
+            for (size_t j = 1; j <= y.size(); ++j)
+                cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1)});
+            std::swap(prev, cur);
+        }
+        return prev[y.size()];
+    };
+    size_t best = SIZE_MAX;
+    for (const std::string& c : commands) best = std::min(best, distance(word, c));
+    std::string list;
+    for (const std::string& c : commands)
+        if (best <= 2 ? distance(word, c) == best : true) list += (list.empty() ? "" : ", ") + c;
+    return "unknown command \"" + shown + "\" (" + (best <= 2 ? "nearest: " : "commands: ") + list + ")";
 }
 
 void AddRenderOptions(CLI::App* cmd, RenderArgs& a, bool withOutput) {
@@ -513,7 +631,7 @@ int RunCommandLine(int argc, char** argv) {
     render->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
     AddRenderOptions(render, a, true);
     render->add_option("--seed", a.Seed, "Initial state of the tool's random generator")->check(CLI::Range(int64_t(0), int64_t(4294967295LL)));
-    render->add_option("--set", a.Sets, "Set a control: NAME=VALUE (a number, x,y point or text); repeatable");
+    render->add_option("--set", a.Sets, "Set a control: NAME=VALUE, VALUE as in a flow (a number, x,y point, text, or JSON such as {\"points\": [[0, 1], [1, 0]]} or {\"keys\": [[0, 1], [10, 2]]}); repeatable");
 
     CLI::App* record = app.add_subcommand("record", "Record the particle motion to a motion-data file");
     record->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
@@ -576,8 +694,19 @@ int RunCommandLine(int argc, char** argv) {
     }
     CLI::App* preview = app.add_subcommand("preview", "Scrub, tweak and save a flow in a local web page on 127.0.0.1");
     preview->add_option("FLOW", a.Flow, "Flow file (JSON)")->required();
-    preview->add_option("--port", a.Port, "Port to listen on (default: a free one)")->check(CLI::Range(1, 65535));
+    preview->add_option("--port", a.Port, "Port to listen on (default or 0: any free one, printed)")->check(CLI::Range(0, 65535));
     preview->add_option("--frames", a.Frames, "Frames A-B on the timeline (default: the flow's frames)");
+
+    // A first word that names no command is most likely a typing slip: say which
+    // command was meant instead of CLI11's "A subcommand is required".
+    if (argc > 1 && argv[1][0] != '-') {
+        std::vector<std::string> commands;
+        for (const CLI::App* c : app.get_subcommands({})) commands.push_back(c->get_name());
+        if (std::find(commands.begin(), commands.end(), argv[1]) == commands.end()) {
+            std::fprintf(stderr, "lumets: %s (see lumets --help)\n", UnknownCommandText(argv[1], commands).c_str());
+            return 2;
+        }
+    }
 
     try {
         app.parse(argc, argv);
@@ -601,9 +730,16 @@ int RunCommandLine(int argc, char** argv) {
         return 2;
     }
 
-    InstallStopHandler();
+    // A bad --progress is a usage error like any other option's.
     try {
         if (!a.ProgressText.empty()) SetProgressForm(ParseProgressForm(a.ProgressText));
+    } catch (const UserError& e) {
+        std::fprintf(stderr, "lumets: %s (see lumets --help)\n", e.what());
+        return 2;
+    }
+
+    InstallStopHandler();
+    try {
         if (*demo) return CommandDemo(a);
         if (*render) return CommandRender(a);
         if (*record) return CommandRecord(a);

@@ -445,16 +445,21 @@ std::vector<ControlTrack> BindControls(const Json& controls, const ControlCatalo
             const Json& keys = value["keys"];
             if (!keys.is_array() || keys.empty())
                 throw UserError(Quoted(key) + ": \"keys\" must be a list of [frame, value]");
+            const Json* previous = nullptr;
             for (const Json& k : keys) {
                 if (!k.is_array() || k.size() != 2 || !k[0].is_number())
                     throw UserError(Quoted(key) + ": each key is [frame, value], not " + Describe(k));
-                track.Keys.emplace_back(k[0].get<double>(), ValueOf(k[1], info, key, warnings));
+                const double frame = k[0].get<double>();
+                // Keys are listed by frame: one out of place is most likely a typing
+                // slip, and sorting it silently would animate something else.
+                if (previous && frame == track.Keys.back().first)
+                    throw UserError(Quoted(key) + ": two keys at frame " + Describe(k[0]));
+                if (previous && frame < track.Keys.back().first)
+                    throw UserError(Quoted(key) + ": keys must be in increasing frame order (frame " + Describe(k[0]) +
+                                    " comes after frame " + Describe(*previous) + ")");
+                track.Keys.emplace_back(frame, ValueOf(k[1], info, key, warnings));
+                previous = &k[0];
             }
-            std::stable_sort(track.Keys.begin(), track.Keys.end(),
-                             [](const auto& a, const auto& b) { return a.first < b.first; });
-            for (size_t i = 1; i < track.Keys.size(); ++i)
-                if (track.Keys[i].first == track.Keys[i - 1].first)
-                    throw UserError(Quoted(key) + ": two keys at frame " + Describe(Json(track.Keys[i].first)));
             track.Animated = track.Keys.size() > 1;
         } else {
             track.Keys.emplace_back(0.0, ValueOf(value, info, key, warnings));
@@ -475,6 +480,17 @@ Json ParseSetValue(const std::string& text) {
     };
     double v;
     if (number(text, &v)) return v;
+    // Curves, polylines, points and keyframes are given as in a flow file, in JSON.
+    const size_t lead = text.find_first_not_of(" \t");
+    if (lead != std::string::npos && (text[lead] == '{' || text[lead] == '[')) {
+        try {
+            return Json::parse(text);
+        } catch (const Json::exception& e) {
+            std::string what = e.what();
+            if (const size_t b = what.find("] "); b != std::string::npos) what = what.substr(b + 2);
+            throw UserError("bad --set value " + Describe(Json(text)) + ": malformed JSON: " + what);
+        }
+    }
     if (const size_t comma = text.find(','); comma != std::string::npos) {
         double x, y;
         if (number(text.substr(0, comma), &x) && number(text.substr(comma + 1), &y)) return Json::array({x, y});

@@ -93,7 +93,9 @@ std::vector<uint16_t> TabulateCurve(const std::vector<std::pair<double, double>>
 std::vector<ControlTrack> BindControls(const Json& controls, const ControlCatalog& catalog,
                                        std::vector<std::string>* warnings);
 
-// Turns a --set VALUE into a flow value: a number, "x,y" point, or text.
+// Turns a --set VALUE into a flow value: a number, an "x,y" point, JSON as in a
+// flow file (a value starting with { or [: curves, polylines, points, keyframes;
+// malformed JSON is a UserError), or else a text.
 Json ParseSetValue(const std::string& text);
 
 // A new host parameter holding the value (one reference for the caller).

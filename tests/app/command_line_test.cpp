@@ -144,7 +144,7 @@ TEST_F(CommandLine, ProgressFormsForTerminalsLogsAndFarms) {
     EXPECT_NE(jd.Out.find("openjd_status: frame 1 (2/4)"), std::string::npos) << jd.Out;
     EXPECT_NE(jd.Out.find("\nopenjd_progress: 50.0\n"), std::string::npos) << jd.Out;
     EXPECT_NE(jd.Out.find("\nopenjd_progress: 100.0\n"), std::string::npos) << jd.Out;
-    EXPECT_EQ(Run("render flow.json -q --progress fancy -o d/f.####.png").Status, 1);
+    EXPECT_EQ(Run("render flow.json -q --progress fancy -o d/f.####.png").Status, 2);  // a usage error
     EXPECT_TRUE(FilesIn("d").empty());
 }
 

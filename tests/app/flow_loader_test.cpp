@@ -134,7 +134,7 @@ TEST_F(FlowControls, CurvesAreTabulatedAndAbsentPointsGiveTheIdentity) {
 }
 
 TEST_F(FlowControls, KeyframesAreLinearBetweenKeysAndHeldOutside) {
-    auto tracks = Bind(R"({"Birthrate": {"keys": [[10, 4], [0, 0]]},
+    auto tracks = Bind(R"({"Birthrate": {"keys": [[0, 0], [10, 4]]},
                            "Start": {"keys": [[0, [0, 0]], [4, [1, 0.5]]]},
                            "RollFrames": {"keys": [[0, 1], [3, 2]]}})");
     EXPECT_TRUE(tracks[0].Animated);
@@ -182,6 +182,8 @@ TEST_F(FlowControls, RefusesUnknownNamesWrongKindsAndDuplicates) {
         {R"({"MergeSpline": {"table": [0, 70000]}})", "0 to 65535"},
         {R"({"Birthrate": 1, "Nmbr": 2})", "set twice"},
         {R"({"Birthrate": {"keys": [[1, 1], [1, 2]]}})", "two keys"},
+        {R"({"Birthrate": {"keys": [[0, 1], [20, 5], [10, 3]]}})",
+         "control \"Birthrate\": keys must be in increasing frame order (frame 10 comes after frame 20)"},
         {R"({"Image": 1})", "unknown control"},
     };
     for (const auto& [json, message] : cases) EXPECT_NE(BindError(json).find(message), std::string::npos) << json;
@@ -192,6 +194,24 @@ TEST(SetValues, NumbersPointsAndTexts) {
     EXPECT_EQ(ParseSetValue("0.3,0.8"), Json::array({0.3, 0.8}));
     EXPECT_EQ(ParseSetValue("take 2"), Json("take 2"));
     EXPECT_EQ(ParseSetValue("1,x"), Json("1,x"));
+}
+
+// Curves, polylines and keyframes on the command line are written as in a flow.
+TEST_F(FlowControls, SetValuesTakeEveryValueAFlowTakes) {
+    const std::string curve = R"({"points":[[0,1],[1,0]]})";
+    EXPECT_EQ(ParseSetValue(curve), Json::parse(curve));
+    EXPECT_EQ(ParseSetValue(" [0.25, 0.5]"), Json::array({0.25, 0.5}));
+    Json controls = {{"MergeSpline", ParseSetValue(curve)},
+                     {"Birthrate", ParseSetValue(R"({"keys": [[0, 10], [10, 20]]})")}};
+    const auto tracks = Bind(controls.dump().c_str());
+    EXPECT_EQ(std::get<std::vector<uint16_t>>(tracks[0].At(0)), TabulateCurve({{0, 1}, {1, 0}}));
+    EXPECT_EQ(std::get<double>(tracks[1].At(5)), 15.0);
+    try {
+        ParseSetValue(R"({"points": [[0, 1)");
+        ADD_FAILURE() << "malformed JSON accepted";
+    } catch (const UserError& e) {
+        EXPECT_NE(std::string(e.what()).find("malformed JSON"), std::string::npos) << e.what();
+    }
 }
 
 // Text buttons set through the flow are handed over as values, not pressed (number 0).

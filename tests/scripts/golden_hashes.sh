@@ -60,9 +60,11 @@ render_all captured-quick captured.json --quick
 # A recording's bytes, and its playback forwards and in reverse.
 run "$LUMETS" record fountain.json --to "$WORK/fountain.lpd" --frames 0-29
 echo "fountain.lpd $(sha256sum "$WORK/fountain.lpd" | cut -d' ' -f1)" >> "$LIST"
-run "$LUMETS" play fountain.json --motion "$WORK/fountain.lpd" -o "$WORK/out/play.####.tif" --frames 0-29
+# The playback range is given (play's default is the recording's own frames).
+range=(--set LoadStartFrame=0 --set LoadLastFrame=100)
+run "$LUMETS" play fountain.json --motion "$WORK/fountain.lpd" -o "$WORK/out/play.####.tif" --frames 0-29 "${range[@]}"
 hash_frames play
-run "$LUMETS" play fountain.json --motion "$WORK/fountain.lpd" -o "$WORK/out/play-reverse.####.tif" --frames 0-29 --reverse --quick
+run "$LUMETS" play fountain.json --motion "$WORK/fountain.lpd" -o "$WORK/out/play-reverse.####.tif" --frames 0-29 --reverse --quick "${range[@]}"
 hash_frames play-reverse
 
 if [ "$UPDATE" = --update ]; then
