@@ -483,13 +483,8 @@ Json ParseSetValue(const std::string& text) {
     // Curves, polylines, points and keyframes are given as in a flow file, in JSON.
     const size_t lead = text.find_first_not_of(" \t");
     if (lead != std::string::npos && (text[lead] == '{' || text[lead] == '[')) {
-        try {
-            return Json::parse(text);
-        } catch (const Json::exception& e) {
-            std::string what = e.what();
-            if (const size_t b = what.find("] "); b != std::string::npos) what = what.substr(b + 2);
-            throw UserError("bad --set value " + Describe(Json(text)) + ": malformed JSON: " + what);
-        }
+        // Read with the same bounds as a flow: nesting depth, repeated keys.
+        return ParseJsonText(text, "--set value " + Describe(Json(text)));
     }
     if (const size_t comma = text.find(','); comma != std::string::npos) {
         double x, y;
