@@ -274,6 +274,9 @@ int RunPreview(const std::string& flowPath, int port, const std::string& frames)
 
     // A termination request stops the server as Ctrl-C does (the temporary folder goes).
     std::signal(SIGTERM, [](int) { RequestStop(); });
+    // Standard output closed by whoever started us (a pipe to a program that
+    // has ended) must not end the process and leave the temporary folder behind.
+    std::signal(SIGPIPE, SIG_IGN);
     std::printf("lumets preview: http://127.0.0.1:%d/?token=%s (Ctrl-C to stop)\n", bound, token.c_str());
     std::fflush(stdout);
     server.Serve(handle, [] { return StopRequested(); });
