@@ -48,7 +48,7 @@ const std::vector<ControlMeaning> kMeanings = {
     {"ApplyBirthImage", "switch", "Draws every particle with the current particle image instead of the image it was born with."},
     {"EnableScale", "switch", "Gives each particle a random size (GeneralSize, SizeVariance) at birth; off, every particle has size 1."},
     {"GeneralSize", "times the particle image's size", "Size of a particle born with EnableScale on, before SizeVariance."},
-    {"SizeVariance", "times the particle image's size", "Random spread of the size at birth: up to +/-1.23 x SizeVariance around GeneralSize, bell-shaped with standard deviation 0.41 x SizeVariance; never below 0.1."},
+    {"SizeVariance", "x 0.41 particle image sizes (standard deviation)", "Random spread of the size at birth: up to +/-1.23 x SizeVariance around GeneralSize, bell-shaped with standard deviation 0.41 x SizeVariance; never below 0.1."},
     {"Start", "picture (0..1 across, 0..1 down)", "One end of the line particles are born on, each at a random point of it."},
     {"End", "picture (0..1 across, 0..1 down)", "The other end of the birth line."},
     {"UseBirthSpline", "switch", "Particles are born on BirthSpline instead of the Start-End line."},

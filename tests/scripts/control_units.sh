@@ -121,6 +121,19 @@ close("Spread 0.1: standard deviation of directions (degrees)", sd, 10.92, 1.2)
 if max(abs(x) for x in angles) > 32.78:
     sys.exit("FAIL: Spread 0.1 sent a particle beyond 32.77 degrees")
 
+# SizeVariance 1 around GeneralSize 2: standard deviation 0.41, within +/-1.23; RotationVariance
+# 0.5: rotation speeds evenly within +/-40.96 degrees per frame (standard deviation 23.65).
+e = record("vary", {"Birthrate": 400, "EnableScale": 1, "GeneralSize": 2, "SizeVariance": 1,
+                    "RotationVariance": 0.5}, frames=(0, 1))
+unit("SizeVariance", "x 0.41 particle image sizes")
+unit("RotationVariance", "x 81.9 degrees per frame")
+sizes = [r[4] - 2 for r in e[0]["records"]]
+turns = [b[2] - a[2] for a, b in zip(e[0]["records"], e[1]["records"])]
+close("SizeVariance 1: standard deviation of sizes", math.sqrt(sum(x * x for x in sizes) / len(sizes)), 0.41, 0.05)
+close("RotationVariance 0.5: standard deviation of turns", math.sqrt(sum(x * x for x in turns) / len(turns)), 23.65, 2.5)
+if max(map(abs, sizes)) > 1.229 or max(map(abs, turns)) > 40.961:
+    sys.exit("FAIL: a size or a rotation speed beyond its spread")
+
 # Attractor strength s at distance d: speed gains s / 1000 / d picture heights per frame.
 p = first_born(record("attract", {"Attractor1Enable": 1, "Attractor1": [0.75, 0.5], "Attractor1Strength": 2}))
 unit("Attractor1Strength", "1/1000 picture height^2 per frame^2")
