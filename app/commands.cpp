@@ -512,6 +512,7 @@ std::string ControlsText() {
             if (c.CheckBox) out << "  check box";
             else if (c.Button) out << "  button";
             if (c.Integer) out << "  whole number";
+            if (const ControlMeaning* m = MeaningOf(c.Key); m && *m->Unit) out << "  [" << m->Unit << "]";
             out << "\n";
         }
     }
@@ -590,6 +591,27 @@ std::string ControlsJson() {
                 list.push_back(Json::array({item.Tag, value}));
             }
             i["tags"] = list;
+            // Named fields for people and tools; the raw tags above stay as they are.
+            const Json member = memberOf(in->ID);
+            std::string key;
+            if (member.is_string()) {
+                key = member.get<std::string>();
+                if (key.rfind("In", 0) == 0) key = key.substr(2);
+            }
+            i["key"] = key.empty() ? Json(nullptr) : Json(key);
+            i["page"] = p["name"];
+            const bool number = in->DataType == DT_Number;
+            i["min"] = number && t.Has(Tags::RangeLow) ? Json(t.GetDouble(Tags::RangeLow, 0.0)) : Json(nullptr);
+            i["max"] = number && t.Has(Tags::RangeHigh) ? Json(t.GetDouble(Tags::RangeHigh, 0.0)) : Json(nullptr);
+            if (t.Has(Tags::Default))
+                i["default"] = t.GetDouble(Tags::Default, 0.0);
+            else if (t.Has(Tags::DefaultX))
+                i["default"] = Json::array({t.GetDouble(Tags::DefaultX, 0.0), t.GetDouble(Tags::DefaultY, 0.0)});
+            else
+                i["default"] = nullptr;
+            const ControlMeaning* meaning = MeaningOf(key);
+            i["unit"] = meaning ? Json(meaning->Unit) : Json(nullptr);
+            i["description"] = meaning ? Json(meaning->Description) : Json(nullptr);
             p["inputs"].push_back(i);
         }
         pages.push_back(p);

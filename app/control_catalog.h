@@ -22,6 +22,21 @@ struct ControlInfo {
     std::optional<double> Low, High;  // allowed range of a number
 };
 
+// What a control's value means for a person writing a flow: the unit its number is
+// in ("picture heights per frame") and a one-sentence description. Positions are in
+// picture heights because the simulation measures both axes by the picture's height.
+struct ControlMeaning {
+    const char* Key;
+    const char* Unit;
+    const char* Description;
+};
+
+// The one table of units and descriptions, by flow key; `controls --json` and the
+// control reference in docs/flow-format.md are made from it. Null for a key it
+// does not list.
+const ControlMeaning* MeaningOf(const std::string& key);
+const std::vector<ControlMeaning>& ControlMeanings();
+
 // The four-character text of an ID for display; bytes outside printable ASCII
 // are written as \xNN.
 std::string IdText(uint32_t id);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Turns `lumets controls --json` into the Markdown table of the flow-format
-# reference: page, flow key, ID, label, type, range, default.
+# reference: page, flow key, ID, label, type, range, default, unit and meaning
+# (the last two from the catalogue of units in app/control_catalog.cpp).
 #
 #   scripts/gen_control_table.sh [LUMETS]                 prints the table
 #   scripts/gen_control_table.sh [LUMETS] --update FILE   replaces the table in FILE, between
@@ -97,8 +98,8 @@ def id_text(inp):
 with open(sys.argv[1], encoding="utf-8") as f:
     data = json.load(f)
 
-lines = ["| Page | Flow key | ID | Label | Type | Range | Default |",
-         "|---|---|---|---|---|---|---|"]
+lines = ["| Page | Flow key | ID | Label | Type | Range | Default | Unit | Meaning |",
+         "|---|---|---|---|---|---|---|---|---|"]
 for page in data["pages"]:
     for inp in page["inputs"]:
         member = inp["member"]
@@ -107,7 +108,10 @@ for page in data["pages"]:
         key = member[2:] if member.startswith("In") else member
         kind_text, rng, default = describe(inp)
         label = '`"' + cell(inp["label"]) + '"`' if inp["label"] else "(empty)"
-        lines.append(f"| {page['name']} | `{key}` | {id_text(inp)} | {label} | {kind_text} | {rng} | {default} |")
+        unit = cell(inp.get("unit") or "")
+        meaning = cell(inp.get("description") or "")
+        lines.append(f"| {page['name']} | `{key}` | {id_text(inp)} | {label} | {kind_text} | {rng} | {default} "
+                     f"| {unit} | {meaning} |")
 table = "\n".join(lines) + "\n"
 
 target = sys.argv[2]
