@@ -245,7 +245,7 @@ void Filter::Report(const std::string& message) {
     std::fflush(stderr);
 }
 
-void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* out) {
+void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* out, bool consecutive) {
     const size_t bytes = size_t(Width) * size_t(Height) * 4;
     auto passThrough = [&] {
         if (in && out && in != out) std::memmove(out, in, bytes);
@@ -263,15 +263,10 @@ void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* ou
             FlowKey = std::move(key);
         }
         if (Failed) return passThrough();
-        // The host's time, as the nearest whole frame counted from the flow's first.
-        const double seconds = unit == TimeUnit::Milliseconds ? time / 1000.0 : time;
-        const double offset = std::nearbyint(seconds * setup.Fps);
-        if (!std::isfinite(offset) || offset > 1e6)
-            throw UserError("time " + NumberText(time) + " lies beyond a million frames");
-        if (offset < 0) return passThrough();  // before the flow's first frame
+        const int64_t offset = HostOffset(time, unit, consecutive, setup.Fps);
         try {
             if (!Flow) Flow = LoadFlowFile(setup.FlowPath);
-            Draw(setup, Flow->First + int64_t(offset), in, out);
+            Draw(setup, Flow->First + offset, in, out);
         } catch (...) {
             Failed = true;
             States.clear();
@@ -288,6 +283,35 @@ void Filter::Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* ou
         Report("the particle tool failed");
         passThrough();
     }
+}
+
+// The frame the host asks for, counted from the flow's first: its time as the
+// nearest whole frame. Some hosts hand no usable time for some videos (ffmpeg 5.1
+// hands its "no timestamp" value, scaled, for every frame of a file whose frames
+// carry no presentation time); such a time is taken as the frame after the last
+// one, so that the video still gets its particles, in the order the host hands
+// its frames.
+int64_t Filter::HostOffset(double time, TimeUnit unit, bool consecutive, double fps) {
+    const double seconds = unit == TimeUnit::Milliseconds ? time / 1000.0 : time;
+    const double frames = std::nearbyint(seconds * fps);
+    const bool usable =
+        std::isfinite(frames) && frames >= 0 && !(consecutive && LastTime && !(time > *LastTime));
+    LastTime = time;
+    if (usable && frames > 1e6) throw UserError("time " + NumberText(time) + " lies beyond a million frames");
+    if (usable) return *(LastOffset = int64_t(frames));
+    {
+        std::lock_guard<std::mutex> guard(ProcessLock());
+        if (Printed().insert("no usable time").second) {
+            std::fprintf(stderr,
+                         "lumets frei0r: the host gives no usable frame time (%s%s); frames are counted from the "
+                         "first one at the \"fps\" parameter's rate\n",
+                         NumberText(time).c_str(), unit == TimeUnit::Milliseconds ? " ms" : " s");
+            std::fflush(stderr);
+        }
+    }
+    LastOffset = LastOffset ? *LastOffset + 1 : 0;
+    if (*LastOffset > 1000000) throw UserError("the frame count lies beyond a million frames");
+    return *LastOffset;
 }
 
 void Filter::Draw(const Setup& setup, int64_t frame, const uint32_t* in, uint32_t* out) {

@@ -72,8 +72,13 @@ public:
 
     // One frame: in and out hold width x height RGBA pixels (they may be the same
     // buffer). Never throws: a failure passes the frame through unchanged and is
-    // reported once on standard error.
-    void Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* out);
+    // reported once on standard error. `consecutive` tells that the host hands
+    // every frame once and in order (ffmpeg), so that its time must grow from
+    // one update to the next. A time that is no plausible frame time (negative,
+    // not finite, or not growing where frames are consecutive) is replaced by
+    // the frame after the one the last update drew (the first update: frame 0),
+    // and that the host gave no usable time is said once on standard error.
+    void Update(double time, TimeUnit unit, const uint32_t* in, uint32_t* out, bool consecutive = false);
 
     // The frame requests (simulated or drawn) this instance's tools have made so
     // far; readable while an update runs on another thread.
@@ -89,6 +94,7 @@ private:
     void Step(int64_t frame);
     void KeepState(int64_t frame);
     void Report(const std::string& message);
+    int64_t HostOffset(double time, TimeUnit unit, bool consecutive, double fps);
 
     mutable std::mutex Lock;  // this instance's own work
     std::atomic<uint64_t> Requests{0};
@@ -111,6 +117,10 @@ private:
     bool StatesUsable = false;
     bool Failed = false;  // pass frames through until the flow, fps or seed change
     std::set<std::string> Reported;
+    // The host's last time and the frame (counted from the flow's first) it
+    // was taken as: the count goes on from there when a time is unusable.
+    std::optional<double> LastTime;
+    std::optional<int64_t> LastOffset;
 };
 
 }  // namespace lumets::frei0r

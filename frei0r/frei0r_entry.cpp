@@ -109,7 +109,9 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
 
 void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, uint32_t* outframe) {
     if (!instance) return;
-    static_cast<Filter*>(instance)->Update(time, UnitOfCaller(__builtin_return_address(0)), inframe, outframe);
+    // ffmpeg hands every frame once, in order; MLT and GStreamer may seek.
+    const TimeUnit unit = UnitOfCaller(__builtin_return_address(0));
+    static_cast<Filter*>(instance)->Update(time, unit, inframe, outframe, unit == TimeUnit::Milliseconds);
 }
 
 }  // extern "C"

@@ -101,11 +101,11 @@ TEST(Frei0rFilter, HostileParametersPassFramesThroughWithoutHarm) {
     Filter().SetParam(f.Handle, &none, 99);
     Filter().SetParam(f.Handle, nullptr, 1);
     EXPECT_EQ(f.At(nan), f.In);
-    EXPECT_EQ(f.At(-1.0), f.In);  // before the flow's first frame
+    EXPECT_EQ(f.At(-1.0), f.In);
     Instance g;
-    const auto frame2 = Instance().Frame(2);
+    const auto frame0 = Instance().Frame(0), frame2 = Instance().Frame(2);
     EXPECT_EQ(g.At(1e12), g.In);  // beyond any flow: not simulated
-    EXPECT_EQ(g.At(inf), g.In);
+    EXPECT_EQ(g.At(inf), frame0);  // no usable time: the frames are counted from the first
     EXPECT_EQ(g.Frame(2), frame2);  // and the next good time is drawn
     EXPECT_EQ(Filter().Construct(0, 8), nullptr);
 }
