@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/error_of.h"
 #include "app/control_catalog.h"
 #include "app/control_driver.h"
 #include "app/errors.h"
@@ -12,17 +13,6 @@
 using namespace lumets;
 
 namespace {
-
-// The message of the UserError that f throws, or "" when it throws none.
-template <class F>
-std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const UserError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 struct ToolDeleter {
     void operator()(FakeTool* t) const { t->Recycle(); }

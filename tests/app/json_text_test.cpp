@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "common/error_of.h"
 #include "app/errors.h"
 #include "app/flow_loader.h"
 #include "app/json_text.h"
@@ -19,16 +20,6 @@ int RunJsonTextInput(const uint8_t* data, size_t size);
 using namespace lumets;
 
 namespace {
-
-template <class F>
-std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const UserError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 std::string Nested(size_t depth, const std::string& inner = "1") {
     return std::string(depth, '[') + inner + std::string(depth, ']');

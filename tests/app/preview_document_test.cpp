@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "common/error_of.h"
 #include "app/errors.h"
 #include "app/image_io.h"
 #include "app/preview.h"
@@ -64,16 +65,6 @@ protected:
         return std::string(b.begin(), b.end());
     }
 };
-
-template <class F>
-std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const UserError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 // What a call on another thread ended with.
 template <class F>

@@ -1,0 +1,16 @@
+#pragma once
+// The one-line message a call refuses with.
+#include <string>
+
+#include "app/errors.h"
+
+// The message of the UserError that f throws, or "" when it throws none.
+template <class F>
+std::string ErrorOf(F f) {
+    try {
+        f();
+    } catch (const lumets::UserError& e) {
+        return e.what();
+    }
+    return "";
+}
