@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/flow_loader.h"
-#include "app/frame_pattern.h"
+#include "app/session/flow_loader.h"
+#include "app/io/frame_pattern.h"
 #include "host/image.h"
 
 namespace lumets {

@@ -1,4 +1,4 @@
-#include "app/http_server.h"
+#include "app/preview/http_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "app/input_files.h"
+#include "app/io/input_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 namespace lumets {
 

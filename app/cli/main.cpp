@@ -1,3 +1,3 @@
-#include "app/commands.h"
+#include "app/cli/commands.h"
 
 int main(int argc, char** argv) { return lumets::RunCommandLine(argc, argv); }

@@ -1,11 +1,11 @@
-#include "app/control_catalog.h"
+#include "app/session/control_catalog.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <sstream>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 #include "host/fourcc.h"
 #include "host/tags.h"
 

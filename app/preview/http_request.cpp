@@ -1,4 +1,4 @@
-#include "app/http_request.h"
+#include "app/preview/http_request.h"
 
 #include <algorithm>
 #include <cstdio>

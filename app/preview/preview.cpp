@@ -1,4 +1,4 @@
-#include "app/preview.h"
+#include "app/preview/preview.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,11 +10,11 @@
 #include <sstream>
 #include <thread>
 
-#include "app/commands.h"
-#include "app/errors.h"
-#include "app/frame_pattern.h"
-#include "app/image_io.h"
-#include "app/session.h"
+#include "app/cli/commands.h"
+#include "app/io/errors.h"
+#include "app/io/frame_pattern.h"
+#include "app/io/image_io.h"
+#include "app/session/session.h"
 #include "host/parameters.h"
 #include "host/platform.h"
 #include "host/tags.h"

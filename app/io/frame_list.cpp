@@ -1,9 +1,9 @@
-#include "app/frame_list.h"
+#include "app/io/frame_list.h"
 
 #include <algorithm>
 #include <regex>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 namespace lumets {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/http_request.h"
+#include "app/preview/http_request.h"
 
 namespace lumets {
 

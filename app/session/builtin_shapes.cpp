@@ -1,11 +1,11 @@
-#include "app/builtin_shapes.h"
+#include "app/session/builtin_shapes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 
-#include "app/errors.h"
-#include "app/image_io.h"
+#include "app/io/errors.h"
+#include "app/io/image_io.h"
 
 namespace lumets {
 

@@ -1,4 +1,4 @@
-#include "app/farm.h"
+#include "app/farm/farm.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -16,12 +16,12 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/errors.h"
-#include "app/flow_loader.h"
-#include "app/frame_list.h"
-#include "app/frame_pattern.h"
-#include "app/image_io.h"
-#include "app/session.h"
+#include "app/io/errors.h"
+#include "app/session/flow_loader.h"
+#include "app/io/frame_list.h"
+#include "app/io/frame_pattern.h"
+#include "app/io/image_io.h"
+#include "app/session/session.h"
 
 extern char** environ;
 

@@ -1,9 +1,9 @@
-#include "app/session.h"
+#include "app/session/session.h"
 
 #include <regex>
 
-#include "app/errors.h"
-#include "app/progress.h"
+#include "app/io/errors.h"
+#include "app/session/progress.h"
 #include "host/platform.h"
 #include "host/plugins.h"
 

@@ -1,11 +1,11 @@
-#include "app/image_feed.h"
+#include "app/session/image_feed.h"
 
 #include <cmath>
 #include <filesystem>
 
-#include "app/builtin_shapes.h"
-#include "app/errors.h"
-#include "app/image_io.h"
+#include "app/session/builtin_shapes.h"
+#include "app/io/errors.h"
+#include "app/io/image_io.h"
 #include "host/tags.h"
 
 namespace lumets {

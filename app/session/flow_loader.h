@@ -6,8 +6,8 @@
 #include <variant>
 #include <vector>
 
-#include "app/control_catalog.h"
-#include "app/json_text.h"
+#include "app/session/control_catalog.h"
+#include "app/io/json_text.h"
 #include "host/operator.h"
 
 namespace lumets {

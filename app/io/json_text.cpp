@@ -1,11 +1,11 @@
-#include "app/json_text.h"
+#include "app/io/json_text.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <unordered_map>
 #include <vector>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 namespace lumets {
 

@@ -1,4 +1,4 @@
-#include "app/progress.h"
+#include "app/session/progress.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 namespace lumets {
 

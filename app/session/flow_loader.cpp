@@ -1,4 +1,4 @@
-#include "app/flow_loader.h"
+#include "app/session/flow_loader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,10 +8,10 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/base64.h"
-#include "app/builtin_shapes.h"
-#include "app/errors.h"
-#include "app/input_files.h"
+#include "app/io/base64.h"
+#include "app/session/builtin_shapes.h"
+#include "app/io/errors.h"
+#include "app/io/input_files.h"
 #include "host/parameters.h"
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/flow_loader.h"
+#include "app/session/flow_loader.h"
 
 namespace lumets {
 

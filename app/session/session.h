@@ -6,12 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/control_catalog.h"
-#include "app/control_driver.h"
-#include "app/flow_loader.h"
-#include "app/frame_list.h"
-#include "app/frame_pattern.h"
-#include "app/image_feed.h"
+#include "app/session/control_catalog.h"
+#include "app/session/control_driver.h"
+#include "app/session/flow_loader.h"
+#include "app/io/frame_list.h"
+#include "app/io/frame_pattern.h"
+#include "app/session/image_feed.h"
 #include "host/flow.h"
 #include "host/registry.h"
 

@@ -1,6 +1,6 @@
-#include "app/control_driver.h"
+#include "app/session/control_driver.h"
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 #include "host/parameters.h"
 #include "host/platform.h"
 

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/errors.h"
-#include "app/http_server.h"
-#include "app/json_text.h"
-#include "app/preview.h"
-#include "app/progress.h"
+#include "app/io/errors.h"
+#include "app/preview/http_server.h"
+#include "app/io/json_text.h"
+#include "app/preview/preview.h"
+#include "app/session/progress.h"
 
 namespace fs = std::filesystem;
 

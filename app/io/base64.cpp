@@ -1,4 +1,4 @@
-#include "app/base64.h"
+#include "app/io/base64.h"
 
 namespace lumets {
 

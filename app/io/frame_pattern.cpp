@@ -1,8 +1,8 @@
-#include "app/frame_pattern.h"
+#include "app/io/frame_pattern.h"
 
 #include <cstdlib>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 namespace lumets {
 

@@ -1,4 +1,4 @@
-#include "app/image_io.h"
+#include "app/io/image_io.h"
 
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/errors.h"
-#include "app/input_files.h"
-#include "app/output_file.h"
+#include "app/io/errors.h"
+#include "app/io/input_files.h"
+#include "app/io/output_file.h"
 #include "host/tags.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "app/demo_flow.h"
+#include "app/cli/demo_flow.h"
 
 namespace lumets {
 

@@ -1,4 +1,4 @@
-#include "app/motion_file.h"
+#include "app/io/motion_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string_view>
 
-#include "app/errors.h"
-#include "app/input_files.h"
+#include "app/io/errors.h"
+#include "app/io/input_files.h"
 
 namespace lumets {
 

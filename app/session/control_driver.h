@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_catalog.h"
-#include "app/flow_loader.h"
+#include "app/session/control_catalog.h"
+#include "app/session/flow_loader.h"
 #include "host/operator.h"
 
 namespace lumets {

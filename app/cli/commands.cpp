@@ -1,4 +1,4 @@
-#include "app/commands.h"
+#include "app/cli/commands.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -8,19 +8,19 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/base64.h"
-#include "app/demo_flow.h"
-#include "app/errors.h"
-#include "app/farm.h"
-#include "app/flow_loader.h"
-#include "app/frame_list.h"
-#include "app/frame_pattern.h"
-#include "app/image_io.h"
-#include "app/motion_file.h"
-#include "app/output_file.h"
-#include "app/preview.h"
-#include "app/progress.h"
-#include "app/session.h"
+#include "app/io/base64.h"
+#include "app/cli/demo_flow.h"
+#include "app/io/errors.h"
+#include "app/farm/farm.h"
+#include "app/session/flow_loader.h"
+#include "app/io/frame_list.h"
+#include "app/io/frame_pattern.h"
+#include "app/io/image_io.h"
+#include "app/io/motion_file.h"
+#include "app/io/output_file.h"
+#include "app/preview/preview.h"
+#include "app/session/progress.h"
+#include "app/session/session.h"
 #include "host/platform.h"
 #include "host/plugins.h"
 #include "host/registry.h"

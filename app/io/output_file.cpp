@@ -1,4 +1,4 @@
-#include "app/output_file.h"
+#include "app/io/output_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 namespace fs = std::filesystem;
 
