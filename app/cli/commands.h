@@ -12,8 +12,4 @@ int RunCommandLine(int argc, char** argv);
 // name, version and path of the particle plug-in it loads.
 std::string VersionText();
 
-// `lumets controls` listings.
-std::string ControlsText();
-std::string ControlsJson();
-
 }  // namespace lumets

@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "app/cli/commands.h"
 #include "app/io/errors.h"
 #include "app/io/frame_pattern.h"
 #include "app/io/image_io.h"
+#include "app/session/control_listing.h"
 #include "app/session/session.h"
 #include "host/parameters.h"
 #include "host/platform.h"
