@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/control_catalog.h"
-#include "app/errors.h"
-#include "app/image_io.h"
-#include "app/session.h"
+#include "app/session/control_catalog.h"
+#include "app/io/errors.h"
+#include "app/io/image_io.h"
+#include "app/session/session.h"
 #include "host/plugins.h"
 #include "host/registry.h"
 #include "host/tags.h"

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/flow_loader.h"
+#include "app/session/flow_loader.h"
 
 class Image;
 class SimulationState;

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/control_catalog.h"
-#include "app/control_driver.h"
-#include "app/errors.h"
-#include "app/flow_loader.h"
+#include "app/session/control_catalog.h"
+#include "app/session/control_driver.h"
+#include "app/io/errors.h"
+#include "app/session/flow_loader.h"
 #include "host/parameters.h"
 #include "host/registry.h"
 #include "host/tags.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/http_request.h"
+#include "app/preview/http_request.h"
 
 namespace fuzzing {
 

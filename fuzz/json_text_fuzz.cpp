@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/errors.h"
-#include "app/json_text.h"
+#include "app/io/errors.h"
+#include "app/io/json_text.h"
 
 namespace fuzzing {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/errors.h"
-#include "app/motion_file.h"
+#include "app/io/errors.h"
+#include "app/io/motion_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> bytes(data, data + size);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Turns `lumets controls --json` into the Markdown table of the flow-format
 # reference: page, flow key, ID, label, type, range, default, unit and meaning
-# (the last two from the catalogue of units in app/control_catalog.cpp).
+# (the last two from the catalogue of units in app/session/control_catalog.cpp).
 #
 #   scripts/gen_control_table.sh [LUMETS]                 prints the table
 #   scripts/gen_control_table.sh [LUMETS] --update FILE   replaces the table in FILE, between

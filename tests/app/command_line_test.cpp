@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/base64.h"
-#include "app/image_io.h"
+#include "app/io/base64.h"
+#include "app/io/image_io.h"
 #include "common/test_files.h"
 
 namespace fs = std::filesystem;

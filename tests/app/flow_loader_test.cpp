@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "common/error_of.h"
-#include "app/control_catalog.h"
-#include "app/control_driver.h"
-#include "app/errors.h"
-#include "app/flow_loader.h"
+#include "app/session/control_catalog.h"
+#include "app/session/control_driver.h"
+#include "app/io/errors.h"
+#include "app/session/flow_loader.h"
 #include "fake_tool.h"
 #include "host/platform.h"
 

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/base64.h"
-#include "app/builtin_shapes.h"
-#include "app/errors.h"
-#include "app/frame_pattern.h"
-#include "app/image_io.h"
-#include "app/motion_file.h"
+#include "app/io/base64.h"
+#include "app/session/builtin_shapes.h"
+#include "app/io/errors.h"
+#include "app/io/frame_pattern.h"
+#include "app/io/image_io.h"
+#include "app/io/motion_file.h"
 #include "common/test_files.h"
 #include "host/tags.h"
 

@@ -1,8 +1,8 @@
 // Frame lists as farm tools write them: parsing, the short text form and chunks.
 #include <gtest/gtest.h>
 
-#include "app/errors.h"
-#include "app/frame_list.h"
+#include "app/io/errors.h"
+#include "app/io/frame_list.h"
 
 using lumets::FrameList;
 

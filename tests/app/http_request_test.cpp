@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/http_request.h"
+#include "app/preview/http_request.h"
 
 namespace fuzzing {
 int RunHttpRequestInput(const uint8_t* data, size_t size);

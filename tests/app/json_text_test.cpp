@@ -9,9 +9,9 @@
 #include <string>
 
 #include "common/error_of.h"
-#include "app/errors.h"
-#include "app/flow_loader.h"
-#include "app/json_text.h"
+#include "app/io/errors.h"
+#include "app/session/flow_loader.h"
+#include "app/io/json_text.h"
 
 namespace fuzzing {
 int RunJsonTextInput(const uint8_t* data, size_t size);

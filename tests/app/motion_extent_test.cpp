@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/errors.h"
-#include "app/motion_file.h"
+#include "app/io/errors.h"
+#include "app/io/motion_file.h"
 #include "common/test_files.h"
 
 using namespace lumets;

@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "common/error_of.h"
-#include "app/errors.h"
-#include "app/image_io.h"
-#include "app/preview.h"
-#include "app/session.h"
+#include "app/io/errors.h"
+#include "app/io/image_io.h"
+#include "app/preview/preview.h"
+#include "app/session/session.h"
 #include "common/test_files.h"
 #include "host/operator.h"
 

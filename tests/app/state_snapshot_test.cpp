@@ -5,9 +5,9 @@
 #include <map>
 #include <memory>
 
-#include "app/flow_loader.h"
-#include "app/image_io.h"
-#include "app/session.h"
+#include "app/session/flow_loader.h"
+#include "app/io/image_io.h"
+#include "app/session/session.h"
 
 using namespace lumets;
 

@@ -2,7 +2,7 @@
 // The one-line message a call refuses with.
 #include <string>
 
-#include "app/errors.h"
+#include "app/io/errors.h"
 
 // The message of the UserError that f throws, or "" when it throws none.
 template <class F>

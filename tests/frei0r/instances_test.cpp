@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/progress.h"
+#include "app/session/progress.h"
 #include "common/test_files.h"
 #include "frei0r/filter.h"
 

@@ -1,3 +1,0 @@
-#include "app/commands.h"
-
-int main(int argc, char** argv) { return lumets::RunCommandLine(argc, argv); }

@@ -1,0 +1,571 @@
+#include "app/preview/preview.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/io/errors.h"
+#include "app/io/frame_pattern.h"
+#include "app/io/image_io.h"
+#include "app/session/control_listing.h"
+#include "app/session/session.h"
+#include "host/parameters.h"
+#include "host/platform.h"
+#include "host/tags.h"
+
+namespace fs = std::filesystem;
+
+namespace lumets {
+
+namespace {
+
+// Frames kept for quick scrubbing, by total PNG size.
+constexpr size_t CacheLimit = 256u << 20;
+
+Json ValueJson(const ControlValue& v) {
+    if (const auto* d = std::get_if<double>(&v)) return *d;
+    if (const auto* p = std::get_if<PointValue>(&v)) return Json::array({p->X, p->Y});
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    if (const auto* l = std::get_if<PolyLineValue>(&v)) {
+        Json points = Json::array();
+        for (const PolyPointValue& q : l->Points)
+            points.push_back(Json{{"x", q.X}, {"y", q.Y}, {"in", {q.InX, q.InY}}, {"out", {q.OutX, q.OutY}}});
+        return Json{{"closed", l->Closed}, {"points", points}};
+    }
+    return Json{{"table", std::get<std::vector<uint16_t>>(v)}};
+}
+
+Json ParameterJson(const Parameter* p) {
+    if (!p) return nullptr;
+    switch (p->DataType) {
+        case DT_Number: return static_cast<const Number*>(p)->Value;
+        case DT_Point: {
+            const auto* q = static_cast<const Point*>(p);
+            return Json::array({q->X, q->Y});
+        }
+        case DT_Text: return static_cast<const Text*>(p)->Value;
+        case DT_LookUpTable: return Json{{"table", static_cast<const LookUpTable*>(p)->Table}};
+        case DT_PolyLine: {
+            const auto* l = static_cast<const PolyLine*>(p);
+            Json points = Json::array();
+            const PolyPoint* q = l->First();
+            for (int32_t i = 0; q && i < l->GetCount(); ++i, ++q)
+                points.push_back(Json{{"x", q->X}, {"y", q->Y}, {"in", {q->InDX, q->InDY}}, {"out", {q->OutDX, q->OutDY}}});
+            return Json{{"closed", l->Closed}, {"points", points}};
+        }
+        default: return nullptr;
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    if (!in) throw UserError("cannot read " + path);
+    return out.str();
+}
+
+// The key under which the flow's controls hold a control (the flow may use the
+// member name or the ID), or empty.
+std::string KeyInFlow(const Json& controls, const ControlCatalog& catalog, const ControlInfo& info) {
+    for (const auto& [k, v] : controls.items()) {
+        (void)v;
+        if (catalog.Find(k) == &info) return k;
+    }
+    return {};
+}
+
+bool IsKeyframed(const Json& v) { return v.is_object() && v.contains("keys"); }
+
+bool HasControlCharacters(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7f; });
+}
+
+// A text control that is not a button is a file the tool opens: SystemFile, the
+// motion data loaded when the flow is opened.
+bool IsFileNameControl(const ControlInfo& info) { return info.Type == DT_Text && !info.Button; }
+
+}  // namespace
+
+// One proxy size's scrubbing: a session of the edited flow whose render stays
+// open from request to request, the last frame it simulated, and the states
+// it saved (every StateInterval frames, and after the last frame asked for).
+struct PreviewDocument::Track {
+    FlowFile Flow;
+    int Proxy = 1;
+    uint64_t Generation = 0;
+    int64_t Interval = 4;
+    std::unique_ptr<Session> S;
+    int64_t Cursor = 0;     // the last frame the session simulated; before the flow's first when fresh
+    int64_t CheckedTo = 0;  // inputs checked from the flow's first frame up to here
+    std::map<int64_t, std::unique_ptr<SimulationState>> States;
+    // The two states kept off the grid: after the last frame asked for, and where
+    // a stopped seek stopped.
+    int64_t Kept[2] = {INT64_MIN, INT64_MIN};
+    // The flow presses no buttons that do more than the simulation (load, record,
+    // capture): otherwise every frame is simulated from the start, as a render does.
+    bool StatesUsable = true;
+
+    Track(FlowFile flow, int proxy, uint64_t generation, int64_t interval)
+        : Flow(std::move(flow)), Proxy(proxy), Generation(generation), Interval(interval) {
+        Restart();
+        CheckedTo = Flow.First - 1;
+        for (const FlowEvent& e : Flow.Events) {
+            const ControlInfo* info = S->Catalog().Find(e.Press);
+            if (!info || (info->Key != "FastForward" && info->Key != "ResetPosition")) StatesUsable = false;
+        }
+        // The state before any request. A reduced session cannot take it back once
+        // it has run; the restore says so and the session starts afresh instead.
+        if (StatesUsable)
+            if (auto initial = S->SaveState()) States[Flow.First - 1] = std::move(initial);
+    }
+    ~Track() {
+        States.clear();  // before the tool that made them
+        S.reset();
+    }
+    // A fresh session, before the flow's first frame.
+    void Restart() {
+        S.reset();
+        SessionOptions options;
+        options.Quiet = true;
+        options.Proxy = Proxy;
+        S = std::make_unique<Session>(Flow, options);
+        Cursor = Flow.First - 1;
+    }
+    bool OnGrid(int64_t f) const { return (f - Flow.First) % Interval == 0; }
+    // Saves the state after frame f, the session's last, on the grid or in one of
+    // the places off it (`slot` 0 or 1), so that the number of states stays
+    // bounded. The tool gives none while its source is reduced (a proxy size) or
+    // while motion data is loaded.
+    void Keep(int64_t f, int slot) {
+        if (!StatesUsable) return;
+        if (!States.count(f)) {
+            std::unique_ptr<SimulationState> saved = S->SaveState();
+            if (!saved) return;
+            States[f] = std::move(saved);
+        }
+        if (OnGrid(f) || slot < 0) return;
+        const int64_t old = Kept[slot];
+        Kept[slot] = f;
+        if (old != INT64_MIN && old != f && old != Kept[1 - slot] && !OnGrid(old)) States.erase(old);
+    }
+};
+
+struct PreviewDocument::RenderJob {
+    std::thread Worker;
+    std::atomic<bool> Running{true};
+    std::atomic<int64_t> Done{0};
+    int64_t Total = 0;
+    std::mutex Lock;
+    std::string Error, Output;
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+    double Seconds = 0;
+};
+
+PreviewDocument::PreviewDocument(const std::string& path, const std::string& frames, const std::string& workFolder)
+    : Path(path), WorkFolder(workFolder) {
+    FlowFile flow = LoadFlowFile(path);
+    Folder = flow.Folder;
+    Name = flow.Name;
+    Raw = flow.Raw;
+    FlowFirst = TimelineFirst = flow.First;
+    FlowLast = TimelineLast = flow.Last;
+    if (!frames.empty()) {
+        std::tie(TimelineFirst, TimelineLast) = ParseFrameRange(frames);
+        if (TimelineFirst < FlowFirst || TimelineLast > FlowLast)
+            throw UserError("frames " + frames + " lie outside the flow's frames " + std::to_string(FlowFirst) + "-" +
+                            std::to_string(FlowLast));
+    }
+    Description = Json::parse(ControlsJson());
+    StateInterval = std::max<int64_t>(4, (FlowLast - FlowFirst + 1 + 63) / 64);
+    Rebuild();
+}
+
+PreviewDocument::~PreviewDocument() {
+    if (Job && Job->Worker.joinable()) Job->Worker.join();
+    Tracks.clear();
+}
+
+void PreviewDocument::Rebuild() {
+    SessionOptions options;
+    options.Quiet = true;
+    Live.reset();
+    Live = std::make_unique<Session>(ParseFlow(Raw.dump(), Name, Folder), options);
+}
+
+Json PreviewDocument::Describe(int64_t frame) {
+    std::lock_guard<std::mutex> hold(Lock);
+    const ControlCatalog& catalog = Live->Catalog();
+    const Json controls = Raw.value("controls", Json::object());
+    std::vector<std::string> ignored;
+    const std::vector<ControlTrack> tracks = BindControls(controls, catalog, &ignored);
+    Json state = Json::object();
+    for (const ControlInfo& c : catalog.Items()) {
+        if (c.Key.empty() || c.In->Page < 0) continue;
+        Json s;
+        const TagList attrs = c.In->GetAttrs();
+        s["hidden"] = attrs.GetLong(Tags::Visible, 1) == 0;
+        s["disabled"] = attrs.GetLong(Tags::Disabled, 0) != 0;
+        s["keyed"] = false;
+        const ControlTrack* track = nullptr;
+        for (const ControlTrack& t : tracks)
+            if (t.Info == &c) track = &t;
+        if (track) {
+            s["value"] = ValueJson(track->At(double(frame)));
+            s["keyed"] = track->Animated;
+            s["flow"] = controls[track->Key];
+        } else {
+            Parameter* p = c.In->GetValue(double(frame));
+            s["value"] = ParameterJson(p);
+            if (p) p->Recycle();
+        }
+        state[c.Key] = s;
+    }
+    Json out;
+    out["flow"] = {{"name", fs::path(Path).filename().string()},
+                   {"frames", {TimelineFirst, TimelineLast}},
+                   {"flowFrames", {FlowFirst, FlowLast}}};
+    if (Raw.contains("background") && Raw["background"].is_object()) out["flow"]["background"] = Raw["background"];
+    out["description"] = Description;
+    out["controls"] = state;
+    out["generation"] = Generation;
+    return out;
+}
+
+std::vector<std::string> PreviewDocument::Set(const std::string& name, const Json& given, int64_t frame) {
+    ++Ticket;
+    std::lock_guard<std::mutex> hold(Lock);
+    const ControlCatalog& catalog = Live->Catalog();
+    const ControlInfo& info = catalog.Require(name);
+    if (info.Button) throw UserError("\"" + name + "\" is a button: press it instead");
+    if (frame < FlowFirst || frame > FlowLast)
+        throw UserError("frame " + std::to_string(frame) + " lies outside the flow's frames " +
+                        std::to_string(FlowFirst) + "-" + std::to_string(FlowLast));
+    if (IsKeyframed(given)) throw UserError("\"" + name + "\": set one value at a time (keys are kept by frame)");
+    const Json value = CheckedFileName(info, given);
+
+    Json candidate = Raw;
+    if (!candidate.contains("controls")) candidate["controls"] = Json::object();
+    Json& controls = candidate["controls"];
+    std::string key = KeyInFlow(controls, catalog, info);
+    if (key.empty()) key = info.Key;
+    if (controls.contains(key) && IsKeyframed(controls[key])) {
+        // A keyframed control stays keyframed: the edit is the key at this frame.
+        Json& keys = controls[key]["keys"];
+        bool replaced = false;
+        for (Json& k : keys)
+            if (k.is_array() && k.size() == 2 && k[0].is_number() && k[0].get<double>() == double(frame)) {
+                k[1] = value;
+                replaced = true;
+            }
+        if (!replaced) {
+            Json sorted = Json::array();
+            bool placed = false;
+            for (const Json& k : keys) {
+                if (!placed && k.is_array() && !k.empty() && k[0].is_number() && k[0].get<double>() > double(frame)) {
+                    sorted.push_back(Json::array({frame, value}));
+                    placed = true;
+                }
+                sorted.push_back(k);
+            }
+            if (!placed) sorted.push_back(Json::array({frame, value}));
+            keys = sorted;
+        }
+    } else {
+        controls[key] = value;
+    }
+    // The same checks and limits as a flow's values.
+    std::vector<std::string> warnings;
+    const std::vector<ControlTrack> tracks = BindControls(controls, catalog, &warnings);
+    ParseFlow(candidate.dump(), Name, Folder);
+    const ControlTrack* track = nullptr;
+    for (const ControlTrack& t : tracks)
+        if (t.Info == &info) track = &t;
+    if (!track) throw UserError("\"" + name + "\" cannot be set");
+    // A number limited to its range is kept as limited, as a render would use it.
+    if (!track->Animated && std::holds_alternative<double>(track->Keys.front().second))
+        controls[key] = std::get<double>(track->Keys.front().second);
+    Raw = std::move(candidate);
+    ++Generation;
+    // The live tool gets the edit as a user's click would reach it.
+    Live->Controls().Set(info, track->At(double(frame)), double(frame));
+    return warnings;
+}
+
+std::string PreviewDocument::InFolder(const std::string& name, bool mustBeNew) const {
+    if (HasControlCharacters(name)) throw UserError("a file name in the flow's folder holds no control characters");
+    if (name.empty() || name.size() > 200 || name.find('/') != std::string::npos ||
+        name.find('\\') != std::string::npos || name[0] == '.')
+        throw UserError("\"" + name + "\" is not a plain file name in the flow's folder");
+    const fs::path target = (Folder.empty() ? fs::path(".") : fs::path(Folder)) / name;
+    if (mustBeNew) {
+        // A link counts as taken, even one that leads nowhere.
+        std::error_code ec;
+        const fs::file_status st = fs::symlink_status(target, ec);
+        if (st.type() != fs::file_type::not_found &&
+            !(fs::is_regular_file(st) && fs::equivalent(target, Path, ec)))
+            throw UserError(name + " already exists in the flow's folder: choose a new name");
+    }
+    return target.string();
+}
+
+// A dialog answer: a regular file of the flow's folder (never through a link)
+// or a new name there, and never the flow being edited, which a recording or a
+// capture would overwrite.
+std::string PreviewDocument::DialogAnswer(const std::string& name) const {
+    const std::string target = InFolder(name, false);
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(target, ec);
+    if (st.type() == fs::file_type::not_found) return target;
+    if (ec || !fs::is_regular_file(st))
+        throw UserError("\"" + name + "\" is not a regular file: answer with a file or a new name in the flow's folder");
+    if (fs::equivalent(target, Path, ec) || ec)
+        throw UserError("\"" + name + "\" is the flow being edited: answer with another file");
+    return target;
+}
+
+// The value of a file-name control as set from the page: empty (no file), or a
+// regular file in the flow's folder, not a link. A plain name is taken from the
+// flow's folder, as a dialog answer is; a path is kept as written.
+Json PreviewDocument::CheckedFileName(const ControlInfo& info, const Json& value) const {
+    if (!IsFileNameControl(info) || !value.is_string() || value.get<std::string>().empty()) return value;
+    const std::string text = value.get<std::string>();
+    const std::string what = "\"" + info.Key + "\": \"" + (HasControlCharacters(text) ? "?" : text) + "\" ";
+    if (HasControlCharacters(text) || text.size() > 4096) throw UserError(what + "is not a file name");
+    const std::string path = text.find('/') == std::string::npos ? InFolder(text, false) : text;
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(path, ec)) || ec)
+        throw UserError(what + "is not a regular file in the flow's folder");
+    std::error_code folderError, parentError;
+    const fs::path folder = fs::canonical(Folder.empty() ? fs::path(".") : fs::path(Folder), folderError);
+    const fs::path parent = fs::canonical(fs::absolute(fs::path(path), parentError).parent_path(), parentError);
+    if (folderError || parentError || folder != parent) throw UserError(what + "lies outside the flow's folder");
+    return path;
+}
+
+Json PreviewDocument::Press(const std::string& name, const std::optional<std::string>& file, int64_t frame) {
+    ++Ticket;
+    // The dialog answers and message boxes are the process's own: no frame is
+    // simulated while the press runs.
+    std::lock_guard<std::mutex> seek(SeekLock);
+    std::lock_guard<std::mutex> hold(Lock);
+    const ControlInfo& info = Live->Catalog().Require(name);
+    if (!info.Button) throw UserError("\"" + name + "\" is not a button");
+    std::optional<std::string> answer;
+    if (file) answer = DialogAnswer(*file);
+    platform::Default().ClearRecords();
+    Live->Controls().Press(info, double(frame), answer);
+    std::string failure;
+    try {
+        // Record and capture post passes of their own; they run as `lumets record` runs them.
+        Live->ServeRequests("pass");
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    Json messages = Json::array();
+    for (const platform::MessageRecord& m : platform::Default().Messages())
+        messages.push_back(Json{{"title", m.Title}, {"text", m.Text}});
+    platform::Default().ClearRecords();
+    Json out{{"messages", messages}};
+    if (!failure.empty()) out["error"] = failure;
+    return out;
+}
+
+void PreviewDocument::StopIfSuperseded(uint64_t ticket) const {
+    if (Ticket.load() != ticket) throw Superseded("a newer request replaced this one");
+}
+
+// Frame n from the track's session: it goes on from where it stands when that is
+// before n, else from the nearest saved state before n, else from the start.
+// Between two frames a newer request stops it; what it reached stays usable.
+std::string PreviewDocument::RenderFrame(Track& t, int64_t n, bool quick, uint64_t ticket) {
+    const SimulationState* state = nullptr;
+    int64_t from = t.Cursor;
+    if (auto it = t.States.lower_bound(n); it != t.States.begin()) {
+        --it;
+        if (t.Cursor >= n || it->first > t.Cursor) {
+            state = it->second.get();
+            from = it->first;
+        }
+    }
+    if (state && !t.S->RestoreState(*state, std::max(from, t.Flow.First))) {
+        state = nullptr;
+        from = t.Cursor;
+    }
+    if (!state && t.Cursor >= n) {
+        t.Restart();
+        from = t.Cursor;
+    }
+    t.Cursor = from;
+    if (n > t.CheckedTo) {
+        t.S->CheckInputs(t.CheckedTo + 1, n);
+        t.CheckedTo = n;
+    }
+    // The flags of `lumets render --quick` go to every request, simulated or drawn.
+    t.S->TheFlow().RequestFlags = quick ? Request::FlagQuick : 0;
+    const std::string file = (fs::path(WorkFolder) / "frame.png").string();
+    for (int64_t f = from + 1; f <= n; ++f) {
+        if (Ticket.load() != ticket) {
+            // Asking again goes on from here, whatever is asked meanwhile.
+            if (f > from + 1) t.Keep(f - 1, 1);
+            throw Superseded("a newer request replaced this one");
+        }
+        Image* picture = t.S->RenderFrame(f, f != n);
+        t.Cursor = f;
+        ++Steps;
+        if (picture) {
+            try {
+                WriteImageFile(*picture, file);
+            } catch (...) {
+                picture->Recycle();
+                throw;
+            }
+            picture->Recycle();
+        }
+        if (t.OnGrid(f)) t.Keep(f, -1);
+    }
+    t.Keep(n, 0);
+    return ReadWholeFile(file);
+}
+
+std::string PreviewDocument::Frame(int64_t n, bool quick, int proxy) {
+    if (n < TimelineFirst || n > TimelineLast)
+        throw UserError("frame " + std::to_string(n) + " lies outside the frames " + std::to_string(TimelineFirst) +
+                        "-" + std::to_string(TimelineLast));
+    if (proxy < 1 || proxy > 64) throw UserError("proxy must be 1 to 64");
+    const uint64_t ticket = ++Ticket;
+    const auto key = std::make_tuple(n, quick, proxy);
+    uint64_t generation = 0;
+    std::string text;
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        if (auto it = Cache.find(key); it != Cache.end() && it->second.Generation == Generation)
+            return it->second.Png;
+        generation = Generation;
+        text = Raw.dump();
+    }
+
+    std::string png;
+    {
+        std::lock_guard<std::mutex> seek(SeekLock);
+        StopIfSuperseded(ticket);
+        // Full size and one reduced size are kept.
+        for (auto it = Tracks.begin(); it != Tracks.end();)
+            it = it->first != 1 && it->first != proxy ? Tracks.erase(it) : std::next(it);
+        std::unique_ptr<Track>& track = Tracks[proxy];
+        if (track && track->Generation != generation) track.reset();
+        try {
+            if (!track) track = std::make_unique<Track>(ParseFlow(text, Name, Folder), proxy, generation, StateInterval);
+            if (track->StatesUsable) {
+                png = RenderFrame(*track, n, quick, ticket);
+            } else {
+                // Simulated from the start in a session of its own, and the passes
+                // the flow's presses posted are served after it, as in a render.
+                std::unique_ptr<Track> once = std::move(track);
+                Tracks.erase(proxy);
+                png = RenderFrame(*once, n, quick, ticket);
+                once->S->EndFrames();
+                if (!once->S->TheFlow().Port().Empty()) once->S->ServeRequests("frame");
+            }
+        } catch (const Superseded&) {
+            throw;
+        } catch (...) {
+            Tracks.erase(proxy);
+            throw;
+        }
+    }
+
+    std::lock_guard<std::mutex> hold(Lock);
+    if (Generation != generation) return png;  // an edit came meanwhile: not worth keeping
+    // Frames of earlier edits are of no more use.
+    for (auto it = Cache.begin(); it != Cache.end();) {
+        if (it->second.Generation != Generation || CacheBytes + png.size() > CacheLimit) {
+            CacheBytes -= it->second.Png.size();
+            it = Cache.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    CacheBytes += png.size();
+    Cache[key] = CachedFrame{Generation, png};
+    return png;
+}
+
+size_t PreviewDocument::StatesHeld() {
+    std::lock_guard<std::mutex> seek(SeekLock);
+    size_t count = 0;
+    for (const auto& [proxy, track] : Tracks) count += track->States.size();
+    return count;
+}
+
+std::string PreviewDocument::Save(const std::optional<std::string>& newName) {
+    ++Ticket;
+    std::lock_guard<std::mutex> hold(Lock);
+    if (newName && (newName->size() < 6 || newName->compare(newName->size() - 5, 5, ".json") != 0))
+        throw UserError("\"" + *newName + "\": a flow's name ends in .json");
+    const std::string target = newName ? InFolder(*newName, true) : Path;
+    WriteFileAtomically(target, Raw.dump(2) + "\n");
+    Path = target;
+    return target;
+}
+
+void PreviewDocument::StartRender() {
+    ++Ticket;
+    std::lock_guard<std::mutex> hold(Lock);
+    std::lock_guard<std::mutex> jobs(JobLock);
+    if (Job && Job->Running) throw UserError("a render is already running");
+    if (Job && Job->Worker.joinable()) Job->Worker.join();
+    FlowFile flow = ParseFlow(Raw.dump(), Name, Folder);
+    if (flow.Output.empty()) throw UserError("no output: the flow has no \"output\"");
+    FramePattern pattern(flow.Output);
+    if (!pattern.HasField() && TimelineLast > TimelineFirst)
+        throw UserError("output \"" + flow.Output + "\" has no frame-number field (#### or %04d)");
+    CheckOutputFormat(pattern.At(TimelineFirst));
+    auto job = std::make_shared<RenderJob>();
+    job->Total = TimelineLast - TimelineFirst + 1;
+    job->Output = pattern.At(TimelineFirst);
+    const int64_t from = TimelineFirst, to = TimelineLast, first = FlowFirst;
+    job->Worker = std::thread([job, flow = std::move(flow), pattern, from, to, first]() mutable {
+        try {
+            SessionOptions options;
+            options.Quiet = true;
+            Session session(std::move(flow), options);
+            session.CheckInputs(first, to);
+            session.Render(
+                from, to, true, 0,
+                [&](int64_t frame, Image* picture) {
+                    WriteImageFile(*picture, pattern.At(frame));
+                    ++job->Done;
+                },
+                "frame");
+        } catch (const std::exception& e) {
+            std::lock_guard<std::mutex> h(job->Lock);
+            job->Error = e.what();
+        }
+        job->Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - job->Start).count();
+        job->Running = false;
+    });
+    Job = job;
+}
+
+Json PreviewDocument::RenderStatus() {
+    std::lock_guard<std::mutex> jobs(JobLock);
+    if (!Job) return Json{{"running", false}, {"done", 0}, {"total", 0}};
+    std::lock_guard<std::mutex> h(Job->Lock);
+    const bool running = Job->Running;
+    const double seconds =
+        running ? std::chrono::duration<double>(std::chrono::steady_clock::now() - Job->Start).count() : Job->Seconds;
+    const int64_t done = Job->Done;
+    Json out{{"running", running}, {"done", done}, {"total", Job->Total}, {"output", Job->Output},
+             {"fps", seconds > 0 ? double(done) / seconds : 0.0}};
+    if (!Job->Error.empty()) out["error"] = Job->Error;
+    return out;
+}
+
+}  // namespace lumets
