@@ -72,7 +72,7 @@ public:
         std::lock_guard<std::mutex> guard(Lock);
         return Handles.erase(h) == 1;
     }
-    void MessageBox(const std::string&, const std::string&, int32_t) override {
+    void MessageBox(platform::MessageKind, const std::string&, const std::string&, int32_t) override {
         std::lock_guard<std::mutex> guard(Lock);
         ++Messages;
     }

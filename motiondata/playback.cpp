@@ -146,7 +146,7 @@ void SetSystemFileText(Input* in, const std::string& name, double time) {
 void ParticleOperator::LoadMotionFile(const char* name) {
     platform::FileHandle h = platform::Get().OpenFile(name ? name : "", platform::OpenMode::OpenForRead);
     if (h == platform::NoFile) {
-        user_dialogs::Warn("Error on Loading File", "WARNING");
+        user_dialogs::Warn(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING");
         return;
     }
     // A file that cannot be interpolated (fewer than two frame entries) or whose
@@ -155,7 +155,7 @@ void ParticleOperator::LoadMotionFile(const char* name) {
     int32_t count = 0;
     if (platform::Get().ReadAt(h, 0, &count, 4) != 4 || count < 2 || DataStart(count) >= OffsetLimit) {
         platform::Get().CloseFile(h);
-        user_dialogs::Warn("Error on Loading File", "WARNING");
+        user_dialogs::Warn(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING");
         return;
     }
     platform::CloseAndForget(PlaybackFile);
@@ -272,7 +272,7 @@ void ParticleOperator::ReadMotionFrame(double time) {
 
 void ParticleOperator::OnLoadSystem(double time) {
     if (Recording) {
-        user_dialogs::Warn("Output File Open!");
+        user_dialogs::Warn(platform::MessageKind::FileAlreadyOpen, "Output File Open!");
         return;
     }
     {
@@ -281,7 +281,7 @@ void ParticleOperator::OnLoadSystem(double time) {
     }
     std::optional<std::string> name = user_dialogs::AskMotionFile(user_dialogs::LoadTitle, InitialDirectory);
     if (!name) {
-        user_dialogs::Warn("Error on opening file");
+        user_dialogs::Warn(platform::MessageKind::NoFileChosen, "Error on opening file");
         return;
     }
     MotionFileName = *name;

@@ -115,35 +115,35 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
         if (RecordFailed) {
             user_dialogs::ReportIncompleteRecording(RecordFailed);
         } else {
-            user_dialogs::Plain(MotionFileName, "Particle Data Saved in File");
+            user_dialogs::Plain(platform::MessageKind::RecordingStopped, MotionFileName, "Particle Data Saved in File");
         }
         return;
     }
     if (SystemLoaded) {
-        user_dialogs::Warn("Input File Open!");
+        user_dialogs::Warn(platform::MessageKind::FileAlreadyOpen, "Input File Open!");
         return;
     }
     FlushRecordWrites();
     platform::CloseAndForget(RecordFile);
     if (MotionFileName.empty()) {
-        user_dialogs::Warn("No Save File Specified!");
+        user_dialogs::Warn(platform::MessageKind::NoSaveFile, "No Save File Specified!");
         return;
     }
     int64_t frames = int64_t(RecordLastFrame) - int64_t(RecordStartFrame) + 1;
     if (frames < 1) {
         // A last frame before the start frame gives no frame to record; refuse before
         // an existing file of that name is replaced.
-        user_dialogs::Warn("Recording range is empty!");
+        user_dialogs::Warn(platform::MessageKind::RecordingRangeEmpty, "Recording range is empty!");
         return;
     }
     if (DataStart(frames) >= OffsetLimit) {
         // The frame table alone would pass the 32-bit file offsets.
-        user_dialogs::Warn("Recording range is too long!");
+        user_dialogs::Warn(platform::MessageKind::RecordingRangeTooLong, "Recording range is too long!");
         return;
     }
     platform::FileHandle h = platform::Get().OpenFile(MotionFileName, platform::OpenMode::CreateForWrite);
     if (h == platform::NoFile) {
-        user_dialogs::Warn("Error on opening file");
+        user_dialogs::Warn(platform::MessageKind::FileNotCreated, "Error on opening file");
         return;
     }
     RecordFile = h;

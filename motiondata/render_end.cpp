@@ -15,7 +15,7 @@ void ParticleOperator::OnEndRender() {
         if (RecordFailed) {
             user_dialogs::ReportIncompleteRecording(RecordFailed);
         } else {
-            user_dialogs::Inform("Output File written!", "Confirm");
+            user_dialogs::Inform(platform::MessageKind::RecordingWritten, "Output File written!", "Confirm");
         }
     }
     ClearParticles();
@@ -27,7 +27,7 @@ void ParticleOperator::OnEndRender() {
             PreloadedPresent = 1;
             return;
         }
-        user_dialogs::Inform("Image Sequence not completed!", "Confirm");
+        user_dialogs::Inform(platform::MessageKind::CaptureIncomplete, "Image Sequence not completed!", "Confirm");
         PreloadedShapes.Clear();
         PreloadCapturing = 0;
     }

@@ -29,7 +29,10 @@ void ParticleOperator::OnPreloadShapes(double /*time*/) {
     std::lock_guard<std::mutex> gate(RenderGate);
     const int32_t count = ShapeFrameCount;
     if (count < 1 || count > MaxShapeFrames) {
-        user_dialogs::Warn(count < 1 ? "Shape range is empty!" : "Shape range is too long!");
+        if (count < 1)
+            user_dialogs::Warn(platform::MessageKind::CaptureRangeEmpty, "Shape range is empty!");
+        else
+            user_dialogs::Warn(platform::MessageKind::CaptureRangeTooLong, "Shape range is too long!");
         return;
     }
     // The earlier set goes, and with it the working set that was made from it.
@@ -38,7 +41,7 @@ void ParticleOperator::OnPreloadShapes(double /*time*/) {
         PreloadedShapes.Levels.resize(size_t(count));
     } catch (const std::bad_alloc&) {
         PreloadedShapes.Clear();
-        user_dialogs::Warn("Shape range is too long!");
+        user_dialogs::Warn(platform::MessageKind::CaptureRangeTooLong, "Shape range is too long!");
         return;
     }
     PreloadNext = 0;

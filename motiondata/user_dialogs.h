@@ -8,21 +8,27 @@
 
 namespace user_dialogs {
 
-inline void Warn(const std::string& text, const std::string& title = "Warning") {
-    platform::Get().MessageBox(text, title, platform::IconExclamation);
+// Every message carries its kind beside its text and title: hosts decide by the
+// kind, the user reads the words.
+using platform::MessageKind;
+
+inline void Warn(MessageKind kind, const std::string& text, const std::string& title = "Warning") {
+    platform::Get().MessageBox(kind, text, title, platform::IconExclamation);
 }
-inline void Inform(const std::string& text, const std::string& title) {
-    platform::Get().MessageBox(text, title, platform::IconInformation);
+inline void Inform(MessageKind kind, const std::string& text, const std::string& title) {
+    platform::Get().MessageBox(kind, text, title, platform::IconInformation);
 }
-inline void Plain(const std::string& text, const std::string& title) {
-    platform::Get().MessageBox(text, title, platform::IconNone);
+inline void Plain(MessageKind kind, const std::string& text, const std::string& title) {
+    platform::Get().MessageBox(kind, text, title, platform::IconNone);
 }
 
 // A recording that stopped writing (RecordFailed: 1 a write failed, 2 the file
 // reached the 32-bit offset limit) says so where a complete one reports success.
 inline void ReportIncompleteRecording(int32_t failure) {
-    Warn(failure == 2 ? "Output File incomplete: 4 GB file size limit reached!"
-                      : "Output File incomplete: writing failed!");
+    if (failure == 2)
+        Warn(MessageKind::RecordingLimitReached, "Output File incomplete: 4 GB file size limit reached!");
+    else
+        Warn(MessageKind::RecordingWriteFailed, "Output File incomplete: writing failed!");
 }
 
 // Shows the motion-data file dialog (both buttons use the same one, only the

@@ -157,16 +157,17 @@ void ApplyThreads(int threads) {
     if (threads > 0) SetWorkerThreads(threads);
 }
 
-// Warnings and failures the tool reported through message boxes since the last clear.
+// Warnings and failures the tool reported through message boxes since the last
+// clear, told apart by their kind.
 std::vector<platform::MessageRecord> Messages() { return platform::Default().Messages(); }
-bool SawMessage(const std::string& text) {
+bool SawMessage(platform::MessageKind kind) {
     for (const auto& m : Messages())
-        if (m.Text == text) return true;
+        if (m.Kind == kind) return true;
     return false;
 }
 std::optional<std::string> FirstWarning() {
     for (const auto& m : Messages())
-        if (m.Title == "Warning" || m.Title == "WARNING") return m.Title + ": " + m.Text;
+        if (platform::IsWarning(m.Kind)) return m.Title + ": " + m.Text;
     return std::nullopt;
 }
 
@@ -189,7 +190,7 @@ public:
         platform::Default().SetEcho(true);
         const std::vector<platform::MessageRecord> all = Messages();
         for (size_t i = From; i < all.size(); ++i) {
-            if (!complete && all[i].Text == "Output File written!") continue;
+            if (!complete && all[i].Kind == platform::MessageKind::RecordingWritten) continue;
             std::fprintf(stderr, "%s: %s\n", all[i].Title.c_str(), all[i].Text.c_str());
         }
     }
@@ -290,7 +291,7 @@ int CommandRecord(const RenderArgs& a) {
     HeldToolMessages held;
     if (session.ServeRequests("record") == 0) throw UserError("recording did not start (the tool posted no pass)");
     if (auto w = FirstWarning()) throw UserError("recording failed (" + *w + ")");
-    if (!SawMessage("Output File written!")) throw UserError("recording did not complete");
+    if (!SawMessage(platform::MessageKind::RecordingWritten)) throw UserError("recording did not complete");
     // The tool writes the frames its render reaches within its recording range;
     // a range changed during the pass (a keyframed last frame) leaves the rest of
     // the frame table empty. Such a file is not what was asked for.
@@ -389,7 +390,7 @@ int CommandCapture(const RenderArgs& a) {
     platform::Default().ClearRecords();
     session.Controls().Press(names.Require("PreloadShapes"), t0);
     if (session.ServeRequests("capture") == 0) throw UserError("the capture did not start");
-    if (SawMessage("Image Sequence not completed!")) throw UserError("the capture did not complete");
+    if (SawMessage(platform::MessageKind::CaptureIncomplete)) throw UserError("the capture did not complete");
 
     CArchive archive;
     TagList tags;

@@ -370,7 +370,7 @@ Json PreviewDocument::Press(const std::string& name, const std::optional<std::st
     }
     Json messages = Json::array();
     for (const platform::MessageRecord& m : platform::Default().Messages())
-        messages.push_back(Json{{"title", m.Title}, {"text", m.Text}});
+        messages.push_back(Json{{"title", m.Title}, {"text", m.Text}, {"kind", platform::KindName(m.Kind)}});
     platform::Default().ClearRecords();
     Json out{{"messages", messages}};
     if (!failure.empty()) out["error"] = failure;

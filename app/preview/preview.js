@@ -40,9 +40,9 @@ const Context = {
     Start: (c) => !on(c.UseBirthSpline),
     End: (c) => !on(c.UseBirthSpline),
   },
-  // Page-side advice after some of the tool's messages.
+  // Page-side advice after some of the tool's messages, by the message's kind.
   afterMessage: {
-    "No Save File Specified!": "Choose the file first with \u201cSave MotionData under...\u201d on the Load/Save page.",
+    "no-save-file": "Choose the file first with \u201cSave MotionData under...\u201d on the Load/Save page.",
   },
 };
 const S = { description: null, controls: {}, frame: 0, first: 0, last: 0, width: 0, height: 0, fit: true,
@@ -296,7 +296,7 @@ async function press(name, file) {
     const body = { name, frame: S.frame };
     if (file) body.file = file;
     const r = await api("POST", "/api/press", body);
-    for (const m of r.messages) message(`${m.title}: ${m.text}`, "", Context.afterMessage[m.text]);
+    for (const m of r.messages) message(`${m.title}: ${m.text}`, "", Context.afterMessage[m.kind]);
     if (r.error) message(r.error, "error");
   } catch (err) {
     message(err.message, "error");

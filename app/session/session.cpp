@@ -290,9 +290,17 @@ void Session::EndFrames() {
 int Session::ServeRequests(const std::string& verb) {
     Flow& flow = *HostFlow;
     int served = 0;
+    double lastStart = 0, lastEnd = 0;
     while (!flow.Port().Empty()) {
         std::unique_ptr<RenderMessage> msg = flow.Port().GetMsg();
         if (!msg) break;
+        // A pass that left the same pass behind would run for ever: a flow event
+        // within its frames presses the button that starts it again.
+        if (served > 0 && msg->Start == lastStart && msg->End == lastEnd)
+            throw UserError("the flow's events start the same " + verb + " pass again each time it runs (an event " +
+                            "within its frames presses the button that starts it)");
+        lastStart = msg->Start;
+        lastEnd = msg->End;
         const auto first = int64_t(std::llround(msg->Start)), last = int64_t(std::llround(msg->End));
         CheckInputs(first, std::max(first, last));
         Progress progress(last - first + 1, Options.Quiet, verb);

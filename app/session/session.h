@@ -82,7 +82,8 @@ public:
     // frame settings (recording and capture ranges) hold the flow's values.
     void Prime();
     // Serves the render requests the tool posted (recording, capture passes); the
-    // frames get their inputs as in a render and their pictures are dropped.
+    // frames get their inputs as in a render and their pictures are dropped. A pass
+    // that posts itself again is refused rather than served for ever.
     int ServeRequests(const std::string& verb);
 
     // Frames one at a time, for hosts that hand over each frame's background (a

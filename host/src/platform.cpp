@@ -83,9 +83,10 @@ bool CommandLinePlatform::CloseFile(FileHandle h) {
     return ::close(int(h)) == 0;
 }
 
-void CommandLinePlatform::MessageBox(const std::string& text, const std::string& title, int32_t icon) {
+void CommandLinePlatform::MessageBox(MessageKind kind, const std::string& text, const std::string& title,
+                                     int32_t icon) {
     std::lock_guard<std::mutex> guard(Lock);
-    MessageLog.push_back(MessageRecord{title, text, icon});
+    MessageLog.push_back(MessageRecord{title, text, icon, kind});
     if (Echo) std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
 }
 

@@ -66,15 +66,17 @@ TEST(PlatformRecords, QueuedAnswersComeInOrderAndMessagesPrintAsTitleColonTextUn
     EXPECT_EQ(std::tuple(p.Dialogs()[0].Title, p.Dialogs()[0].Filters[0].second), std::tuple("Load System", "*.lpd"));
 
     ::testing::internal::CaptureStderr();
-    p.MessageBox("Output File written!", "INFO", platform::IconInformation);
+    p.MessageBox(platform::MessageKind::RecordingWritten, "Output File written!", "INFO", platform::IconInformation);
     p.SetEcho(false);
-    p.MessageBox("quiet", "WARNING", platform::IconExclamation);
+    p.MessageBox(platform::MessageKind::LoadFailed, "quiet", "WARNING", platform::IconExclamation);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "INFO: Output File written!\n");
     const auto msgs = p.Messages();
     ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(std::tuple(msgs[0].Title, msgs[0].Text, msgs[0].Icon),
-              std::tuple("INFO", "Output File written!", platform::IconInformation));
-    EXPECT_EQ(msgs[1].Icon, platform::IconExclamation);
+    EXPECT_EQ(std::tuple(msgs[0].Title, msgs[0].Text, msgs[0].Icon, msgs[0].Kind),
+              std::tuple("INFO", "Output File written!", platform::IconInformation,
+                         platform::MessageKind::RecordingWritten));
+    EXPECT_EQ(std::tuple(msgs[1].Icon, msgs[1].Kind),
+              std::tuple(platform::IconExclamation, platform::MessageKind::LoadFailed));
     p.ClearRecords();
     EXPECT_TRUE(p.Dialogs().empty() && p.Messages().empty());
 }

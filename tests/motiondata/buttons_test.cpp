@@ -35,30 +35,34 @@ protected:
 };
 
 TEST_F(ButtonsTest, EveryMessageInItsSituation) {
+    using K = platform::MessageKind;
     struct Row {
         const char* situation;
+        platform::MessageKind kind;
         std::string text, title;  // no text: no message at all
         int32_t icon;
         bool refused;  // nothing starts: no recording, no capture, no posted render
         std::function<void()> act;
     };
     const std::vector<Row> rows = {
-        {"Record now after a cancelled save dialog", "No Save File Specified!", "Warning", 48, true,
+        {"Record now after a cancelled save dialog", K::NoSaveFile, "No Save File Specified!", "Warning", 48, true,
          [&] { Press(Op->InSaveFile, Run); Press(Op->InSaveFile); H->Press(Op->InRecordNow); }},
-        {"record file cannot be created", "Error on opening file", "Warning", 48, true,
+        {"record file cannot be created", K::FileNotCreated, "Error on opening file", "Warning", 48, true,
          [&] { StartRecording(Path("no/such/dir/a.lpd"), 0, 10); EXPECT_EQ(Op->ResetRequested, 0); }},
-        {"recording range empty (the file is kept)", "Recording range is empty!", "Warning", 48, true,
+        {"recording range empty (the file is kept)", K::RecordingRangeEmpty,
+         "Recording range is empty!", "Warning", 48, true,
          [&] { WriteBytes(Run, {1, 2, 3}); StartRecording(Run, 20, 19); EXPECT_EQ(ReadBytes(Run), (Bytes{1, 2, 3})); }},
-        {"recording table past 4 GiB (no file made)", "Recording range is too long!", "Warning", 48, true,
+        {"recording table past 4 GiB (no file made)", K::RecordingRangeTooLong,
+         "Recording range is too long!", "Warning", 48, true,
          [&] { StartRecording(Run, -2000000000, 2000000000); EXPECT_FALSE(std::filesystem::exists(Run)); }},
-        {"Record now pressed twice, then its render", Run, "Particle Data Saved in File", 0, false,
+        {"Record now pressed twice, then its render", K::RecordingStopped, Run, "Particle Data Saved in File", 0, false,
          [&] {
              Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow);
              EXPECT_EQ(H->ServeMessages(), 1);
              EXPECT_EQ(ReadBytes(Run).size(), 4u);  // stopped before any frame
          }},
-        {"Record now pressed twice after a failed write", "Output File incomplete: writing failed!", "Warning", 48,
-         false,
+        {"Record now pressed twice after a failed write", K::RecordingWriteFailed,
+         "Output File incomplete: writing failed!", "Warning", 48, false,
          [&] {
              // Writes fail as on a full disk: no byte may be written to a file.
              // (A device such as /dev/full is no longer opened for a recording.)
@@ -73,7 +77,7 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
              setrlimit(RLIMIT_FSIZE, &old);
              std::signal(SIGXFSZ, previous);
          }},
-        {"reset during the recording's render", "", "", 0, false,
+        {"reset during the recording's render", K::Unspecified, "", "", 0, false,
          [&] {
              Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow);
              H->TheFlow.PrepareFrame = [this](Operator*, double t) {
@@ -86,29 +90,34 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
              EXPECT_TRUE(Get<uint32_t>(b, 4 + 16) == 204u && Get<uint32_t>(b, 4 + 20 * 2 + 16) > 204u);
              for (int k = 3; k < 10; ++k) EXPECT_EQ(Get<uint32_t>(b, 4 + 20 * k + 16), 0u) << k;
          }},
-        {"Load System during a recording (no load dialog)", "Output File Open!", "Warning", 48, false,
+        {"Load System during a recording (no load dialog)", K::FileAlreadyOpen,
+         "Output File Open!", "Warning", 48, false,
          [&] {
              Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InLoadSystem);
              EXPECT_TRUE(Op->SystemLoaded == 0 && platform::Default().Dialogs().size() == 1u);
          }},
-        {"Record now while a system is loaded", "Input File Open!", "Warning", 48, true,
+        {"Record now while a system is loaded", K::FileAlreadyOpen, "Input File Open!", "Warning", 48, true,
          [&] { Load(Two, 0, 10); Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); }},
-        {"load dialog cancelled", "Error on opening file", "Warning", 48, true, [&] { Press(Op->InLoadSystem); }},
-        {"loaded file missing (layout kept, the flow keeps no name)", "Error on Loading File", "WARNING", 48, true,
+        {"load dialog cancelled", K::NoFileChosen,
+         "Error on opening file", "Warning", 48, true, [&] { Press(Op->InLoadSystem); }},
+        {"loaded file missing (layout kept, the flow keeps no name)", K::LoadFailed,
+         "Error on Loading File", "WARNING", 48, true,
          [&] {
              const int32_t loadDisabled = Disabled(Op->InLoadSystem);
              Press(Op->InLoadSystem, Missing);
              EXPECT_TRUE(Op->SystemLoaded == 0 && Disabled(Op->InLoadSystem) == loadDisabled);
              EXPECT_NE(TextValue(Op->InSystemFile), Missing);
          }},
-        {"shape range empty (the earlier set stays)", "Shape range is empty!", "Warning", 48, true,
+        {"shape range empty (the earlier set stays)", K::CaptureRangeEmpty,
+         "Shape range is empty!", "Warning", 48, true,
          [&] {
              Op->PreloadedShapes.Levels.resize(2);
              Op->PreloadedPresent = 1;
              StartCapture(10, 5);
              EXPECT_TRUE(Op->PreloadedPresent == 1 && Op->PreloadedShapes.Count() == 2);
          }},
-        {"shape range absurdly long", "Shape range is too long!", "Warning", 48, true, [&] { StartCapture(0, 5e6); }},
+        {"shape range absurdly long", K::CaptureRangeTooLong,
+         "Shape range is too long!", "Warning", 48, true, [&] { StartCapture(0, 5e6); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.situation);
@@ -118,7 +127,7 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
         if (row.text.empty()) {
             EXPECT_TRUE(Messages().empty());
         } else {
-            ExpectOnlyMessage(row.text, row.title, row.icon);
+            ExpectOnlyMessage(row.kind, row.text, row.title, row.icon);
         }
         if (row.refused) {
             EXPECT_TRUE(Op->Recording == 0 && Op->PreloadCapturing == 0 && Op->SkipCompositing == 0);

@@ -48,7 +48,7 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
     const std::string path = Path("run.lpd");
     const std::vector<FrameEntry> e = RecordRange(path);
     ASSERT_EQ(e.size(), 10u);
-    ExpectOnlyMessage("Output File written!", "Confirm", 64);
+    ExpectOnlyMessage(platform::MessageKind::RecordingWritten, "Output File written!", "Confirm", 64);
     EXPECT_EQ(Op->LiveCount, 0);  // the render end empties the pool
     // Three births a frame from an empty pool, and a lifetime of 4 frames.
     EXPECT_TRUE(e[0].Live == 3 && e[0].Retired == 0 && e[9].Lifetime == 4.0 && e[9].Retired > 0);

@@ -95,11 +95,15 @@ protected:
         platform::Default().SetEcho(false);
         NewTool(false);
     }
-    void TearDown() override { H.reset(); }
+    void TearDown() override {
+        H.reset();
+        ExpectEveryMessageHasAKind();
+    }
     // A new tool; with recordRange its controls record frames 10..19 of a system of
     // three births a frame living four frames (buttons use the last request's settings).
     void NewTool(bool recordRange) {
         H.reset();
+        ExpectEveryMessageHasAKind();
         platform::Default().ClearRecords();
         H = std::make_unique<ToolHarness>();
         Op = H->Op;
@@ -135,11 +139,18 @@ protected:
         Op->ShapeFrameCount = int32_t(last - first) + 1;
         H->Press(Op->InPreloadShapes);
     }
-    void ExpectOnlyMessage(const std::string& text, const std::string& title, int32_t icon) {
+    void ExpectOnlyMessage(platform::MessageKind kind, const std::string& text, const std::string& title,
+                           int32_t icon) {
         const auto m = Messages();
         ASSERT_EQ(m.size(), 1u);
-        EXPECT_EQ(m[0].Text + "|" + m[0].Title + "|" + std::to_string(m[0].Icon),
-                  text + "|" + title + "|" + std::to_string(icon));
+        EXPECT_EQ(std::string(platform::KindName(m[0].Kind)) + "|" + m[0].Text + "|" + m[0].Title + "|" +
+                      std::to_string(m[0].Icon),
+                  std::string(platform::KindName(kind)) + "|" + text + "|" + title + "|" + std::to_string(icon));
+    }
+    // Hosts act on a message's kind, so the tool raises none without one.
+    void ExpectEveryMessageHasAKind() const {
+        for (const platform::MessageRecord& m : Messages())
+            EXPECT_NE(platform::KindName(m.Kind), std::string("unspecified")) << m.Title << ": " << m.Text;
     }
     // The render a button posted for its range, alone in the queue.
     void ExpectPostedRender(double start, double end) {

@@ -124,7 +124,7 @@ TEST_F(PlaybackTest, FilesThatCannotBeInterpolatedAreRefused) {
         data ? LoadFile(*data) : Load(Path("missing.lpd"), 0, 30);
         EXPECT_TRUE(Op->SystemLoaded == 0 && Op->PlaybackFile == platform::NoFile && Op->ResetRequested == 0);
         EXPECT_EQ(Disabled(Op->InLoadSystem), loadDisabled);
-        ExpectOnlyMessage("Error on Loading File", "WARNING", 48);
+        ExpectOnlyMessage(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING", 48);
     }
 }
 

@@ -41,7 +41,7 @@ TEST_F(RecordingTest, SmallRunLayoutByteForByte) {
     RecordFrame(Op, 10.7, 31.0, 2, MakeFrame(2, 1));
     RecordFrame(Op, 15.0, 32.0, 1, MakeFrame(3, 2));
     Op->OnEndRender();
-    ExpectOnlyMessage("Output File written!", "Confirm", 64);
+    ExpectOnlyMessage(platform::MessageKind::RecordingWritten, "Output File written!", "Confirm", 64);
     EXPECT_TRUE(Op->RecordFile == platform::NoFile && Op->Recording == 0 && Op->SkipCompositing == 0);
 
     MotionFileBuilder expected(10);  // every entry but frames 15 and 10 stays zero
@@ -94,7 +94,8 @@ TEST_F(RecordingTest, FailingWritesAreReportedAtRenderEndInsteadOfSuccess) {
         }
         EXPECT_EQ(Op->RecordFailed, 1);
         Op->OnEndRender();
-        ExpectOnlyMessage("Output File incomplete: writing failed!", "Warning", 48);
+        ExpectOnlyMessage(platform::MessageKind::RecordingWriteFailed, "Output File incomplete: writing failed!",
+                          "Warning", 48);
     }
     // The frame written before the failure of frame 11's first write is intact.
     MotionFileBuilder expected(10);
@@ -111,7 +112,8 @@ TEST_F(RecordingTest, FourGigabyteLimitStopsTheRecordingCleanly) {
     RecordFrame(Op, 1.0, 30.0, 0, MakeFrame(1, 3));
     EXPECT_EQ(Op->RecordFailed, 2);
     Op->OnEndRender();
-    ExpectOnlyMessage("Output File incomplete: 4 GB file size limit reached!", "Warning", 48);
+    ExpectOnlyMessage(platform::MessageKind::RecordingLimitReached,
+                      "Output File incomplete: 4 GB file size limit reached!", "Warning", 48);
     MotionFileBuilder expected(6);  // frame 0 intact; frame 1 got only its lifetime
     expected.AddFrame(0, 30.0, 0, 2);
     expected.SetEntry(1, 30.0, 0, 0, 0);

@@ -69,7 +69,7 @@ TEST_F(ShapeCaptureTest, CompleteStoppedAndDeletedPassesWithTheButtonsAlternatin
     // Stopped after two frames: it says so and keeps nothing; Delete stays the button.
     H->Press(Op->InPreloadShapes);
     ServePass([](double t) { return t < 4; });
-    ExpectOnlyMessage("Image Sequence not completed!", "Confirm", 64);
+    ExpectOnlyMessage(platform::MessageKind::CaptureIncomplete, "Image Sequence not completed!", "Confirm", 64);
     ExpectNoShapes();
     ExpectButtons(1);
     H->Press(Op->InDeletePreloaded);

@@ -71,7 +71,8 @@ TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce)
     EXPECT_EQ(missing->SystemLoaded.load(), 0);
     ASSERT_EQ(Pf.Messages().size(), 1u);
     const platform::MessageRecord m = Pf.Messages()[0];
-    EXPECT_EQ(std::tuple(m.Title, m.Text), std::tuple("WARNING", "Error on Loading File"));
+    EXPECT_EQ(std::tuple(m.Title, m.Text, m.Kind),
+              std::tuple("WARNING", "Error on Loading File", platform::MessageKind::LoadFailed));
     EXPECT_EQ(flow.Tools().size(), 3u);
 }
 

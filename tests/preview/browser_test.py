@@ -130,6 +130,9 @@ class PreviewPage(unittest.TestCase):
         self.open_page("Load/Save")
         self.driver.find_element(By.CSS_SELECTOR, 'button[data-press="RecordNow"]').click()
         self.wait(lambda d: "Warning: No Save File Specified!" in d.find_element(By.ID, "messages").text)
+        # The page's advice follows the message's kind.
+        hint = self.driver.find_element(By.CSS_SELECTOR, "#messages .msgbox .hint").text
+        self.assertIn("Choose the file first", hint)
 
     # --- what the page adds around the tool's own texts ---
 

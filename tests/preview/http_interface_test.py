@@ -146,7 +146,7 @@ class PreviewInterface(unittest.TestCase):
     def test_button_press_shows_the_tools_message(self):
         status, reply = self.p.request("POST", "/api/press", {"name": "RecordNow"})
         self.assertEqual(status, 200)
-        self.assertIn({"title": "Warning", "text": "No Save File Specified!"}, reply["messages"])
+        self.assertIn({"title": "Warning", "text": "No Save File Specified!", "kind": "no-save-file"}, reply["messages"])
 
     def test_terminate_stops_cleanly(self):
         other = Preview(LUMETS, SOURCE)

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/message_kind.h"
+
 // Platform services the tool calls in place of the operating system's own:
 // files read and written at explicit offsets, message boxes and file dialogs.
 namespace platform {
@@ -30,6 +32,7 @@ struct FileDialogSpec {
 struct MessageRecord {
     std::string Title, Text;
     int32_t Icon;
+    MessageKind Kind = MessageKind::Unspecified;
 };
 
 class Platform {
@@ -42,7 +45,8 @@ public:
     virtual int64_t WriteAt(FileHandle h, uint64_t offset, const void* buf, size_t n) = 0;
     // Closes the handle; true on success. The caller forgets the handle at once.
     virtual bool CloseFile(FileHandle h) = 0;
-    virtual void MessageBox(const std::string& text, const std::string& title, int32_t icon) = 0;
+    // Shows a message; `kind` says what it reports, for hosts that act on it.
+    virtual void MessageBox(MessageKind kind, const std::string& text, const std::string& title, int32_t icon) = 0;
     // The chosen file, or nothing for a cancelled dialog.
     virtual std::optional<std::string> FileDialog(const FileDialogSpec& spec) = 0;
     virtual std::string CurrentDirectory() = 0;
@@ -50,7 +54,7 @@ public:
 
 // The command-line implementation: POSIX files (regular files only, opened
 // without blocking; a write never goes through a link), message boxes printed to standard
-// error as "TITLE: text" (and kept for inspection), dialogs answered from the
+// error as "TITLE: text" (and kept, with their kind, for inspection), dialogs answered from the
 // answers the caller queued (no answer behaves as a cancelled dialog).
 class CommandLinePlatform : public Platform {
 public:
@@ -58,7 +62,7 @@ public:
     int64_t ReadAt(FileHandle h, uint64_t offset, void* buf, size_t n) override;
     int64_t WriteAt(FileHandle h, uint64_t offset, const void* buf, size_t n) override;
     bool CloseFile(FileHandle h) override;
-    void MessageBox(const std::string& text, const std::string& title, int32_t icon) override;
+    void MessageBox(MessageKind kind, const std::string& text, const std::string& title, int32_t icon) override;
     std::optional<std::string> FileDialog(const FileDialogSpec& spec) override;
     std::string CurrentDirectory() override;
 
