@@ -5,7 +5,6 @@
 #include <random>
 #include <vector>
 
-#include "render/composite.h"
 #include "render/pixel_kernels.h"
 #include "render_fixture.h"
 
@@ -275,7 +274,7 @@ void CheckBandedAgainstReference(uint32_t seed, int rounds, bool blur) {
         }
         f.Live(oldest, count);
 
-        CompositeParticlesReference(*f.Op);
+        f.CompositeReference();
         const std::vector<uint16_t> want(f.Op->OutputImage->Data(), f.Op->OutputImage->Data() + background.size());
         ASSERT_NE(want, background);
         const std::pair<int, CompositeOptions> variants[] = {
@@ -289,8 +288,7 @@ void CheckBandedAgainstReference(uint32_t seed, int rounds, bool blur) {
             for (const auto& [threads, options] : variants) {
                 SetWorkerThreads(threads);
                 freshOutput();
-                Request req(f.Op, 0.0, 0);
-                CompositeParticlesBanded(*f.Op, &req, options);
+                f.CompositeWith(options);
                 EXPECT_TRUE(std::equal(want.begin(), want.end(), f.Op->OutputImage->Data()))
                     << "round " << round << ", " << PixelIsaName(isa) << ", " << threads << " threads, cache "
                     << options.SourceCacheBytes << ", band " << options.BandRows;
