@@ -8,23 +8,17 @@
 
 #include "host/operator.h"
 #include "host/platform.h"
+#include "operator/host_pass_runner.h"
+#include "render/compositor.h"
+#include "render/live_particles.h"
 #include "render/shape_set.h"
 #include "simulation/particle.h"
 #include "simulation/random_source.h"
 #include "simulation/segment_path.h"
 #include "simulation/vec2d.h"
+#include "simulation/worker_pass.h"
 
 class Registry;
-
-// Work the operator hands to the host's workers through DoMultiProcess: while
-// one is active, ProcessChunk runs its chunks (compositing stages, the parallel
-// parts of a simulation step).
-struct WorkerPass {
-    virtual void Run(long chunk) = 0;
-
-protected:
-    ~WorkerPass() = default;
-};
 
 // Flags shared between the interface side (control changes, render end) and the
 // render thread: plain 0/1 values, atomic so that neither side races the other.
@@ -102,6 +96,7 @@ public:
     void DiscardWorkingShapes();
     void ReleaseProxyShapeCopy();
     void CompositeParticles(Request* req);
+    LiveParticles LiveParticlesView() const;
     bool SourceIsFullSize() const { return ProxyScaleX == 1.0 && ProxyScaleY == 1.0; }
     bool SourceIsReduced() const { return ProxyScaleX != 1.0 && ProxyScaleY != 1.0; }
 
@@ -195,10 +190,9 @@ public:
     Vec2d JitterVector;
     Vec2d Force, Displacement, FirstDisplacement, Reflected;  // scratch values of the free step
     std::vector<Vec2d> StepPulls;  // the attractors' pulls of a large step, per live particle
-    // The compositing's per-particle plans, kept from frame to frame so that a
-    // frame neither allocates nor clears them on the render thread alone (their
-    // type is the compositing's own; only Process, under RenderGate, uses them).
-    std::shared_ptr<void> CompositeBuffers;
+    // Composites the frame's particles; keeps its per-particle plans from frame
+    // to frame (only Process, under RenderGate, uses it).
+    Compositor Compositing;
 
     // --- simulation state and flags ---
     double BirthAccumulator = 0.0;
@@ -245,11 +239,9 @@ public:
     // free shapes or close files, so those never overlap a render.
     std::mutex RenderGate;
 
-    // The pass under way: set while its chunks run (compositing, the parallel
-    // parts of a step), telling ProcessChunk what a chunk stands for; null otherwise.
-    WorkerPass* ActivePass = nullptr;
-    // Runs the pass's chunks 0..chunks - 1 on the host's workers (request may be null).
-    void RunPass(WorkerPass& pass, Request* req, long chunks);
+    // Runs worker passes (compositing, the parallel part of a step) on the
+    // host's workers; ProcessChunk hands it the chunks of the pass under way.
+    HostPassRunner Passes{*this, CurrentRequest};
 
     // --- the pool ---
     Particle Particles[PoolSize];

@@ -93,7 +93,7 @@ void ParticleOperator::RefreshScalarSettings(Request* req) {
     Merge = NumberOf(req, InMerge, Merge);
     ApplyBirthImage = TruncToInt(NumberOf(req, InApplyBirthImage, ApplyBirthImage));
     PathSpeedVariance = float(NumberOf(req, InPathSpeedVariance, PathSpeedVariance));
-    HighQuality = (req && (req->Flags() & 1u)) ? 0 : 1;
+    HighQuality = (req && (req->Flags() & Request::FlagQuick)) ? 0 : 1;
 
     // Images: the background, the shape source and its proxy scales, and the
     // output copy.

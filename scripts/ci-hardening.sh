@@ -34,7 +34,7 @@ cmake -S "$src" -B "$root/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMETS_SANIT
 cmake --build "$root/asan" -j$jobs
 stage "run the test suite under ASan+UBSan"
 # shellcheck disable=SC2086
-ctest --test-dir "$root/asan" --output-on-failure -j$jobs --timeout 900 ${HARDENING_CTEST_ARGS:-}
+ctest --test-dir "$root/asan" --output-on-failure -j$jobs --timeout 900 -LE long ${HARDENING_CTEST_ARGS:-}
 
 # --- ThreadSanitizer: multi-threaded rendering, interface during renders ----
 # TSan runs without the ASan options; TBB's own internals (not instrumented)

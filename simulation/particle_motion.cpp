@@ -330,7 +330,7 @@ void ParticleOperator::StepParticles() {
             for (long c = 0; c < pass.Chunks; ++c) pass.Pulled[std::size_t(c)].store(true, std::memory_order_relaxed);
             pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
         }
-        RunPass(pass, CurrentRequest, 2);
+        Passes.RunPass(pass, 2);
         if (recording)
             for (int32_t i = 0; i < live; ++i) record(LiveParticle(i));
     }

@@ -3,6 +3,7 @@
 // path itself with a sideways deviation shaped by a curve. No draws are taken.
 #include "host/parameters.h"
 #include "operator/particle_operator.h"
+#include "simulation/curve_lookup.h"
 #include "simulation/step_settings.h"
 
 namespace {
@@ -14,16 +15,8 @@ float DeviationAt(const StepSettings& s, const Particle& p, float t) {
     if (!s.Deviation) return 0.0f;
     if (s.DeviationIsIdentity)
         return float(double(s.MaximumDeviation) * p.DeviationFactor * double(t) * 65535.0);
-    const int32_t count = s.Deviation->Count();
-    if (count < 1) return 0.0f;
-    const double v = double(count - 1) * double(t);
-    int32_t index = 0;
-    if (v >= double(count - 1)) {
-        index = count - 1;
-    } else if (v > 0.0) {
-        index = int32_t(v);
-    }
-    const double entry = double(s.Deviation->Table[size_t(index)]);
+    if (s.Deviation->Count() < 1) return 0.0f;
+    const double entry = double(CurveEntry(*s.Deviation, double(t)));
     return float(entry * double(s.MaximumDeviation) * p.DeviationFactor);
 }
 

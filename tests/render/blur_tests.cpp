@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "render/blur.h"
-#include "render/composite.h"
 #include "render_fixture.h"
 
 namespace {
@@ -127,7 +126,7 @@ TEST(CompositeBlur, TransparentBlackBringsNoDarkFringe) {
     const std::vector<uint16_t> banded = Pixels(f.Op->OutputImage);
     EXPECT_GT(f.Changed(OpaqueBlack), 0);
     f.Output(40, 40, OpaqueBlack);
-    CompositeParticlesReference(*f.Op);
+    f.CompositeReference();
     EXPECT_EQ(Pixels(f.Op->OutputImage), banded);
     f.Output(40, 40, OpaqueBlack);
     Request req(f.Op, 0.0, 0);

@@ -10,6 +10,8 @@
 #include "host/image.h"
 #include "host/operator.h"
 #include "operator/particle_operator.h"
+#include "render/compositor.h"
+#include "render/reference_render.h"
 
 class RenderFixture {
 public:
@@ -81,6 +83,12 @@ public:
     void Composite() {
         Request req(Op, 0.0, 0);
         Op->CompositeParticles(&req);
+    }
+    // The live particles drawn one at a time, the plain way.
+    void CompositeReference() { CompositeParticlesReference(LookAtFrame(*Op), Op->LiveParticlesView()); }
+    // The banded compositing with other options, on the operator's workers.
+    void CompositeWith(const CompositeOptions& options) {
+        Compositor(options).Composite(LookAtFrame(*Op), Op->LiveParticlesView(), Op->Passes);
     }
     // Output pixels that differ from `bg`.
     int Changed(const HostPixel& bg) const {

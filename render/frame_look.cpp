@@ -1,0 +1,58 @@
+#include "render/frame_look.h"
+
+#include <algorithm>
+
+#include "operator/particle_operator.h"
+
+FrameLook LookAtFrame(const ParticleOperator& op) {
+    FrameLook look;
+    look.Out = op.OutputImage;
+    if (!look.Out) return look;
+    look.OutW = look.Out->Width;
+    look.OutH = look.Out->Height;
+    look.VOrigin = look.Out->VerticalOrigin;
+    look.OutAx = look.Out->AspectX;
+    look.OutAy = look.Out->AspectY;
+    look.Ax = float(look.OutAx);
+    look.Ay = float(look.OutAy);
+    look.AspectX = op.AspectX;
+    look.AspectY = op.AspectY;
+    look.Lifetime = op.Lifetime;
+    look.MaximumSize = op.MaximumSize;
+    look.ProxyX = op.ProxyScaleX;
+    look.ProxyY = op.ProxyScaleY;
+    look.Fade = op.FadeEnabled != 0;
+    look.Grow = op.GrowEnabled != 0;
+    look.Tint = op.TintEnabled != 0;
+    look.Blur = op.BlurEnabled != 0;
+    if (look.Blur) {
+        look.BlurCurve.Set(op.BlurLut);
+        look.MaximumBlur = op.MaximumBlur;
+        look.BlurPasses = std::clamp(op.BlurQuality, 1, 7);
+    }
+    if (look.Fade) look.Merge.Set(op.MergeLut);
+    if (look.Grow) look.GrowCurve.Set(op.GrowLut);
+    if (look.Tint) {
+        look.Red.Set(op.RedLut);
+        look.Green.Set(op.GreenLut);
+        look.Blue.Set(op.BlueLut);
+        look.Morph.Set(op.MorphLut);
+    }
+    look.M = Limit16(op.Merge * 65535.0);
+    look.Quality = unsigned(op.HighQuality);
+
+    // A captured set with no levels draws from the host images instead.
+    if (op.PreloadedPresent && op.PreloadedShapes.Count() > 0) {
+        const bool working = op.WorkingPresent && op.ProxyScaleX != 1.0 &&
+                             op.WorkingShapes.Count() == op.PreloadedShapes.Count();
+        look.Levels = working ? &op.WorkingShapes : &op.PreloadedShapes;
+        look.Working = working;
+    } else if (op.SourceIsReduced()) {
+        look.UseShared = true;
+        look.Shared = op.ProxyShapeCopy;
+    } else if (op.ApplyBirthImage != 0) {
+        look.UseShared = true;
+        look.Shared = op.ShapeCopy;
+    }
+    return look;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The frame snapshot the compositing reads: everything a particle's drawing
+// needs that is the same for the whole frame.
+#include <cstdint>
+#include <vector>
+
+#include "host/image.h"
+#include "render/shape_set.h"
+#include "simulation/curve_lookup.h"
+
+class ParticleOperator;
+
+// Everything a particle's drawing reads that is the same for the whole frame.
+struct FrameLook {
+    Image* Out = nullptr;
+    int32_t OutW = 0, OutH = 0, VOrigin = 0;
+    double OutAx = 1.0, OutAy = 1.0;
+    double AspectX = 1.0, AspectY = 1.0;
+    double Lifetime = 0.0, MaximumSize = 0.0;
+    double ProxyX = 1.0, ProxyY = 1.0;
+    bool Fade = false, Grow = false, Tint = false, Blur = false;
+    Curve Merge, GrowCurve, Red, Green, Blue, Morph, BlurCurve;
+    double MaximumBlur = 0.0;
+    int32_t BlurPasses = 3;
+    uint32_t M = 0;
+    unsigned Quality = 0;
+    float Ax = 1.0f, Ay = 1.0f;
+    // Captured levels (null when particles are drawn from host images) and
+    // whether they are the reduced working set.
+    const ShapeSet* Levels = nullptr;
+    bool Working = false;
+    // The one host image every particle is drawn from (the proxy copy or the
+    // birth image); null when each particle uses its own ShapeImage.
+    bool UseShared = false;
+    const Image* Shared = nullptr;
+    std::vector<uint16_t> SharedPixels;
+    bool SharedReady = false;
+};
+
+FrameLook LookAtFrame(const ParticleOperator& op);
