@@ -18,7 +18,9 @@ TEST(Frei0rParameters, DriveTheControlsTheTableOffers) {
         if (!c.Frei0r) continue;
         offered.insert(c.Key);
         // A number parameter spans the control's range; a point's coordinates are 0..1.
-        if (c.Type == DT_Number) EXPECT_TRUE(c.Low && c.High && *c.High > *c.Low) << c.Key;
+        if (c.Type == DT_Number) {
+            EXPECT_TRUE(c.Low && c.High && *c.High > *c.Low) << c.Key;
+        }
     }
     EXPECT_EQ(driven, offered);
 }
