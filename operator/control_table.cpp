@@ -504,18 +504,6 @@ const Control* ByKey(const std::string& key) {
     return nullptr;
 }
 
-const Control* ById(uint32_t id) {
-    for (const Control& c : Table())
-        if (c.Id == id) return &c;
-    return nullptr;
-}
-
-std::optional<double> Control::ExtraNumber(uint32_t tag) const {
-    for (const ExtraTag& t : Extra)
-        if (t.Tag == tag && t.Is == ExtraTag::Kind::Number) return t.Number;
-    return std::nullopt;
-}
-
 std::vector<TagItem> CreationTags(const Control& c, const std::function<const void*(uint32_t)>& inputById) {
     std::vector<TagItem> tags;
     if (c.PageControl) tags.emplace_back(Tags::PageControl, c.PageControl);

@@ -61,8 +61,6 @@ struct Control {
     bool HasValue() const { return *Key != '\0'; }
     // The name the name resource lists the input under: the key with "In" before it.
     std::string ResourceName() const { return std::string("In") + Key; }
-    // An extra tag's value as a number, or nullopt when the control does not carry it.
-    std::optional<double> ExtraNumber(uint32_t tag) const;
 };
 
 // Every input in creation order: the page controls page by page, then the two
@@ -71,8 +69,6 @@ std::span<const Control> All();
 
 // The input with the given flow key, or null.
 const Control* ByKey(const std::string& key);
-// The input with the given ID, or null.
-const Control* ById(uint32_t id);
 
 // The input's creation tags in order. Texts point into the table; a tag that
 // names another input gets inputById(that input's ID).
