@@ -3,11 +3,19 @@
 file(GLOB LUMETS_TOOL_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/operator/*.cpp ${CMAKE_SOURCE_DIR}/simulation/*.cpp
      ${CMAKE_SOURCE_DIR}/render/*.cpp ${CMAKE_SOURCE_DIR}/motiondata/*.cpp)
-list(FILTER LUMETS_TOOL_SOURCES EXCLUDE REGEX "/operator/registration\\.cpp$")
+list(FILTER LUMETS_TOOL_SOURCES EXCLUDE REGEX "/operator/(registration|control_table)\\.cpp$")
+
+# The control table: plain data that the tool, the command-line host, the frei0r
+# filter and the docs generator read.
+add_library(lumets_controls STATIC ${CMAKE_SOURCE_DIR}/operator/control_table.cpp)
+target_include_directories(lumets_controls PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(lumets_controls PRIVATE ${LUMETS_WARNINGS})
+target_link_libraries(lumets_controls PUBLIC lumets_host)
+
 add_library(lumets_tool STATIC ${LUMETS_TOOL_SOURCES})
 target_include_directories(lumets_tool PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(lumets_tool PRIVATE ${LUMETS_WARNINGS})
-target_link_libraries(lumets_tool PUBLIC lumets_host)
+target_link_libraries(lumets_tool PUBLIC lumets_controls lumets_host)
 
 # The plug-in module the host loads at run time from its plug-in folder.
 add_library(lumets_particles MODULE ${CMAKE_SOURCE_DIR}/operator/registration.cpp

@@ -16,6 +16,7 @@
 #include "host/plugins.h"
 #include "host/registry.h"
 #include "host/tags.h"
+#include "operator/control_table.h"
 
 namespace lumets::frei0r {
 
@@ -86,7 +87,7 @@ Registry& ToolClass() {
             std::error_code ec;
             for (const auto& entry : fs::directory_iterator(folder, ec))
                 if (entry.path().extension() == ".so") plugins::LoadModule(entry.path().string(), nullptr);
-            if (Registry* reg = ClassRegistry.Find("SamplePlugIn")) return *reg;
+            if (Registry* reg = ClassRegistry.Find(controls::ClassName)) return *reg;
         }
         throw;
     }

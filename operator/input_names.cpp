@@ -2,51 +2,39 @@
 
 #include <cstdio>
 
+#include "operator/control_handles.h"
+#include "operator/control_table.h"
 #include "operator/particle_operator.h"
 
 namespace {
 
-struct NamedInput {
-    Input* ParticleOperator::*Handle;
-    const char* Name;
+using P = ParticleOperator;
+// Every handle, in the order of the table's inputs that hold a value.
+constexpr Input* P::*Handles[] = {
+    &P::InResetPosition, &P::InFastForward, &P::InRollFrames, &P::InBirthrate, &P::InLifetime, &P::InSlowMotion,
+    &P::InApplyBirthImage, &P::InEnableScale, &P::InGeneralSize, &P::InSizeVariance, &P::InStart, &P::InEnd,
+    &P::InUseBirthSpline, &P::InBirthSpline,
+    &P::InOrientation, &P::InSpread, &P::InSpeed, &P::InSpeedVariance, &P::InGravity, &P::InGravityAngle,
+    &P::InEnableFade, &P::InMergeSpline, &P::InEnableGrow, &P::InGrowSpline, &P::InMaximumSize, &P::InEnableBlur,
+    &P::InBlurSpline, &P::InMaximumBlur,
+    &P::InMerge, &P::InBlurQuality, &P::InImageStartFrame, &P::InImageLastFrame, &P::InPreloadShapes,
+    &P::InDeletePreloaded, &P::InFreeze,
+    &P::InRotationSpeed, &P::InRotationVariance, &P::InStartingAngle, &P::InBanking,
+    &P::InAttractor1Enable, &P::InAttractor1, &P::InAttractor1Strength,
+    &P::InAttractor2Enable, &P::InAttractor2, &P::InAttractor2Strength,
+    &P::InBounce1Enable, &P::InBounce1Elasticity, &P::InBounce1Roughness, &P::InBounce1Start, &P::InBounce1End,
+    &P::InBounce2Enable, &P::InBounce2Elasticity, &P::InBounce2Roughness, &P::InBounce2Start, &P::InBounce2End,
+    &P::InTumble,
+    &P::InSaveFile, &P::InRecordStartFrame, &P::InRecordLastFrame, &P::InRecordNow, &P::InLoadStartFrame,
+    &P::InLoadLastFrame, &P::InLoadSystem, &P::InReverse, &P::InLoadedNotice, &P::InUnloadSystem, &P::InSystemFile,
+    &P::InPathBinding, &P::InPathPolyline, &P::InPathSpeedVariance, &P::InStrictMode, &P::InStrictDeviation,
+    &P::InMaximumDeviation,
+    &P::InColorTinting, &P::InRedSpline, &P::InGreenSpline, &P::InBlueSpline, &P::InEditRed, &P::InEditGreen,
+    &P::InEditBlue, &P::InColorMorph,
+    &P::InParticleImage, &P::InImage,
 };
 
-#define LUMETS_INPUT(member) {&ParticleOperator::member, #member}
-// Every input handle the operator keeps, in creation order.
-constexpr NamedInput NamedInputs[] = {
-    LUMETS_INPUT(InResetPosition), LUMETS_INPUT(InFastForward), LUMETS_INPUT(InRollFrames),
-    LUMETS_INPUT(InBirthrate), LUMETS_INPUT(InLifetime), LUMETS_INPUT(InSlowMotion),
-    LUMETS_INPUT(InApplyBirthImage), LUMETS_INPUT(InEnableScale), LUMETS_INPUT(InGeneralSize),
-    LUMETS_INPUT(InSizeVariance), LUMETS_INPUT(InStart), LUMETS_INPUT(InEnd),
-    LUMETS_INPUT(InUseBirthSpline), LUMETS_INPUT(InBirthSpline),
-    LUMETS_INPUT(InOrientation), LUMETS_INPUT(InSpread), LUMETS_INPUT(InSpeed), LUMETS_INPUT(InSpeedVariance),
-    LUMETS_INPUT(InGravity), LUMETS_INPUT(InGravityAngle),
-    LUMETS_INPUT(InEnableFade), LUMETS_INPUT(InMergeSpline), LUMETS_INPUT(InEnableGrow), LUMETS_INPUT(InGrowSpline),
-    LUMETS_INPUT(InMaximumSize), LUMETS_INPUT(InEnableBlur), LUMETS_INPUT(InBlurSpline), LUMETS_INPUT(InMaximumBlur),
-    LUMETS_INPUT(InMerge), LUMETS_INPUT(InBlurQuality), LUMETS_INPUT(InImageStartFrame),
-    LUMETS_INPUT(InImageLastFrame), LUMETS_INPUT(InPreloadShapes), LUMETS_INPUT(InDeletePreloaded),
-    LUMETS_INPUT(InFreeze),
-    LUMETS_INPUT(InRotationSpeed), LUMETS_INPUT(InRotationVariance), LUMETS_INPUT(InStartingAngle),
-    LUMETS_INPUT(InBanking),
-    LUMETS_INPUT(InAttractor1Enable), LUMETS_INPUT(InAttractor1), LUMETS_INPUT(InAttractor1Strength),
-    LUMETS_INPUT(InAttractor2Enable), LUMETS_INPUT(InAttractor2), LUMETS_INPUT(InAttractor2Strength),
-    LUMETS_INPUT(InBounce1Enable), LUMETS_INPUT(InBounce1Elasticity), LUMETS_INPUT(InBounce1Roughness),
-    LUMETS_INPUT(InBounce1Start), LUMETS_INPUT(InBounce1End),
-    LUMETS_INPUT(InBounce2Enable), LUMETS_INPUT(InBounce2Elasticity), LUMETS_INPUT(InBounce2Roughness),
-    LUMETS_INPUT(InBounce2Start), LUMETS_INPUT(InBounce2End), LUMETS_INPUT(InTumble),
-    LUMETS_INPUT(InSaveFile), LUMETS_INPUT(InRecordStartFrame), LUMETS_INPUT(InRecordLastFrame),
-    LUMETS_INPUT(InRecordNow), LUMETS_INPUT(InLoadStartFrame), LUMETS_INPUT(InLoadLastFrame),
-    LUMETS_INPUT(InLoadSystem), LUMETS_INPUT(InReverse), LUMETS_INPUT(InLoadedNotice),
-    LUMETS_INPUT(InUnloadSystem), LUMETS_INPUT(InSystemFile),
-    LUMETS_INPUT(InPathBinding), LUMETS_INPUT(InPathPolyline), LUMETS_INPUT(InPathSpeedVariance),
-    LUMETS_INPUT(InStrictMode), LUMETS_INPUT(InStrictDeviation), LUMETS_INPUT(InMaximumDeviation),
-    LUMETS_INPUT(InColorTinting), LUMETS_INPUT(InRedSpline), LUMETS_INPUT(InGreenSpline), LUMETS_INPUT(InBlueSpline),
-    LUMETS_INPUT(InEditRed), LUMETS_INPUT(InEditGreen), LUMETS_INPUT(InEditBlue), LUMETS_INPUT(InColorMorph),
-    LUMETS_INPUT(InParticleImage), LUMETS_INPUT(InImage),
-};
-#undef LUMETS_INPUT
-
-void AppendLine(std::string& text, uint32_t id, const char* name) {
+void AppendLine(std::string& text, uint32_t id, const std::string& name) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08x ", unsigned(id));
     text += hex;
@@ -56,11 +44,15 @@ void AppendLine(std::string& text, uint32_t id, const char* name) {
 
 }  // namespace
 
+std::span<Input* ParticleOperator::* const> ControlHandles() { return Handles; }
+
 std::string InputNameTable(const ParticleOperator& op) {
     std::string text;
-    for (const NamedInput& named : NamedInputs) {
-        if (const Input* in = op.*named.Handle) AppendLine(text, in->ID, named.Name);
+    size_t next = 0;
+    for (const controls::Control& c : controls::All()) {
+        if (!c.HasValue() || next >= std::size(Handles)) continue;
+        if (const Input* in = op.*Handles[next++]) AppendLine(text, in->ID, c.ResourceName());
     }
-    if (op.OutImage) AppendLine(text, op.OutImage->ID, "OutImage");
+    if (op.OutImage) AppendLine(text, op.OutImage->ID, controls::OutputName);
     return text;
 }

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "host/registry.h"
-#include "operator/input_names.h"
+#include "operator/control_table.h"
 #include "operator/particle_operator.h"
 #include "resources/tile_bitmap.h"
 
@@ -16,7 +16,7 @@ constexpr int32_t InputNamesId = 2001;
 
 // Constructed when the module loads (adds the tool to the host's class list) and
 // destroyed when it unloads (removes it).
-static Registry ParticleRegistry(&ClassRegistry, "SamplePlugIn",
+static Registry ParticleRegistry(&ClassRegistry, controls::ClassName,
                                  {
                                      {RegTags::Init, OperatorReg::RegInit},
                                      {RegTags::Cleanup, OperatorReg::RegCleanup},
@@ -33,24 +33,15 @@ static Registry ParticleRegistry(&ClassRegistry, "SamplePlugIn",
 
 namespace {
 
-// The input names come from a tool built once for the purpose, so that the IDs
-// are exactly the ones the controls are created with.
 const std::string& InputNames() {
-    static const std::string text = [] {
-        std::string names;
-        if (Operator* op = CreateParticleOperator(&ParticleRegistry, nullptr, nullptr)) {
-            names = InputNameTable(*static_cast<ParticleOperator*>(op));
-            op->Recycle();
-        }
-        return names;
-    }();
+    static const std::string text = controls::NameResourceText();
     return text;
 }
 
 }  // namespace
 
 // Resource 2000: the tile bitmap (a bitmap file). Resource 2001: the text table
-// of the tool's input IDs and member names. Any other ID: none.
+// of the tool's input IDs and names. Any other ID: none.
 extern "C" Resource LumetsGetResource(int32_t id) {
     if (id == TileBitmapId) {
         const std::vector<uint8_t>& bitmap = TileBitmap();

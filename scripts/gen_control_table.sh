@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Turns `lumets controls --json` into the Markdown table of the flow-format
 # reference: page, flow key, ID, label, type, range, default, unit and meaning
-# (the last two from the catalogue of units in app/session/control_catalog.cpp).
+# (the last two from the control table, operator/control_table.cpp).
 #
 #   scripts/gen_control_table.sh [LUMETS]                 prints the table
 #   scripts/gen_control_table.sh [LUMETS] --update FILE   replaces the table in FILE, between
@@ -28,10 +28,6 @@ python3 - "$JSON" "$UPDATE" <<'PY'
 import json
 import sys
 
-MIN, MAX, DEFAULT, DEFAULT_X, DEFAULT_Y = 0x20030000, 0x20030001, 0x20030004, 0x20030005, 0x20030006
-WHOLE, PAGE_CONTROL = 0x10030010, 0x10030006
-
-
 def number(v):
     return f"{v:.10g}"
 
@@ -41,7 +37,6 @@ def cell(text):
 
 
 def describe(inp):
-    tags = {tag: value for tag, value in inp["tags"]}
     kind, control = inp["type"], inp["control"]
     if kind == "Numb":
         if control == "BtnC":
@@ -51,7 +46,7 @@ def describe(inp):
         elif control == "PLIC":
             kind_text = "label only"
         else:
-            kind_text = "whole number" if tags.get(WHOLE) == 1 else "number"
+            kind_text = "whole number" if inp["integer"] else "number"
     elif kind == "Poin":
         kind_text = "point [x, y]"
     elif kind == "Text":
@@ -62,7 +57,7 @@ def describe(inp):
         kind_text = "curve"
     else:
         kind_text = kind
-    low, high = tags.get(MIN), tags.get(MAX)
+    low, high = inp["min"], inp["max"]
     if kind == "LUT!":
         rng = "points in 0..1, or table entries 0..65535"
     elif low is not None and high is not None:
@@ -73,10 +68,11 @@ def describe(inp):
         rng = f"at most {number(high)}"
     else:
         rng = ""
-    if DEFAULT in tags:
-        default = number(tags[DEFAULT])
-    elif DEFAULT_X in tags:
-        default = f"[{number(tags[DEFAULT_X])}, {number(tags[DEFAULT_Y])}]"
+    value = inp["default"]
+    if isinstance(value, list):
+        default = f"[{number(value[0])}, {number(value[1])}]"
+    elif value is not None:
+        default = number(value)
     elif kind == "LUT!":
         default = "identity"
     elif kind == "PlLn":
@@ -102,10 +98,9 @@ lines = ["| Page | Flow key | ID | Label | Type | Range | Default | Unit | Meani
          "|---|---|---|---|---|---|---|---|---|"]
 for page in data["pages"]:
     for inp in page["inputs"]:
-        member = inp["member"]
-        if not member:
+        key = inp["key"]
+        if not key:
             continue  # spacers and captions: no value to set
-        key = member[2:] if member.startswith("In") else member
         kind_text, rng, default = describe(inp)
         label = '`"' + cell(inp["label"]) + '"`' if inp["label"] else "(empty)"
         unit = cell(inp.get("unit") or "")

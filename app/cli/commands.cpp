@@ -25,6 +25,7 @@
 #include "host/platform.h"
 #include "host/plugins.h"
 #include "host/registry.h"
+#include "operator/control_table.h"
 
 namespace fs = std::filesystem;
 

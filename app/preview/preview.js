@@ -2,8 +2,6 @@
 // all driven through the preview server's JSON interface on this machine.
 "use strict";
 
-const Tag = { RangeLow: 0x20030000, RangeHigh: 0x20030001, ScaleLow: 0x20030002, ScaleHigh: 0x20030003,
-              Integer: 0x10030010 };
 // What the page adds around the tool's own controls, whose labels and messages
 // stay as the tool has them: headings over the unlabelled "Start Frame" /
 // "Last Frame" pairs, hints, the buttons whose file dialog the page answers, and
@@ -52,11 +50,6 @@ const $ = (id) => document.getElementById(id);
 // to the server carries it (in a header, so that it shows in no other address).
 const Token = new URLSearchParams(location.search).get("token") || "";
 const authorised = (init) => ({ ...init, headers: { ...(init && init.headers), "X-Lumets-Token": Token } });
-
-function tagOf(input, tag) {
-  for (const [t, v] of input.tags) if (t === tag) return v;
-  return undefined;
-}
 
 async function api(method, path, body) {
   const init = { method, headers: {} };
@@ -205,8 +198,8 @@ function drawOverlay() {
   const lineHeight = 14 * px;
   for (const page of S.description.pages) {
     for (const input of page.inputs) {
-      if (input.type !== "Poin" || !input.member) continue;
-      const name = input.member.slice(2);
+      if (input.type !== "Poin" || !input.key) continue;
+      const name = input.key;
       const p = at(name);
       if (!p) continue;
       const dot = document.createElementNS(ns, "circle");
@@ -339,9 +332,10 @@ function numberWidget(input, name) {
   const div = row(input, name);
   const box = document.createElement("div");
   box.className = "row";
-  const lo = tagOf(input, Tag.RangeLow), hi = tagOf(input, Tag.RangeHigh);
-  const slo = tagOf(input, Tag.ScaleLow) ?? lo ?? 0, shi = tagOf(input, Tag.ScaleHigh) ?? hi ?? 1;
-  const whole = tagOf(input, Tag.Integer) === 1;
+  // Ranges, slider spans and whole-number controls as the controls' description names them.
+  const lo = input.min ?? undefined, hi = input.max ?? undefined;
+  const slo = input.scaleLow ?? lo ?? 0, shi = input.scaleHigh ?? hi ?? 1;
+  const whole = input.integer === true;
   const slider = document.createElement("input");
   slider.type = "range";
   slider.min = slo; slider.max = shi;
@@ -513,7 +507,7 @@ function curveWidget(input, name) {
 }
 
 function widgetFor(input) {
-  const name = input.member.slice(2);
+  const name = input.key;
   if (input.control === "BtnC") return buttonWidget(input, name);
   if (input.control === "ChBC") return checkWidget(input, name);
   if (input.type === "Poin") return pointWidget(input, name);
@@ -546,7 +540,7 @@ function buildPages() {
     div.dataset.page = page.name;
     for (const input of page.inputs) {
       const notice = Context.notices[input.idText];
-      if (!input.member) {
+      if (!input.key) {
         if (input.label.trim()) {
           const h = document.createElement("div");
           h.className = notice ? "notice hidden" : "heading";
@@ -559,7 +553,7 @@ function buildPages() {
         }
         continue;
       }
-      const name = input.member.slice(2);
+      const name = input.key;
       if (Context.headings[name]) {
         const h = document.createElement("div");
         h.className = "group";

@@ -12,8 +12,8 @@ namespace lumets {
 // One input of the tool as the host sees it, with the name a flow file uses for it.
 struct ControlInfo {
     Input* In = nullptr;
-    std::string Member;  // "InBirthrate"; empty for inputs the name table does not list
-    std::string Key;     // the flow key: the member without its "In" prefix
+    std::string Member;  // "InBirthrate", as the name table lists it; empty for inputs it does not list
+    std::string Key;     // the flow key: the listed name without its "In" prefix
     uint32_t Id = 0;
     uint32_t Type = 0;
     bool Button = false;    // push button (carries the button attribute, not a check box)
@@ -21,21 +21,6 @@ struct ControlInfo {
     bool Integer = false;   // whole-number control
     std::optional<double> Low, High;  // allowed range of a number
 };
-
-// What a control's value means for a person writing a flow: the unit its number is
-// in ("picture heights per frame") and a one-sentence description. Positions are in
-// picture heights because the simulation measures both axes by the picture's height.
-struct ControlMeaning {
-    const char* Key;
-    const char* Unit;
-    const char* Description;
-};
-
-// The one table of units and descriptions, by flow key; `controls --json` and the
-// control reference in docs/flow-format.md are made from it. Null for a key it
-// does not list.
-const ControlMeaning* MeaningOf(const std::string& key);
-const std::vector<ControlMeaning>& ControlMeanings();
 
 // The four-character text of an ID for display; bytes outside printable ASCII
 // are written as \xNN.

@@ -9,6 +9,7 @@
 #include "app/session/session.h"
 #include "host/registry.h"
 #include "host/tags.h"
+#include "operator/control_table.h"
 
 namespace lumets {
 
@@ -45,7 +46,7 @@ std::string ControlsText() {
             if (c.CheckBox) out << "  check box";
             else if (c.Button) out << "  button";
             if (c.Integer) out << "  whole number";
-            if (const ControlMeaning* m = MeaningOf(c.Key); m && *m->Unit) out << "  [" << m->Unit << "]";
+            if (const controls::Control* d = controls::ByKey(c.Key); d && *d->Unit) out << "  [" << d->Unit << "]";
             out << "\n";
         }
     }
@@ -142,9 +143,13 @@ std::string ControlsJson() {
                 i["default"] = Json::array({t.GetDouble(Tags::DefaultX, 0.0), t.GetDouble(Tags::DefaultY, 0.0)});
             else
                 i["default"] = nullptr;
-            const ControlMeaning* meaning = MeaningOf(key);
-            i["unit"] = meaning ? Json(meaning->Unit) : Json(nullptr);
-            i["description"] = meaning ? Json(meaning->Description) : Json(nullptr);
+            i["scaleLow"] = number && t.Has(Tags::ScaleLow) ? Json(t.GetDouble(Tags::ScaleLow, 0.0)) : Json(nullptr);
+            i["scaleHigh"] = number && t.Has(Tags::ScaleHigh) ? Json(t.GetDouble(Tags::ScaleHigh, 0.0)) : Json(nullptr);
+            i["integer"] = t.Has(Tags::Integer) && t.GetLong(Tags::Integer, 0) != 0;
+            const controls::Control* def = controls::ByKey(key);
+            i["unit"] = def ? Json(def->Unit) : Json(nullptr);
+            i["description"] = def ? Json(def->Meaning) : Json(nullptr);
+            i["frei0r"] = def && def->Frei0r;
             p["inputs"].push_back(i);
         }
         pages.push_back(p);

@@ -6,6 +6,7 @@
 #include "app/session/progress.h"
 #include "host/platform.h"
 #include "host/plugins.h"
+#include "operator/control_table.h"
 
 namespace lumets {
 
@@ -15,12 +16,12 @@ Registry& ParticleClass() {
         plugins::LoadAll();
         loaded = true;
     }
-    if (Registry* reg = ClassRegistry.Find("SamplePlugIn")) return *reg;
+    if (Registry* reg = ClassRegistry.Find(controls::ClassName)) return *reg;
     std::string where;
     for (const std::string& f : plugins::SearchFolders()) where += (where.empty() ? "" : ":") + f;
     std::string errors;
     for (const std::string& e : plugins::LoadErrors()) errors += "; " + e;
-    throw UserError("the particle plug-in (class \"SamplePlugIn\") was not found in " +
+    throw UserError(std::string("the particle plug-in (class \"") + controls::ClassName + "\") was not found in " +
                     (where.empty() ? std::string("no plug-in folder") : where) +
                     " (set LUMETS_PLUGIN_PATH)" + errors);
 }

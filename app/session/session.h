@@ -18,7 +18,7 @@
 namespace lumets {
 
 // The tool's class in the plug-in module: loads the plug-in folders once and
-// finds "SamplePlugIn". Throws UserError when it is not there.
+// finds the tool's class (controls::ClassName). Throws UserError when it is not there.
 Registry& ParticleClass();
 // The plug-in's control-name table (its resource 2001).
 std::map<uint32_t, std::string> ControlNames(const Registry& reg);

@@ -146,8 +146,12 @@ Operator::~Operator() {
 void Operator::AddControlPage(const char* name, int32_t) { PageList.push_back(ControlPage{name ? name : ""}); }
 
 Input* Operator::AddInput(const char* label, uint32_t type, uint32_t id, std::initializer_list<TagItem> tags) {
+    return AddInput(label, type, id, TagList(tags));
+}
+
+Input* Operator::AddInput(const char* label, uint32_t type, uint32_t id, TagList tags) {
     const int page = type == DT_Image ? -1 : int(PageList.size()) - 1;
-    Input* in = new Input(this, label ? label : "", type, id, TagList(tags), page);
+    Input* in = new Input(this, label ? label : "", type, id, std::move(tags), page);
     InputList.push_back(in);
     return in;
 }

@@ -116,6 +116,7 @@ public:
     // --- building the controls (from the tool's constructor) ---
     void AddControlPage(const char* name, int32_t = 0);
     Input* AddInput(const char* label, uint32_t type, uint32_t id, std::initializer_list<TagItem> tags = {});
+    Input* AddInput(const char* label, uint32_t type, uint32_t id, TagList tags);
     Output* AddOutput(const char* label, uint32_t type, uint32_t id, std::initializer_list<TagItem> tags = {});
 
     // --- virtual operations ---
