@@ -245,11 +245,11 @@ MotionExtent ReadMotionExtent(const std::string& path, const std::string& name) 
 
 MotionExtent CheckPlayableMotionFile(const std::string& path) {
     const MotionExtent extent = ReadMotionExtent(path, path);
-    if (extent.FrameCount < 2)
+    // The table was checked to lie within a file of at most 4 GiB, so only too few
+    // frames can make it unplayable here.
+    if (!motion_file::Playable(extent.FrameCount))
         throw UserError(path + " holds " + std::to_string(extent.FrameCount) +
                         " recorded frame(s); playback needs at least two");
-    if (!motion_file::Playable(extent.FrameCount))
-        throw UserError(path + ": damaged motion-data file (its frame table reaches the 4 GiB offset limit)");
     return extent;
 }
 
