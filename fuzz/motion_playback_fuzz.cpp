@@ -8,10 +8,12 @@
 // and the pool must stay within its ring whatever the file says.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "common/tool_harness.h"
 #include "memory_platform.h"
+#include "motiondata/motion_file.h"
 
 namespace {
 
@@ -75,6 +77,9 @@ int RunMotionPlaybackInput(const uint8_t* data, size_t size) {
     fx->Files.PutFile("input.lpd", data, size);
 
     op->LoadMotionFile("input.lpd");
+    int32_t count = 0;
+    if (size >= motion_file::CountSize) std::memcpy(&count, data, motion_file::CountSize);
+    Check((op->SystemLoaded != 0) == motion_file::Playable(count), "load disagrees with the playable rule");
     if (op->SystemLoaded) {
         Replay(*fx, false);
         // End of file closes the playback; load again for the reverse pass.
@@ -83,7 +88,7 @@ int RunMotionPlaybackInput(const uint8_t* data, size_t size) {
     }
     fx->H.Press(op->InUnloadSystem);
     Check(op->SystemLoaded == 0, "still loaded after Unload System");
-    Check(op->PlaybackFile == platform::NoFile, "playback file held after Unload System");
+    Check(!op->Player.IsOpen(), "playback file held after Unload System");
     Check(op->LiveCount == 0, "particles left after Unload System");
     Check(fx->Files.OpenHandles() == 0, "a file handle was leaked");
     return 0;

@@ -19,8 +19,6 @@ ParticleOperator::ParticleOperator(Registry* registry, CArchive* archive, TagLis
     PreloadedShapes.Clear();
     if (archive) ReadSavedBlock(archive);
     LiveCount = OldestIndex = NextIndex = 0;
-    FrameEntrySize = 20;
-    ParticleEntrySize = 40;
     FastForwardRequested = 0;
 }
 
@@ -42,9 +40,8 @@ ParticleOperator::~ParticleOperator() {
     }
     PreloadedShapes.Clear();
     WorkingShapes.Clear();
-    FlushRecordWrites();
-    platform::CloseAndForget(RecordFile);
-    platform::CloseAndForget(PlaybackFile);
+    Recorder.Close();
+    Player.Close();
 }
 
 void ParticleOperator::OnAddToFlow() {

@@ -8,6 +8,8 @@
 
 #include "host/operator.h"
 #include "host/platform.h"
+#include "motiondata/motion_player.h"
+#include "motiondata/motion_recorder.h"
 #include "operator/host_pass_runner.h"
 #include "render/compositor.h"
 #include "render/live_particles.h"
@@ -46,10 +48,11 @@ struct BounceLine {
 // pool inline, so it is large and never copied.
 //
 // The member functions are implemented by subsystem:
-//   operator/    construction, controls, change handling, saved block
+//   operator/    construction, controls, change handling, saved block, the
+//                motion-data buttons and the render end
 //   simulation/  birth, ageing, free and path-bound motion
 //   render/      the frame driver, frame settings, shapes, resampling, compositing
-//   motiondata/  recording, playback, the file and capture buttons, render end
+//   motiondata/  shape capture (recording and playback are parts of their own)
 class ParticleOperator : public ThreadedOperator {
 public:
     ParticleOperator(Registry* registry, CArchive* archive, TagList* tags);
@@ -80,7 +83,9 @@ public:
     void BirthParticle();
     void RetireOldest();
     void ClearParticles();
-    void AgeParticles();
+    // Ages every live particle by one step and retires the expired ones; returns
+    // how many retired.
+    int32_t AgeParticles();
     void StepParticles();
     void FreeStep(Particle& p);
     void PathBoundStep(Particle& p);
@@ -104,14 +109,6 @@ public:
     void CloseMotionFiles();
     void LoadMotionFile(const char* name);
     void ReadMotionFrame(double time);
-    // True while this frame's simulation steps are to be written to the recording.
-    bool RecordActive() const;
-    // Positioned write at RecordOffset; advances RecordOffset by n. Writes that
-    // follow one another in the file are gathered until FlushRecordWrites.
-    void RecordWrite(const void* data, uint32_t n);
-    void FlushRecordWrites();
-    void BeginRecordedFrame(double time);  // frame-table entry start (Process step 6)
-    void WriteFrameCounts();               // live count and data offset (Process step 11.2)
     void OnSaveFile(double time);
     void OnUnloadSystem(double time);
     void OnLoadSystem(double time);
@@ -203,26 +200,12 @@ public:
     Flag ReversePlayback{0};
     Flag SkipCompositing{0}, RefreshShapeCopies{0}, FirstShapeCopy{0}, ReleaseProxyShape{0};
     Flag FastForwardRequested{0};
-    platform::FileHandle RecordFile = platform::NoFile;
-    platform::FileHandle PlaybackFile = platform::NoFile;
-    int32_t FrameEntrySize = 20, ParticleEntrySize = 40;
 
     // --- motion data ---
     std::string MotionFileName;
     std::string InitialDirectory;
-    int32_t FileFrameCount = 0;
-    uint32_t NextDataOffset = 0, RecordOffset = 0, NextFrameOffset = 0;
-    // Recording writes gathered for one write: the bytes and where they go.
-    std::vector<unsigned char> RecordPending;
-    uint32_t RecordPendingOffset = 0;
-    double PlaybackPosition = 0.0;
-    // This request's frame lies inside the recording range (set per recorded frame).
-    Flag RecordFrameInRange{0};
-    // Pre-roll iterations run: nothing of them goes into the recording.
-    Flag PreRolling{0};
-    // A write of the recording failed (disk full, file gone) or would pass the
-    // 32-bit offsets; reported at the render end instead of success.
-    Flag RecordFailed{0};
+    MotionRecorder Recorder;
+    MotionPlayer Player;
 
     // --- paths ---
     SegmentPath MotionPath, BirthPath;

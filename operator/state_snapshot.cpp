@@ -37,8 +37,8 @@ struct ParticleState : SimulationState {
 }  // namespace
 
 bool ParticleOperator::StateIsPortable() const {
-    return !SystemLoaded && !Recording && !PreloadCapturing && !WorkingPresent && RecordFile == platform::NoFile &&
-           PlaybackFile == platform::NoFile && !SourceIsReduced();
+    return !SystemLoaded && !Recording && !PreloadCapturing && !WorkingPresent && !Recorder.IsOpen() &&
+           !Player.IsOpen() && !SourceIsReduced();
 }
 
 std::unique_ptr<SimulationState> ParticleOperator::SaveState() {

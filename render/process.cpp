@@ -23,33 +23,30 @@ void MakeOwedBirths(ParticleOperator& op) {
 
 // "FastForward": "Roll frames" x step iterations run before this frame's own,
 // so the system is shown developed at once. Inside an iteration the step comes
-// before the ageing. The iterations are not frames of a recording: PreRolling
-// keeps them out of the file.
+// before the ageing. The iterations are not frames of a recording: nothing of
+// them goes into the file.
 void RunPendingPreRoll(ParticleOperator& op) {
     if (!op.FastForwardRequested.exchange(0)) return;
     const double roll = op.RollFrames * op.SimStep;
-    op.PreRolling = 1;
     for (int64_t i = 0; double(i) < roll; ++i) {
         op.BirthAccumulator += op.Birthrate * op.SimStep;
         MakeOwedBirths(op);
         op.StepParticles();
         op.AgeParticles();
     }
-    op.PreRolling = 0;
 }
 
 // One frame step of the simulation, written to the recording while one runs.
 void AdvanceSimulation(ParticleOperator& op, double time) {
-    if (op.Recording) op.BeginRecordedFrame(time);
     op.BirthAccumulator += op.Birthrate * op.SimStep;
     op.RefreshShapesForSimulation();
     RunPendingPreRoll(op);
     MakeOwedBirths(op);
-    op.AgeParticles();
-    if (op.Recording) op.WriteFrameCounts();
+    const int32_t retired = op.AgeParticles();
     op.StepParticles();
-    // Whatever of the frame's recording is still gathered goes to the file now.
-    if (op.Recording) op.FlushRecordWrites();
+    if (op.Recording)
+        op.Recorder.Record(RecordedFrame{time, op.RecordStartFrame, op.RecordLastFrame, op.Lifetime, retired,
+                                         LiveRing{op.Particles, PoolSize, op.OldestIndex, op.LiveCount}});
 }
 
 }  // namespace
@@ -62,7 +59,6 @@ void ParticleOperator::Process(Request* req) {
     struct CallEnd {
         ParticleOperator& Op;
         ~CallEnd() {
-            Op.PreRolling = 0;
             if (Op.OutputImage) Op.OutputImage->Recycle();
             Op.OutputImage = nullptr;
             Op.ReleaseProxyShapeCopy();

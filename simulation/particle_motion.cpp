@@ -278,7 +278,7 @@ void ParticleOperator::FreeStep(Particle& p) { FreeStepWith(StepSettings::Take(*
 
 void ParticleOperator::PathBoundStep(Particle& p) { PathBoundStepWith(StepSettings::Take(*this), p); }
 
-void ParticleOperator::AgeParticles() {
+int32_t ParticleOperator::AgeParticles() {
     for (int32_t i = 0; i < LiveCount; ++i) LiveParticle(i).Age += SimStep;
 
     // Every particle ages at the same rate and births follow the ring order, so
@@ -288,22 +288,12 @@ void ParticleOperator::AgeParticles() {
         RetireOldest();
         retired += 1;
     }
-    if (RecordActive()) {
-        int32_t r = retired;
-        RecordWrite(&r, 4);
-    }
+    return retired;
 }
 
 void ParticleOperator::StepParticles() {
     const StepSettings s = StepSettings::Take(*this);
-    const bool recording = RecordActive();
     const int32_t live = std::clamp(LiveCount, 0, int32_t(PoolSize));
-    auto record = [&](const Particle& p) {
-        if (recording && RecordActive()) {
-            double rec[5] = {p.Position.x, p.Position.y, p.Angle, p.Age, p.Size};
-            RecordWrite(rec, 40);
-        }
-    };
     if (s.PathBinding || live < ParallelStepMinimum) {
         for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
             Particle& p = Particles[slot];
@@ -312,7 +302,6 @@ void ParticleOperator::StepParticles() {
             } else {
                 FreeStepWith(s, Random, p);
             }
-            record(p);
         }
     } else {
         // The same step on the workers; each particle's values are the same as above.
@@ -331,9 +320,5 @@ void ParticleOperator::StepParticles() {
             pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
         }
         Passes.RunPass(pass, 2);
-        if (recording)
-            for (int32_t i = 0; i < live; ++i) record(LiveParticle(i));
     }
-    // The frame's records go to the file in one write.
-    if (recording) FlushRecordWrites();
 }

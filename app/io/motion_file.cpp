@@ -15,16 +15,15 @@
 
 #include "app/io/errors.h"
 #include "app/io/input_files.h"
+#include "motiondata/motion_file.h"
 
 namespace lumets {
 
 namespace {
-constexpr uint64_t EntrySize = 20;
-constexpr uint64_t RecordSize = 40;
+using motion_file::EntrySize;
+using motion_file::RecordSize;
 // Every offset of a motion-data file is 32-bit, so no recording is larger than 4 GiB.
-constexpr uint64_t SizeLimit = uint64_t(1) << 32;
-// The tool's pool holds at most this many live particles, so no frame lists more.
-constexpr int32_t MaxLiveCount = 19999;
+constexpr uint64_t SizeLimit = motion_file::OffsetLimit;
 
 template <class T>
 T ReadLE(const uint8_t* b, uint64_t at) {
@@ -45,7 +44,7 @@ std::string Number(double v) {
 uint64_t CheckFrameTable(int32_t count, uint64_t size, const std::string& name) {
     if (count < 0)
         throw UserError(name + ": damaged motion-data file (negative frame count " + std::to_string(count) + ")");
-    const uint64_t tableEnd = 4 + EntrySize * uint64_t(count);
+    const uint64_t tableEnd = motion_file::DataStart(count);
     if (tableEnd > size)
         throw UserError(name + ": damaged motion-data file (frame count " + std::to_string(count) + " needs a " +
                         std::to_string(tableEnd) + "-byte table, the file has " + std::to_string(size) + " bytes)");
@@ -67,17 +66,17 @@ MotionFile ParseMotionBytes(const uint8_t* bytes, uint64_t size, const std::stri
     const uint64_t capacity = (size - tableEnd) / RecordSize;
     uint64_t claimed = 0;
     for (int32_t k = 0; k < file.FrameCount; ++k) {
-        const uint64_t at = 4 + EntrySize * uint64_t(k);
+        const motion_file::FrameEntry stored = motion_file::DecodeEntry(bytes + motion_file::EntryOffset(k));
         MotionEntry& e = file.Entries[size_t(k)];
-        e.Lifetime = ReadLE<double>(bytes, at);
-        e.Retired = ReadLE<int32_t>(bytes, at + 8);
-        e.Live = ReadLE<int32_t>(bytes, at + 12);
-        e.Offset = ReadLE<uint32_t>(bytes, at + 16);
+        e.Lifetime = stored.Lifetime;
+        e.Retired = stored.Retired;
+        e.Live = stored.Live;
+        e.Offset = stored.DataOffset;
         const std::string where = name + ": damaged motion-data file (frame entry " + std::to_string(k);
         if (e.Retired < 0 || e.Live < 0) throw UserError(where + " has a negative particle count)");
         if (e.Live == 0) continue;
         if (e.Offset < tableEnd) throw UserError(where + " points its records into the frame table)");
-        const uint64_t end = uint64_t(e.Offset) + RecordSize * uint64_t(e.Live);
+        const uint64_t end = motion_file::BlockEnd(e.Offset, e.Live);
         if (end > size)
             throw UserError(where + " has " + std::to_string(e.Live) + " records at offset " +
                             std::to_string(e.Offset) + ", beyond the end of the " + std::to_string(size) +
@@ -88,10 +87,10 @@ MotionFile ParseMotionBytes(const uint8_t* bytes, uint64_t size, const std::stri
                             std::to_string(claimed) + ", more than the " + std::to_string(capacity) +
                             " the file holds after its frame table)");
         e.Records.resize(size_t(e.Live));
-        for (int32_t i = 0; i < e.Live; ++i)
-            for (int f = 0; f < 5; ++f)
-                e.Records[size_t(i)][size_t(f)] =
-                    ReadLE<double>(bytes, uint64_t(e.Offset) + RecordSize * uint64_t(i) + 8 * uint64_t(f));
+        for (int32_t i = 0; i < e.Live; ++i) {
+            const motion_file::Record r = motion_file::DecodeRecord(bytes + motion_file::BlockEnd(e.Offset, i));
+            e.Records[size_t(i)] = {r.X, r.Y, r.Angle, r.Age, r.Size};
+        }
     }
     return file;
 }
@@ -228,22 +227,16 @@ MotionExtent ReadMotionExtent(const std::string& path, const std::string& name) 
     const MotionInput in(path);
     MotionExtent extent;
     extent.FrameCount = CheckedFrameCount(in, name);
-    const uint64_t dataStart = 4 + EntrySize * uint64_t(extent.FrameCount);
     // The table is read in pieces (it may be most of a large file) and only up to
     // the first entry that is not whole.
     std::vector<uint8_t> piece(EntrySize * 4096);
     for (int32_t k = 0; k < extent.FrameCount;) {
         const int32_t n = std::min<int32_t>(extent.FrameCount - k, 4096);
-        if (in.ReadAt(4 + EntrySize * uint64_t(k), piece.data(), EntrySize * size_t(n)) != EntrySize * size_t(n))
+        if (in.ReadAt(motion_file::EntryOffset(k), piece.data(), EntrySize * size_t(n)) != EntrySize * size_t(n))
             return extent;  // the file shrank meanwhile
         for (int32_t i = 0; i < n; ++i, ++k) {
-            const uint8_t* e = piece.data() + EntrySize * size_t(i);
-            const int32_t live = ReadLE<int32_t>(e, 12);
-            const uint32_t offset = ReadLE<uint32_t>(e, 16);
-            // An entry never written is all zero: its offset points into the table.
-            const bool whole = offset >= dataStart && (offset - dataStart) % RecordSize == 0 && live >= 0 &&
-                               live <= MaxLiveCount && uint64_t(offset) + RecordSize * uint64_t(live) <= in.Size;
-            if (!whole) return extent;
+            const motion_file::FrameEntry e = motion_file::DecodeEntry(piece.data() + EntrySize * size_t(i));
+            if (!motion_file::EntryWhole(e, extent.FrameCount, in.Size)) return extent;
             extent.WholeFrames = k + 1;
         }
     }
@@ -252,7 +245,9 @@ MotionExtent ReadMotionExtent(const std::string& path, const std::string& name) 
 
 MotionExtent CheckPlayableMotionFile(const std::string& path) {
     const MotionExtent extent = ReadMotionExtent(path, path);
-    if (extent.FrameCount < 2)
+    // The table was checked to lie within a file of at most 4 GiB, so only too few
+    // frames can make it unplayable here.
+    if (!motion_file::Playable(extent.FrameCount))
         throw UserError(path + " holds " + std::to_string(extent.FrameCount) +
                         " recorded frame(s); playback needs at least two");
     return extent;
@@ -267,11 +262,8 @@ std::optional<int64_t> FirstFramePastEnd(const MotionExtent& extent, const std::
     for (const int64_t frame : frames) {
         const double time = double(frame);
         if (!(time >= range.Start && time <= range.Last)) continue;  // outside the range: no particles
-        // The tool's own mapping: the position runs from 0 to N - 1.01 over the range,
-        // and the frame is rebuilt from recorded frames k and k + 1.
-        double s = (time - range.Start) / span;
-        if (range.Reverse) s = 1.0 - (time - range.Start) / span;
-        const auto k = int64_t(s * (n - 1.01));
+        // The tool's own mapping: the frame is rebuilt from recorded frames k and k + 1.
+        const auto k = int64_t(motion_file::PlaybackPosition(time, range.Start, range.Last, range.Reverse, n));
         if (k + 1 >= extent.WholeFrames) return frame;
     }
     return std::nullopt;

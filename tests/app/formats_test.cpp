@@ -12,6 +12,7 @@
 #include "app/io/frame_pattern.h"
 #include "app/io/image_io.h"
 #include "app/io/motion_file.h"
+#include "motiondata/motion_file.h"
 #include "common/test_files.h"
 #include "host/tags.h"
 
@@ -35,7 +36,7 @@ struct Bytes {
 Bytes SmallMotionFile() {
     Bytes b;
     b.Put<int32_t>(2);
-    const uint32_t data = 4 + 2 * 20;
+    const uint32_t data = uint32_t(motion_file::DataStart(2));
     b.Put<double>(30).Put<int32_t>(0).Put<int32_t>(1).Put<uint32_t>(data);
     b.Put<double>(31).Put<int32_t>(0).Put<int32_t>(2).Put<uint32_t>(data + 40);
     for (double v : {0.1, 0.2, 45.0, 1.0, 1.5}) b.Put(v);
@@ -113,12 +114,13 @@ TEST(MotionFiles, RefusesHostileFilesWithOneLine) {
     EXPECT_NE(ErrorOf(negative.B).find("negative frame count"), std::string::npos);
 
     // One four-byte field of the good file overwritten: at, bytes, message.
+    const size_t Entry0 = motion_file::EntryOffset(0), Entry1 = motion_file::EntryOffset(1);
     const std::tuple<size_t, const char*, const char*> damaged[] = {
-        {4 + 20 + 12, "\xff\xff\x00\x00", "frame entry 1"},   // frame 1 claims 65535 records
-        {4 + 20 + 16, "\xf0\xff\xff\xff", "beyond the end"},  // offset near 4 GiB
-        {4 + 16, "\x08\x00\x00\x00", "frame table"},          // records inside the frame table
-        {4 + 8, "\xff\xff\xff\xff", "negative particle count"},
-        {4 + 12, "\x03\x00\x00\x00", "to 5, more than the 3"},  // frame 0's three records take in frame 1's
+        {Entry1 + 12, "\xff\xff\x00\x00", "frame entry 1"},   // frame 1 claims 65535 records
+        {Entry1 + 16, "\xf0\xff\xff\xff", "beyond the end"},  // offset near 4 GiB
+        {Entry0 + 16, "\x08\x00\x00\x00", "frame table"},     // records inside the frame table
+        {Entry0 + 8, "\xff\xff\xff\xff", "negative particle count"},
+        {Entry0 + 12, "\x03\x00\x00\x00", "to 5, more than the 3"},  // frame 0's three records take in frame 1's
     };
     for (const auto& [at, bytes, message] : damaged) {
         Bytes b = SmallMotionFile();

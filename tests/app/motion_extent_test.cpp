@@ -8,6 +8,7 @@
 
 #include "app/io/errors.h"
 #include "app/io/motion_file.h"
+#include "motiondata/motion_file.h"
 #include "common/test_files.h"
 
 using namespace lumets;
@@ -17,28 +18,20 @@ namespace {
 
 // A recording of n frames as the tool writes it: frame k holds k + 1 particles.
 std::vector<uint8_t> Recording(int32_t n) {
-    uint32_t size = 4 + 20 * uint32_t(n);
-    for (int32_t k = 0; k < n; ++k) size += 40 * uint32_t(k + 1);
+    uint64_t size = motion_file::DataStart(n);
+    for (int32_t k = 0; k < n; ++k) size = motion_file::BlockEnd(size, k + 1);
     std::vector<uint8_t> b(size, 0x3f);  // the records: any doubles will do
     std::memcpy(&b[0], &n, 4);
-    uint32_t offset = 4 + 20 * uint32_t(n);
+    uint32_t offset = uint32_t(motion_file::DataStart(n));
     for (int32_t k = 0; k < n; ++k) {
-        const double lifetime = 30.0;
-        const int32_t retired = 0, live = k + 1;
-        uint8_t* e = &b[4 + 20 * size_t(k)];
-        std::memcpy(e, &lifetime, 8);
-        std::memcpy(e + 8, &retired, 4);
-        std::memcpy(e + 12, &live, 4);
-        std::memcpy(e + 16, &offset, 4);
-        offset += 40 * uint32_t(live);
+        motion_file::EncodeEntry({30.0, 0, k + 1, offset}, &b[motion_file::EntryOffset(k)]);
+        offset = uint32_t(motion_file::BlockEnd(offset, k + 1));
     }
     return b;
 }
 
 uint32_t OffsetOfFrame(const std::vector<uint8_t>& file, int k) {
-    uint32_t offset;
-    std::memcpy(&offset, &file[4 + 20 * size_t(k) + 16], 4);
-    return offset;
+    return motion_file::DecodeEntry(&file[motion_file::EntryOffset(k)]).DataOffset;
 }
 
 MotionExtent ExtentOf(const std::vector<uint8_t>& bytes) {
@@ -79,7 +72,7 @@ TEST(MotionExtent, CountsTheWholeFramesOfACutOrStoppedRecording) {
     }
     // A recording stopped after frame 2 leaves the later entries as they were made: zero.
     std::vector<uint8_t> stopped = whole;
-    std::memset(&stopped[4 + 20 * 3], 0, 20 * 5);
+    std::memset(&stopped[motion_file::EntryOffset(3)], 0, motion_file::EntrySize * 5);
     const MotionExtent early = ExtentOf(stopped);
     EXPECT_EQ(early.WholeFrames, 3);
     EXPECT_FALSE(early.Complete());

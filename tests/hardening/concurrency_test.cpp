@@ -35,10 +35,10 @@ int CheckRecording(const std::string& path, int32_t expectedFrames) {
         ++written;
         EXPECT_GE(e.DataOffset, motion_file::DataStart(n)) << path << " frame " << k;
         EXPECT_GE(e.Live, 0) << path << " frame " << k;
-        const uint64_t end = uint64_t(e.DataOffset) + 40 * uint64_t(e.Live < 0 ? 0 : e.Live);
+        const uint64_t end = motion_file::BlockEnd(e.DataOffset, e.Live);
         EXPECT_LE(end, fileSize) << path << " frame " << k << ": records missing";
         for (int32_t i = 0; i < e.Live && end <= fileSize; ++i) {
-            motion_file::Record r = motion_file::DecodeRecord(&b[e.DataOffset + 40 * size_t(i)]);
+            motion_file::Record r = motion_file::DecodeRecord(&b[motion_file::BlockEnd(e.DataOffset, i)]);
             EXPECT_TRUE(std::isfinite(r.X) && std::isfinite(r.Y) && std::isfinite(r.Age)) << path << " frame " << k;
         }
     }
@@ -131,7 +131,7 @@ TEST_F(InterfaceDuringRenderTest, ButtonsPressedDuringRendersLeaveCompleteRecord
     H->Render(0, 0);  // any recording still open ends here
 
     EXPECT_EQ(Op->Recording, 0);
-    EXPECT_EQ(Op->RecordFile, platform::NoFile);
+    EXPECT_FALSE(Op->Recorder.IsOpen());
     EXPECT_EQ(CountMessages("Output File incomplete: writing failed!"), 0);
     // A press that found the last round's recording running stopped it instead.
     int written = 0, made = 0;

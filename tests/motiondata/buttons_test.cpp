@@ -85,10 +85,11 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
                  return true;
              };
              H->ServeMessages();
-             EXPECT_EQ(Op->RecordFile, platform::NoFile);
+             EXPECT_FALSE(Op->Recorder.IsOpen());
              const Bytes b = ReadBytes(Run);  // frames 10..12 were written, 13 on not
-             EXPECT_TRUE(Get<uint32_t>(b, 4 + 16) == 204u && Get<uint32_t>(b, 4 + 20 * 2 + 16) > 204u);
-             for (int k = 3; k < 10; ++k) EXPECT_EQ(Get<uint32_t>(b, 4 + 20 * k + 16), 0u) << k;
+             auto offset = [&](int k) { return Get<uint32_t>(b, motion_file::EntryOffset(k) + 16); };
+             EXPECT_TRUE(offset(0) == 204u && offset(2) > 204u);
+             for (int k = 3; k < 10; ++k) EXPECT_EQ(offset(k), 0u) << k;
          }},
         {"Load System during a recording (no load dialog)", K::FileAlreadyOpen,
          "Output File Open!", "Warning", 48, false,
@@ -190,7 +191,7 @@ TEST_F(ButtonsTest, LoadAndUnloadSwitchTheControlLayouts) {
         EXPECT_GT(o->LiveCount, 0);
         expectLayout(c, 0);
         H->Press(o->InUnloadSystem);
-        EXPECT_TRUE(o->SystemLoaded == 0 && o->PlaybackFile == platform::NoFile && o->LiveCount == 0);
+        EXPECT_TRUE(o->SystemLoaded == 0 && !o->Player.IsOpen() && o->LiveCount == 0);
         expectLayout(c, 1);
     }
     EXPECT_TRUE(Messages().empty());

@@ -20,7 +20,7 @@ std::vector<FrameEntry> ConsistentEntries(const Bytes& b) {
         // Nobody retires who was not there the frame before (the first frame may
         // retire particles of a pre-roll).
         EXPECT_LE(e[k].Retired, k > 0 ? e[k - 1].Live : e[k].Retired) << "frame " << k;
-        next += 40 * uint64_t(e[k].Live);
+        next = motion_file::BlockEnd(next, e[k].Live);
     }
     EXPECT_EQ(b.size(), next);
     return e;
@@ -64,7 +64,7 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
     const int32_t r = e[1].Retired;
     ASSERT_EQ(Op->LiveCount, e[0].Live - r);
     for (int32_t i = 0; i < Op->LiveCount; ++i) {
-        const Record rec = Get<Record>(b, e[0].DataOffset + 40 * size_t(r + i));
+        const Record rec = Get<Record>(b, motion_file::BlockEnd(e[0].DataOffset, r + i));
         const Particle& p = Op->LiveParticle(i);
         EXPECT_TRUE(p.Position.x == rec.X && p.Position.y == rec.Y && p.Age == rec.Age) << i;
     }

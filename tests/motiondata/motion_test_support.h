@@ -1,8 +1,7 @@
 #pragma once
 // Shared pieces of the motion-data tests: a tool in a flow with a quiet platform,
 // a scratch folder, byte access to files, a builder for hand-made motion files,
-// and the recording writes of one frame as the frame driver and the particle
-// steps make them.
+// and one recorded frame as the frame driver hands it to the recorder.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -56,11 +55,7 @@ struct MotionFileBuilder {
         return off;
     }
     void SetEntry(int32_t k, double lifetime, int32_t retired, int32_t live, uint32_t offset) {
-        const size_t at = size_t(motion_file::EntryOffset(k));
-        Put<double>(Data, at, lifetime);
-        Put<int32_t>(Data, at + 8, retired);
-        Put<int32_t>(Data, at + 12, live);
-        Put<uint32_t>(Data, at + 16, offset);
+        motion_file::EncodeEntry(FrameEntry{lifetime, retired, live, offset}, &Data[size_t(motion_file::EntryOffset(k))]);
     }
     // Entry k lists frame k's records (appended now) and its retired count.
     void AddFrame(int32_t k, double lifetime, int32_t retired, int32_t live) {
@@ -69,18 +64,22 @@ struct MotionFileBuilder {
     Bytes Data;
 };
 
-// The writes one recorded frame gets from the frame driver (entry start, counts)
-// and from the ageing and stepping steps (retired count, one record per particle).
+// One recorded frame as the frame driver hands it to the recorder after the step:
+// the records become the live particles, oldest first, in a ring that wraps.
 inline void RecordFrame(ParticleOperator* op, double time, double lifetime, int32_t retired,
                         const std::vector<Record>& recs) {
-    op->Lifetime = lifetime;
-    op->BeginRecordedFrame(time);
-    op->RecordWrite(&retired, 4);
-    op->LiveCount = int32_t(recs.size());
-    op->WriteFrameCounts();
-    for (const Record& r : recs) op->RecordWrite(&r, 40);  // writes nothing unless active
-    op->FlushRecordWrites();
-    op->LiveCount = 0;
+    const int32_t n = int32_t(recs.size());
+    std::vector<Particle> ring(size_t(n) + 1);
+    const int32_t oldest = n;  // the oldest sits in the last slot, the rest wrap round
+    for (int32_t i = 0; i < n; ++i) {
+        Particle& p = ring[size_t((oldest + i) % (n + 1))];
+        p.Position = Vec2d(recs[size_t(i)].X, recs[size_t(i)].Y);
+        p.Angle = recs[size_t(i)].Angle;
+        p.Age = recs[size_t(i)].Age;
+        p.Size = recs[size_t(i)].Size;
+    }
+    op->Recorder.Record(RecordedFrame{time, op->RecordStartFrame, op->RecordLastFrame, lifetime, retired,
+                                      LiveRing{ring.data(), n + 1, oldest, n}});
 }
 
 inline int32_t Disabled(Input* in) { return in->GetAttrLong(Tags::Disabled, -1); }

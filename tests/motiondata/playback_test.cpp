@@ -17,7 +17,7 @@ constexpr int32_t Frames = 4;
 constexpr int32_t Live[Frames] = {5, 5, 5, 4};
 constexpr int32_t Retired[Frames] = {0, 2, 0, 1};
 constexpr double Lifetimes[Frames] = {40.0, 41.0, 42.0, 43.0};
-constexpr uint32_t DataStart = 4 + 20 * Frames;
+constexpr uint32_t DataStart = uint32_t(motion_file::DataStart(Frames));
 
 MotionFileBuilder GoodFile() {
     MotionFileBuilder f(Frames);
@@ -54,7 +54,7 @@ protected:
 
 TEST_F(PlaybackTest, RangeMapsOntoTheRecordedFramesForwardsAndReversed) {
     LoadFile(GoodFile().Data);
-    ASSERT_TRUE(Op->SystemLoaded == 1 && Op->FileFrameCount == Frames && Op->ResetRequested == 1);
+    ASSERT_TRUE(Op->SystemLoaded == 1 && Op->Player.FrameCount() == Frames && Op->ResetRequested == 1);
     const double last = Frames - 1.01;  // k = N - 2, f = 0.99 at the range's last frame
     struct Row { int reversed; double time; int k; double f; };
     for (const Row& row : {Row{0, 0.0, 0, 0.0}, Row{0, 30.0, Frames - 2, last - (Frames - 2)},
@@ -90,7 +90,7 @@ TEST_F(PlaybackTest, OutsideTheRangeOverASpanOfZeroOrWithoutAFileNoParticles) {
     Op->ReadMotionFrame(0.0);
     ASSERT_GT(Op->LiveCount, 0);
     Press(Op->InLoadSystem);
-    ASSERT_EQ(Op->PlaybackFile, platform::NoFile);
+    ASSERT_FALSE(Op->Player.IsOpen());
     Op->ReadMotionFrame(0.0);
     EXPECT_EQ(Op->LiveCount, 0);
 }
@@ -104,7 +104,7 @@ TEST_F(PlaybackTest, EndOfFileEndsPlaybackSilently) {
     EXPECT_GT(Op->LiveCount, 0);
     Op->ReadMotionFrame(30.0);
     EXPECT_TRUE(Op->LiveCount == 0 && Op->SystemLoaded == 0 && Op->ApplyBirthImage == 0);
-    EXPECT_EQ(Op->PlaybackFile, platform::NoFile);  // the file is closed
+    EXPECT_FALSE(Op->Player.IsOpen());  // the file is closed
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Disabled(Op->InLoadSystem), 1);  // the playback layout stays until "Unload System"
 }
@@ -122,7 +122,7 @@ TEST_F(PlaybackTest, FilesThatCannotBeInterpolatedAreRefused) {
         SCOPED_TRACE(what);
         platform::Default().ClearRecords();
         data ? LoadFile(*data) : Load(Path("missing.lpd"), 0, 30);
-        EXPECT_TRUE(Op->SystemLoaded == 0 && Op->PlaybackFile == platform::NoFile && Op->ResetRequested == 0);
+        EXPECT_TRUE(Op->SystemLoaded == 0 && !Op->Player.IsOpen() && Op->ResetRequested == 0);
         EXPECT_EQ(Disabled(Op->InLoadSystem), loadDisabled);
         ExpectOnlyMessage(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING", 48);
     }
@@ -161,7 +161,7 @@ TEST_F(PlaybackTest, DamagedFramesShowNoParticles) {
         EXPECT_EQ(Op->LiveCount, 4);
         Op->ReadMotionFrame(0.0);
         EXPECT_TRUE(Op->LiveCount == 0 && Op->OldestIndex == Op->NextIndex);
-        EXPECT_TRUE(Op->SystemLoaded == 1 && Op->PlaybackFile != platform::NoFile && Messages().empty());
+        EXPECT_TRUE(Op->SystemLoaded == 1 && Op->Player.IsOpen() && Messages().empty());
     }
 }
 

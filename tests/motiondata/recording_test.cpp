@@ -42,7 +42,7 @@ TEST_F(RecordingTest, SmallRunLayoutByteForByte) {
     RecordFrame(Op, 15.0, 32.0, 1, MakeFrame(3, 2));
     Op->OnEndRender();
     ExpectOnlyMessage(platform::MessageKind::RecordingWritten, "Output File written!", "Confirm", 64);
-    EXPECT_TRUE(Op->RecordFile == platform::NoFile && Op->Recording == 0 && Op->SkipCompositing == 0);
+    EXPECT_TRUE(!Op->Recorder.IsOpen() && Op->Recording == 0 && Op->SkipCompositing == 0);
 
     MotionFileBuilder expected(10);  // every entry but frames 15 and 10 stays zero
     expected.SetEntry(5, 32.0, 1, 2, 204 + 40 * 4);
@@ -59,17 +59,14 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     StartRecording(path, 10, 19);
     RecordFrame(Op, 12.0, 30.0, 0, MakeFrame(1, 2));
     const Bytes before = ReadBytes(path);
-    const uint32_t next = Op->NextDataOffset;
-    for (double t : {9.0, 9.99, 20.0, -3.0, 1e12, std::nan("")}) {
-        RecordFrame(Op, t, 99.0, 7, MakeFrame(9, 4));
-        EXPECT_FALSE(Op->RecordActive()) << t;
-    }
+    const uint32_t next = Op->Recorder.NextDataOffset();
+    for (double t : {9.0, 9.99, 20.0, -3.0, 1e12, std::nan("")}) RecordFrame(Op, t, 99.0, 7, MakeFrame(9, 4));
     // The range controls moved on after the file was made: a frame beyond the
     // table the file was created with is not written either.
     Op->RecordLastFrame = 40;
     RecordFrame(Op, 30.0, 99.0, 0, MakeFrame(9, 1));
     EXPECT_EQ(ReadBytes(path), before);
-    EXPECT_EQ(Op->NextDataOffset, next);
+    EXPECT_EQ(Op->Recorder.NextDataOffset(), next);
 }
 
 TEST_F(RecordingTest, AFrameIsOneWriteOfItsEntryAndOneOfItsRecords) {
@@ -92,7 +89,7 @@ TEST_F(RecordingTest, FailingWritesAreReportedAtRenderEndInsteadOfSuccess) {
             for (double t : {10.0, 11.0, 12.0}) RecordFrame(Op, t, 30.0, 0, MakeFrame(int(t), 2));
             EXPECT_EQ(failing.Refused, 1);  // nothing more was tried after the failure
         }
-        EXPECT_EQ(Op->RecordFailed, 1);
+        EXPECT_EQ(Op->Recorder.Failed(), MotionRecorder::WriteFailed);
         Op->OnEndRender();
         ExpectOnlyMessage(platform::MessageKind::RecordingWriteFailed, "Output File incomplete: writing failed!",
                           "Warning", 48);
@@ -104,27 +101,27 @@ TEST_F(RecordingTest, FailingWritesAreReportedAtRenderEndInsteadOfSuccess) {
 }
 
 TEST_F(RecordingTest, FourGigabyteLimitStopsTheRecordingCleanly) {
+    // The longest range whose table still fits below 4 GiB: the first block starts
+    // 12 bytes below the limit, so a frame without particles fits and one with does not.
+    const int32_t frames = int32_t((motion_file::OffsetLimit - 4) / 20);
     const std::string path = Path("run.lpd");
-    StartRecording(path, 0, 5);
-    RecordFrame(Op, 0.0, 30.0, 0, MakeFrame(0, 2));
-    // As if the file had grown to just below 4 GiB: the next block does not fit.
-    Op->NextDataOffset = 0xFFFFFFFFu - 100u;
-    RecordFrame(Op, 1.0, 30.0, 0, MakeFrame(1, 3));
-    EXPECT_EQ(Op->RecordFailed, 2);
+    H->SetNumber(Op->InLifetime, 4);
+    H->SetNumber(Op->InBirthrate, 0);
+    H->SetNumber(Op->InRecordStartFrame, 0);
+    H->SetNumber(Op->InRecordLastFrame, frames - 1);
+    H->Request_(0);  // the buttons use the last request's range
+    Press(Op->InSaveFile, path);
+    H->Press(Op->InRecordNow);
+    H->Request_(0);
+    H->SetNumber(Op->InBirthrate, 3);
+    H->Request_(1);
+    H->Request_(2);
     Op->OnEndRender();
     ExpectOnlyMessage(platform::MessageKind::RecordingLimitReached,
                       "Output File incomplete: 4 GB file size limit reached!", "Warning", 48);
-    MotionFileBuilder expected(6);  // frame 0 intact; frame 1 got only its lifetime
-    expected.AddFrame(0, 30.0, 0, 2);
-    expected.SetEntry(1, 30.0, 0, 0, 0);
-    EXPECT_EQ(ReadBytes(path), expected.Data);
-
-    // A single write that would reach the limit is refused before it is made.
-    StartRecording(path, 0, 5);
-    Op->BeginRecordedFrame(0.0);
-    Op->RecordOffset = 0xFFFFFFF0u;
-    Record r{};
-    Op->RecordWrite(&r, 40);
-    EXPECT_EQ(Op->RecordFailed, 2);
-    EXPECT_EQ(Op->RecordOffset, 0xFFFFFFF0u);
+    // Frame 0 is whole; frame 1, whose block did not fit, left no part of its entry.
+    const Bytes b = ReadBytes(path);
+    ASSERT_EQ(b.size(), motion_file::EntryOffset(1));
+    const FrameEntry e = motion_file::DecodeEntry(&b[motion_file::EntryOffset(0)]);
+    EXPECT_TRUE(e.Live == 0 && e.DataOffset == motion_file::DataStart(frames));
 }

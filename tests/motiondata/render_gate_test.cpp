@@ -28,6 +28,6 @@ TEST_F(RenderGateTest, LoadAndUnloadDuringPlaybackRendersKeepTheToolWhole) {
     for (const int seen = frames; frames < seen + 3;) std::this_thread::yield();  // frames after the last press
     stop = true;
     renderer.join();
-    EXPECT_TRUE(Op->SystemLoaded == 0 && Op->PlaybackFile == platform::NoFile && Messages().empty());
+    EXPECT_TRUE(Op->SystemLoaded == 0 && !Op->Player.IsOpen() && Messages().empty());
     EXPECT_TRUE(Op->LiveCount >= 0 && Op->LiveCount < PoolSize);
 }

@@ -13,14 +13,19 @@
 
 namespace {
 
-// Notes every handle closed.
+// Notes every handle opened and closed.
 class ClosingPlatform : public platform::CommandLinePlatform {
 public:
+    platform::FileHandle OpenFile(const std::string& path, platform::OpenMode mode) override {
+        const platform::FileHandle h = CommandLinePlatform::OpenFile(path, mode);
+        Opened.push_back(h);
+        return h;
+    }
     bool CloseFile(platform::FileHandle h) override {
         Closed.push_back(h);
         return CommandLinePlatform::CloseFile(h);
     }
-    std::vector<platform::FileHandle> Closed;
+    std::vector<platform::FileHandle> Opened, Closed;
 };
 
 class Lifecycle : public ::testing::Test {
@@ -54,12 +59,12 @@ TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce)
     Flow flow(0, 10);
     ParticleOperator* none = NewTool();
     flow.AddTool(none);
-    EXPECT_EQ(std::tuple(none->SystemLoaded.load(), none->PlaybackFile), std::tuple(0, platform::NoFile));
+    EXPECT_EQ(std::tuple(none->SystemLoaded.load(), none->Player.IsOpen()), std::tuple(0, false));
 
     ParticleOperator* stored = NewTool(MotionFile);
     EXPECT_EQ(stored->SystemLoaded.load(), 0) << "nothing is loaded before the tool is in a flow";
     flow.AddTool(stored);
-    EXPECT_NE(stored->PlaybackFile, platform::NoFile);
+    EXPECT_TRUE(stored->Player.IsOpen());
     EXPECT_EQ(std::tuple(stored->SystemLoaded.load(), stored->ResetRequested.load(),
                          stored->InLoadSystem->GetAttrLong(Tags::Disabled, -1),
                          stored->InUnloadSystem->GetAttrLong(Tags::Disabled, -1)),
@@ -107,11 +112,11 @@ TEST_F(Lifecycle, DestroyingAToolClosesItsOpenFilesAndGivesBackItsImages) {
     EXPECT_TRUE(Pf.Closed.empty());
 
     ParticleOperator* op = NewTool();
-    op->RecordFile = Pf.OpenFile((Dir / "recording.lpd").string(), platform::OpenMode::CreateForWrite);
+    ASSERT_TRUE(op->Recorder.Create((Dir / "recording.lpd").string(), 2));
     op->Recording = 1;
-    op->PlaybackFile = Pf.OpenFile(MotionFile, platform::OpenMode::OpenForRead);
-    const std::vector<platform::FileHandle> open = {op->RecordFile, op->PlaybackFile};
-    ASSERT_TRUE(open[0] != platform::NoFile && open[1] != platform::NoFile);
+    ASSERT_TRUE(op->Player.Open(MotionFile));
+    const std::vector<platform::FileHandle> open = Pf.Opened;
+    ASSERT_TRUE(open.size() == 2u && open[0] != platform::NoFile && open[1] != platform::NoFile);
     Image* images[] = {new Image(3, 3), new Image(2, 2), new Image(1, 1)};
     for (Image* img : images) img->AddRef();
     op->ShapeCopy = images[0];

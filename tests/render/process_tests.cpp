@@ -99,13 +99,11 @@ TEST(FramePreRoll, RunsRollFramesTimesStepIterations) {
         c.Op->FastForwardRequested = 1;
         EXPECT_EQ(c.Frame(0), r.births) << r.slowMotion << " x " << r.rollFrames;
         EXPECT_EQ(c.Op->FastForwardRequested, 0);
-        EXPECT_EQ(c.Op->PreRolling, 0);
     }
 }
 
 TEST(FrameOutput, SimulateOnlyAndSkipCompositingGiveThePlainBackground) {
     Counting c(5.0);
-    c.Op->PreRolling = 0;
     EXPECT_TRUE(SameImage(c.H.Request_(0, Request::FlagSimulateOnly), c.H.Background));
     EXPECT_GT(c.Op->LiveCount, 0);
     c.Op->SkipCompositing = 1;

@@ -1,28 +1,16 @@
-// Playing back a motion-data file: loading it, rebuilding the particles of each
-// requested time from the two nearest recorded frames, and unloading it.
-#include <cmath>
+// The motion-data buttons ("Save MotionData under...", "Record now", "Load
+// System", "Unload System") and the render end: the operator's side of recording
+// and playback, over the recorder and the player.
 #include <mutex>
-#include <vector>
+#include <optional>
+#include <string>
 
+#include "host/messages.h"
 #include "motiondata/motion_file.h"
 #include "motiondata/user_dialogs.h"
 #include "operator/particle_operator.h"
 
-using namespace motion_file;
-
 namespace {
-
-// Reads exactly n bytes at offset; false on a short read, an error or an offset
-// range that does not fit in the file's 32-bit offsets.
-bool ReadExactly(platform::FileHandle h, uint64_t offset, void* buf, size_t n) {
-    if (offset + n > OffsetLimit) return false;
-    return platform::Get().ReadAt(h, offset, buf, n) == int64_t(n);
-}
-
-bool Finite(const Record& r) {
-    return std::isfinite(r.X) && std::isfinite(r.Y) && std::isfinite(r.Angle) && std::isfinite(r.Age) &&
-           std::isfinite(r.Size);
-}
 
 // The controls of the simulation disappear while a system plays back.
 void SwitchControlsToPlayback(ParticleOperator& op) {
@@ -141,32 +129,29 @@ void SetSystemFileText(Input* in, const std::string& name, double time) {
 
 }  // namespace
 
+// Closes both motion-data files and ends playback and recording. The control
+// layout stays as it is. Runs on the render thread (reset, end of a loaded file)
+// under the render gate, so it takes no lock itself.
+void ParticleOperator::CloseMotionFiles() {
+    Player.Close();
+    SystemLoaded = 0;
+    Recorder.Close();
+    Recording = 0;
+}
+
 // Opens a motion-data file for playback. The caller keeps renders out (the load
 // button holds the render gate; OnAddToFlow runs before any render).
 void ParticleOperator::LoadMotionFile(const char* name) {
-    platform::FileHandle h = platform::Get().OpenFile(name ? name : "", platform::OpenMode::OpenForRead);
-    if (h == platform::NoFile) {
+    // A file that cannot be opened or played is refused; the file held stays.
+    if (!Player.Open(name ? name : "")) {
         user_dialogs::Warn(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING");
         return;
     }
-    // A file that cannot be interpolated (fewer than two frame entries) or whose
-    // count is damaged (negative, or a table beyond the 32-bit offsets) is refused
-    // like one that cannot be opened.
-    int32_t count = 0;
-    if (platform::Get().ReadAt(h, 0, &count, 4) != 4 || count < 2 || DataStart(count) >= OffsetLimit) {
-        platform::Get().CloseFile(h);
-        user_dialogs::Warn(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING");
-        return;
-    }
-    platform::CloseAndForget(PlaybackFile);
     // Simulated particles still in the pool own their shape images; give them back
     // now, since once SystemLoaded is set the pending reset would only drop them.
     if (!SystemLoaded) ClearParticles();
-    PlaybackFile = h;
     ResetRequested = 1;
     BirthAccumulator = 0.0;
-    FileFrameCount = count;
-    NextDataOffset = uint32_t(DataStart(count));
     ApplyBirthImage = 1;
     // A pending reset from before the load empties the pool but keeps this file.
     CloseFilesOnReset = 0;
@@ -174,100 +159,23 @@ void ParticleOperator::LoadMotionFile(const char* name) {
     SwitchControlsToPlayback(*this);
 }
 
-// Rebuilds the live particles for the request time from the loaded file. The time
-// maps linearly onto the recorded frames over the load range (mirrored when
-// reversed); the pool gets the particles that live in both neighbouring frames,
-// interpolated between them. A frame whose data is missing or damaged shows no
-// particles; playback goes on at the next request.
+// Rebuilds the live particles for the request time from the loaded file. A frame
+// whose data is missing or damaged shows no particles; playback goes on at the
+// next request. When the following recorded frame runs past the end of the file
+// playback ends.
 void ParticleOperator::ReadMotionFrame(double time) {
-    if (!(time >= LoadStartFrame && time <= LoadLastFrame)) {
-        ClearParticles();
-        return;
-    }
-    const int32_t span = LoadLastFrame - LoadStartFrame;
-    const int32_t n = FileFrameCount;
-    if (span <= 0 || n < 2 || PlaybackFile == platform::NoFile) {
-        // Nothing to interpolate over: a range of one frame, or no file held (a
-        // load that was cancelled after the earlier file was closed).
-        ClearParticles();
-        return;
-    }
-    double s = (time - LoadStartFrame) / span;
-    if (ReversePlayback) s = 1.0 - (time - LoadStartFrame) / span;
-    PlaybackPosition = s * (n - 1.01);
-    const int32_t k = int32_t(PlaybackPosition);
-    const double f = PlaybackPosition - k;
-
-    // Entries k and k + 1 lie side by side: one read for both.
-    RecordOffset = uint32_t(EntryOffset(k));
-    NextFrameOffset = uint32_t(EntryOffset(k + 1));
-    unsigned char entries[2 * EntrySize];
     ClearParticles();
-    if (!ReadExactly(PlaybackFile, RecordOffset, entries, sizeof entries)) return;
-    const FrameEntry a = DecodeEntry(entries);
-    const FrameEntry b = DecodeEntry(entries + EntrySize);
-
-    // Entries never written stay zero, so their data offset points into the table;
-    // offsets are checked against the data region and the record grid, counts
-    // against the pool. Any mismatch means the frame cannot be trusted.
-    const uint64_t dataStart = DataStart(n);
-    auto offsetValid = [&](uint32_t off) { return off >= dataStart && (off - dataStart) % RecordSize == 0; };
-    if (!offsetValid(a.DataOffset) || !offsetValid(b.DataOffset)) return;
-    if (a.Live < 0 || a.Live > MaxLiveCount || b.Live < 0 || b.Live > MaxLiveCount) return;
-    if (b.Retired < 0 || !std::isfinite(a.Lifetime)) return;
-
-    NextDataOffset = a.DataOffset;
-    const int32_t retired = b.Retired;
-    const int32_t shared = a.Live > retired ? a.Live - retired : 0;
-    Lifetime = a.Lifetime;
-    NextFrameOffset = b.DataOffset;
-
-    if (shared > 0) {
-        // The first R records of frame k are the particles that retire in frame k + 1;
-        // the shared particles follow them.
-        const uint64_t sharedStart = uint64_t(a.DataOffset) + uint64_t(RecordSize) * uint64_t(retired);
-        if (sharedStart >= OffsetLimit) return;
-        RecordOffset = uint32_t(sharedStart);
-        const size_t bytes = size_t(shared) * RecordSize;
-        std::vector<unsigned char> blockA(bytes), blockB(bytes);
-        if (!ReadExactly(PlaybackFile, RecordOffset, blockA.data(), bytes)) return;
-        if (!ReadExactly(PlaybackFile, NextFrameOffset, blockB.data(), bytes)) {
-            // The following frame runs past the end of the file: playback ends. Loaded
-            // particles own no shape image, so the pool is emptied while SystemLoaded
-            // still says so.
-            ClearParticles();
-            CloseMotionFiles();
-            ApplyBirthImage = 0;
-            return;
-        }
-        // Interpolate every particle first so that a damaged record leaves the pool
-        // empty rather than half filled.
-        std::vector<Record> mixed(static_cast<size_t>(shared));
-        for (int32_t i = 0; i < shared; ++i) {
-            const Record ra = DecodeRecord(&blockA[size_t(i) * RecordSize]);
-            const Record rb = DecodeRecord(&blockB[size_t(i) * RecordSize]);
-            Record& m = mixed[size_t(i)];
-            m.X = (1.0 - f) * ra.X + f * rb.X;
-            m.Y = (1.0 - f) * ra.Y + f * rb.Y;
-            m.Angle = (1.0 - f) * ra.Angle + f * rb.Angle;
-            m.Age = (1.0 - f) * ra.Age + f * rb.Age;
-            m.Size = (1.0 - f) * ra.Size + f * rb.Size;
-            if (!Finite(m)) return;
-        }
-        RecordOffset += uint32_t(bytes);
-        NextFrameOffset += uint32_t(bytes);
-        for (const Record& m : mixed) {
-            Particle& p = Particles[NextIndex];
-            p.Position = Vec2d(m.X, m.Y);
-            p.Angle = m.Angle;
-            p.Age = m.Age;
-            p.Size = m.Size;
-            p.ShapeImage = nullptr;  // loaded particles own no image copy
-            NextIndex = NextIndex + 1 == PoolSize ? 0 : NextIndex + 1;
-            ++LiveCount;
-        }
+    const MotionPlayer::Frame frame = Player.ReadFrame(time, PlaybackRange{LoadStartFrame, LoadLastFrame, ReversePlayback != 0},
+                                                       PoolSlots{Particles, PoolSize, &NextIndex, &LiveCount});
+    if (frame.Lifetime) Lifetime = *frame.Lifetime;
+    if (frame.Result == MotionPlayer::Outcome::Shown) {
+        ApplyBirthImage = 1;
+    } else if (frame.Result == MotionPlayer::Outcome::Ended) {
+        // Loaded particles own no shape image; the pool is already empty while
+        // SystemLoaded still says so.
+        CloseMotionFiles();
+        ApplyBirthImage = 0;
     }
-    ApplyBirthImage = 1;
 }
 
 void ParticleOperator::OnLoadSystem(double time) {
@@ -277,7 +185,7 @@ void ParticleOperator::OnLoadSystem(double time) {
     }
     {
         std::lock_guard<std::mutex> gate(RenderGate);
-        platform::CloseAndForget(PlaybackFile);
+        Player.Close();
     }
     std::optional<std::string> name = user_dialogs::AskMotionFile(user_dialogs::LoadTitle, InitialDirectory);
     if (!name) {
@@ -289,7 +197,7 @@ void ParticleOperator::OnLoadSystem(double time) {
     {
         std::lock_guard<std::mutex> gate(RenderGate);
         LoadMotionFile(MotionFileName.c_str());
-        loaded = SystemLoaded && PlaybackFile != platform::NoFile;
+        loaded = SystemLoaded && Player.IsOpen();
     }
     // The host keeps the name with the flow, so that the flow loads the same file
     // again when it is opened.
@@ -299,7 +207,7 @@ void ParticleOperator::OnLoadSystem(double time) {
 void ParticleOperator::OnUnloadSystem(double time) {
     {
         std::lock_guard<std::mutex> gate(RenderGate);
-        platform::CloseAndForget(PlaybackFile);
+        Player.Close();
         // Loaded particles own no shape image: empty the pool while SystemLoaded
         // still says so.
         ClearParticles();
@@ -307,4 +215,89 @@ void ParticleOperator::OnUnloadSystem(double time) {
     }
     SetSystemFileText(InSystemFile, std::string(), time);
     SwitchControlsToSimulation(*this, time);
+}
+
+void ParticleOperator::OnSaveFile(double /*time*/) {
+    std::optional<std::string> name = user_dialogs::AskMotionFile(user_dialogs::SaveTitle, InitialDirectory);
+    // A cancelled dialog forgets the earlier choice: "Record now" then asks for one.
+    MotionFileName = name ? *name : std::string();
+}
+
+void ParticleOperator::OnRecordNow(double /*time*/) {
+    std::lock_guard<std::mutex> gate(RenderGate);
+    if (Recording) {
+        // Pressed again during a recording: stop it here. The render end that
+        // follows finds no file and says nothing more.
+        Recorder.Close();
+        Recording = 0;
+        if (Recorder.Failed()) {
+            user_dialogs::ReportIncompleteRecording(Recorder.Failed());
+        } else {
+            user_dialogs::Plain(platform::MessageKind::RecordingStopped, MotionFileName, "Particle Data Saved in File");
+        }
+        return;
+    }
+    if (SystemLoaded) {
+        user_dialogs::Warn(platform::MessageKind::FileAlreadyOpen, "Input File Open!");
+        return;
+    }
+    Recorder.Close();
+    if (MotionFileName.empty()) {
+        user_dialogs::Warn(platform::MessageKind::NoSaveFile, "No Save File Specified!");
+        return;
+    }
+    int64_t frames = int64_t(RecordLastFrame) - int64_t(RecordStartFrame) + 1;
+    if (frames < 1) {
+        // A last frame before the start frame gives no frame to record; refuse before
+        // an existing file of that name is replaced.
+        user_dialogs::Warn(platform::MessageKind::RecordingRangeEmpty, "Recording range is empty!");
+        return;
+    }
+    if (!motion_file::CountInRange(frames)) {
+        // The frame table alone would pass the 32-bit file offsets.
+        user_dialogs::Warn(platform::MessageKind::RecordingRangeTooLong, "Recording range is too long!");
+        return;
+    }
+    if (!Recorder.Create(MotionFileName, int32_t(frames))) {
+        user_dialogs::Warn(platform::MessageKind::FileNotCreated, "Error on opening file");
+        return;
+    }
+    // A "Reset Position" still waiting for its frame was pressed before this file
+    // existed: it empties the pool but must not close the new recording.
+    CloseFilesOnReset = 0;
+    ResetRequested = 1;
+    BirthAccumulator = 0.0;
+    Recording = 1;
+    SkipCompositing = 1;
+    if (MsgPort* port = GetMsgPort()) {
+        port->PutMsg(new RenderMessage(double(RecordStartFrame), double(RecordLastFrame), 0, nullptr, this, 0, 1));
+    }
+}
+
+// The end of every render: closes a finished recording, empties the pool and
+// completes or abandons a shape capture.
+void ParticleOperator::OnEndRender() {
+    std::lock_guard<std::mutex> gate(RenderGate);
+    if (Recorder.IsOpen()) {
+        Recorder.Close();
+        Recording = 0;
+        if (Recorder.Failed()) {
+            user_dialogs::ReportIncompleteRecording(Recorder.Failed());
+        } else {
+            user_dialogs::Inform(platform::MessageKind::RecordingWritten, "Output File written!", "Confirm");
+        }
+    }
+    ClearParticles();
+    Recording = 0;
+    SkipCompositing = 0;
+    if (PreloadCapturing) {
+        if (PreloadNext == PreloadedShapes.Count()) {
+            PreloadCapturing = 0;
+            PreloadedPresent = 1;
+            return;
+        }
+        user_dialogs::Inform(platform::MessageKind::CaptureIncomplete, "Image Sequence not completed!", "Confirm");
+        PreloadedShapes.Clear();
+        PreloadCapturing = 0;
+    }
 }
