@@ -8,7 +8,7 @@
 
 #include "host/operator.h"
 #include "host/platform.h"
-#include "render/shape_set.h"
+#include "render/shape_library.h"
 #include "simulation/particle.h"
 #include "simulation/random_source.h"
 #include "simulation/segment_path.h"
@@ -52,10 +52,10 @@ struct BounceLine {
 // pool inline, so it is large and never copied.
 //
 // The member functions are implemented by subsystem:
-//   operator/    construction, controls, change handling, saved block
+//   operator/    construction, controls, change handling, saved block, capture buttons
 //   simulation/  birth, ageing, free and path-bound motion
 //   render/      the frame driver, frame settings, shapes, resampling, compositing
-//   motiondata/  recording, playback, the file and capture buttons, render end
+//   motiondata/  recording, playback, the file buttons, render end
 class ParticleOperator : public ThreadedOperator {
 public:
     ParticleOperator(Registry* registry, CArchive* archive, TagList* tags);
@@ -95,15 +95,8 @@ public:
     // --- frame settings and rendering (render/) ---
     void RefreshScalarSettings(Request* req);  // frame settings steps 1 to 3
     void FinishFrameSettings(Request* req);    // frame settings steps 4 to 8
-    void CapturePreloadShape(Request* req);
-    void RefreshShapesForPlayback();
-    void RefreshShapesForSimulation();
-    void RebuildWorkingShapes(int32_t divisor);
-    void DiscardWorkingShapes();
-    void ReleaseProxyShapeCopy();
     void CompositeParticles(Request* req);
-    bool SourceIsFullSize() const { return ProxyScaleX == 1.0 && ProxyScaleY == 1.0; }
-    bool SourceIsReduced() const { return ProxyScaleX != 1.0 && ProxyScaleY != 1.0; }
+    SourceScale ShapeSourceScale() const { return {ProxyScaleX, ProxyScaleY}; }
 
     // --- motion data (motiondata/) ---
     void CloseMotionFiles();
@@ -121,9 +114,8 @@ public:
     void OnUnloadSystem(double time);
     void OnLoadSystem(double time);
     void OnRecordNow(double time);
-    void OnPreloadShapes(double time);
+    void OnPreloadShapes(double time);  // the capture buttons (operator/)
     void OnDeletePreloaded(double time);
-    void DeletePreloadedShapes();
 
     // --- control handles (named after the inputs) ---
     Input *InResetPosition = nullptr, *InFastForward = nullptr, *InRollFrames = nullptr;
@@ -159,8 +151,6 @@ public:
     Image* BackgroundImage = nullptr;
     Image* OutputImage = nullptr;
     Image* ShapeSource = nullptr;
-    Image* ShapeCopy = nullptr;
-    Image* ProxyShapeCopy = nullptr;
 
     // --- frame settings ---
     int32_t RollFrames = 0;
@@ -207,7 +197,7 @@ public:
     Flag ScaleEnabled{0}, FadeEnabled{0}, GrowEnabled{0}, BlurEnabled{0}, TintEnabled{0};
     Flag BankingEnabled{0}, UseBirthSpline{0}, StrictModeEnabled{0}, PathBindingEnabled{0};
     Flag ReversePlayback{0};
-    Flag SkipCompositing{0}, RefreshShapeCopies{0}, FirstShapeCopy{0}, ReleaseProxyShape{0};
+    Flag SkipCompositing{0};
     Flag FastForwardRequested{0};
     platform::FileHandle RecordFile = platform::NoFile;
     platform::FileHandle PlaybackFile = platform::NoFile;
@@ -233,10 +223,8 @@ public:
     // --- paths ---
     SegmentPath MotionPath, BirthPath;
 
-    // --- shape sets ---
-    ShapeSet PreloadedShapes, WorkingShapes;
-    Flag PreloadedPresent{0}, PreloadCapturing{0}, WorkingPresent{0};
-    int32_t PreloadNext = 0, WorkingDivisor = 1;
+    // --- shapes: the input's copies, the captured set and its working set ---
+    ShapeLibrary Shapes;
 
     // --- randomness ---
     RandomSource Random;

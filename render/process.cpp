@@ -42,7 +42,14 @@ void RunPendingPreRoll(ParticleOperator& op) {
 void AdvanceSimulation(ParticleOperator& op, double time) {
     if (op.Recording) op.BeginRecordedFrame(time);
     op.BirthAccumulator += op.Birthrate * op.SimStep;
-    op.RefreshShapesForSimulation();
+    if (op.Shapes.RefreshForSimulation(op.ShapeSource, op.ShapeSourceScale())) {
+        // Particles born from a scaled first shape get the full-size one.
+        for (int32_t n = 0; n < op.LiveCount; ++n) {
+            Particle& p = op.LiveParticle(n);
+            if (p.ShapeImage) p.ShapeImage->Recycle();
+            p.ShapeImage = ShapeLibrary::CopyOf(op.Shapes.Copy());
+        }
+    }
     RunPendingPreRoll(op);
     MakeOwedBirths(op);
     op.AgeParticles();
@@ -65,7 +72,7 @@ void ParticleOperator::Process(Request* req) {
             Op.PreRolling = 0;
             if (Op.OutputImage) Op.OutputImage->Recycle();
             Op.OutputImage = nullptr;
-            Op.ReleaseProxyShapeCopy();
+            Op.Shapes.ReleaseProxyCopy();
             Op.CurrentRequest = nullptr;
             Op.BackgroundImage = nullptr;
             Op.ShapeSource = nullptr;
@@ -77,10 +84,10 @@ void ParticleOperator::Process(Request* req) {
     RefreshScalarSettings(req);  // also makes OutputImage from the background
     ApplyPendingReset(*this);
     FinishFrameSettings(req);
-    CapturePreloadShape(req);
+    Shapes.CaptureFrame(ShapeSource, time);
 
     if (SystemLoaded) {
-        RefreshShapesForPlayback();
+        Shapes.RefreshForPlayback(ShapeSource, ShapeSourceScale());
         ReadMotionFrame(time);
     } else {
         AdvanceSimulation(*this, time);
