@@ -95,6 +95,8 @@ public:
     bool HasPreloaded() const { return PreloadedPresent != 0; }
     const ShapeSet& Preloaded() const { return PreloadedShapes; }
     // Takes over a complete set (read from a saved block) as the captured set.
+    // A working set held is left as it is: the tool reads its block before any
+    // working set exists.
     void AdoptPreloaded(ShapeSet&& set);
     // Frees the captured set and the working set made from it.
     void DeletePreloaded();
