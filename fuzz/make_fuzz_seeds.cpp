@@ -72,18 +72,20 @@ int main(int argc, char** argv) {
         h.Request_(0);
         h.Press(h.Op->InPreloadShapes);
         h.ServeMessages();
-        if (!h.Op->PreloadedPresent) {
+        if (!h.Op->Shapes.HasPreloaded()) {
             std::fprintf(stderr, "make_fuzz_seeds: the shape capture did not complete\n");
             return 1;
         }
         WriteAll(saved + "captured-3-shapes.bin", SavedBlock(h));
         // Shapes of different sizes in one set.
-        h.Op->PreloadedShapes.Levels[1].Width = 1;
-        h.Op->PreloadedShapes.Levels[1].Height = 1;
-        h.Op->PreloadedShapes.Levels[1].Pixels.resize(4);
-        h.Op->PreloadedShapes.Levels[2].Width = 0;
-        h.Op->PreloadedShapes.Levels[2].Height = 0;
-        h.Op->PreloadedShapes.Levels[2].Pixels.clear();
+        ShapeSet mixed = h.Op->Shapes.Preloaded();
+        mixed.Levels[1].Width = 1;
+        mixed.Levels[1].Height = 1;
+        mixed.Levels[1].Pixels.resize(4);
+        mixed.Levels[2].Width = 0;
+        mixed.Levels[2].Height = 0;
+        mixed.Levels[2].Pixels.clear();
+        h.Op->Shapes.AdoptPreloaded(std::move(mixed));
         WriteAll(saved + "mixed-sizes.bin", SavedBlock(h));
     }
     for (const char* name : {"recorded-13-frames.lpd", "recorded-2-frames.lpd", "recorded-retiring.lpd"}) {

@@ -92,7 +92,7 @@ int RunSavedBlockInput(const uint8_t* data, size_t size) {
     ParticleOperator* again = Restore(first);
     Check(again != nullptr, "a block the tool saved cannot be read back");
     Check(SaveOf(again) == first, "saving a restored tool changes its block");
-    Check(again->PreloadedPresent == op->PreloadedPresent, "restored shapes differ");
+    Check(again->Shapes.HasPreloaded() == op->Shapes.HasPreloaded(), "restored shapes differ");
     again->Recycle();
 
     RenderWith(op);

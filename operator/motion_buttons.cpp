@@ -290,14 +290,12 @@ void ParticleOperator::OnEndRender() {
     ClearParticles();
     Recording = 0;
     SkipCompositing = 0;
-    if (PreloadCapturing) {
-        if (PreloadNext == PreloadedShapes.Count()) {
-            PreloadCapturing = 0;
-            PreloadedPresent = 1;
+    if (Shapes.Capturing()) {
+        if (Shapes.CaptureComplete()) {
+            Shapes.CompleteCapture();
             return;
         }
         user_dialogs::Inform(platform::MessageKind::CaptureIncomplete, "Image Sequence not completed!", "Confirm");
-        PreloadedShapes.Clear();
-        PreloadCapturing = 0;
+        Shapes.DropCapture();
     }
 }

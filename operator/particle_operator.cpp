@@ -15,8 +15,6 @@ ParticleOperator::ParticleOperator(Registry* registry, CArchive* archive, TagLis
     Random.Seed(uint32_t(tags ? tags->GetLong(Tags::RandomSeed, 1) : 1));
     ResetRequested = 0;
     CreateControls();
-    PreloadedPresent = 0;
-    PreloadedShapes.Clear();
     if (archive) ReadSavedBlock(archive);
     LiveCount = OldestIndex = NextIndex = 0;
     FastForwardRequested = 0;
@@ -30,16 +28,7 @@ ParticleOperator::~ParticleOperator() {
             Particles[i].ShapeImage = nullptr;
         }
     }
-    if (ShapeCopy) {
-        ShapeCopy->Recycle();
-        ShapeCopy = nullptr;
-    }
-    if (ProxyShapeCopy) {
-        ProxyShapeCopy->Recycle();
-        ProxyShapeCopy = nullptr;
-    }
-    PreloadedShapes.Clear();
-    WorkingShapes.Clear();
+    // The shape library gives back its own copies.
     Recorder.Close();
     Player.Close();
 }
@@ -50,13 +39,7 @@ void ParticleOperator::OnAddToFlow() {
     SystemLoaded = 0;
     CloseFilesOnReset = 0;
     SkipCompositing = 0;
-    RefreshShapeCopies = 0;
-    FirstShapeCopy = 0;
-    ReleaseProxyShape = 0;
-    PreloadCapturing = 0;
-    WorkingPresent = 0;
-    WorkingShapes.Clear();
-    WorkingDivisor = 1;
+    Shapes.ResetForFlow();
 
     // A loaded motion-data system survives saving and reopening the flow through
     // the file name kept in the text input.
@@ -68,8 +51,7 @@ void ParticleOperator::OnAddToFlow() {
     if (!name.empty()) LoadMotionFile(name.c_str());
 
     // A copy left from an earlier stay in a flow is given back, not dropped.
-    if (ShapeCopy) ShapeCopy->Recycle();
-    ShapeCopy = nullptr;
+    Shapes.AdoptCopy(nullptr);
 }
 
 void ParticleOperator::SetDisabled(Input* in, int32_t v) { in->SetAttrs({{Tags::Disabled, v}}); }

@@ -13,6 +13,7 @@
 #include "operator/host_pass_runner.h"
 #include "render/compositor.h"
 #include "render/live_particles.h"
+#include "render/shape_library.h"
 #include "render/shape_set.h"
 #include "simulation/particle.h"
 #include "simulation/random_source.h"
@@ -49,10 +50,9 @@ struct BounceLine {
 //
 // The member functions are implemented by subsystem:
 //   operator/    construction, controls, change handling, saved block, the
-//                motion-data buttons and the render end
+//                motion-data and capture buttons and the render end
 //   simulation/  birth, ageing, free and path-bound motion
-//   render/      the frame driver, frame settings, shapes, resampling, compositing
-//   motiondata/  shape capture (recording and playback are parts of their own)
+//   render/      the frame driver, frame settings, resampling, compositing
 class ParticleOperator : public ThreadedOperator {
 public:
     ParticleOperator(Registry* registry, CArchive* archive, TagList* tags);
@@ -94,16 +94,9 @@ public:
     // --- frame settings and rendering (render/) ---
     void RefreshScalarSettings(Request* req);  // frame settings steps 1 to 3
     void FinishFrameSettings(Request* req);    // frame settings steps 4 to 8
-    void CapturePreloadShape(Request* req);
-    void RefreshShapesForPlayback();
-    void RefreshShapesForSimulation();
-    void RebuildWorkingShapes(int32_t divisor);
-    void DiscardWorkingShapes();
-    void ReleaseProxyShapeCopy();
     void CompositeParticles(Request* req);
     LiveParticles LiveParticlesView() const;
-    bool SourceIsFullSize() const { return ProxyScaleX == 1.0 && ProxyScaleY == 1.0; }
-    bool SourceIsReduced() const { return ProxyScaleX != 1.0 && ProxyScaleY != 1.0; }
+    SourceScale ShapeSourceScale() const { return {ProxyScaleX, ProxyScaleY}; }
 
     // --- motion data (motiondata/) ---
     void CloseMotionFiles();
@@ -113,9 +106,8 @@ public:
     void OnUnloadSystem(double time);
     void OnLoadSystem(double time);
     void OnRecordNow(double time);
-    void OnPreloadShapes(double time);
+    void OnPreloadShapes(double time);  // the capture buttons (operator/)
     void OnDeletePreloaded(double time);
-    void DeletePreloadedShapes();
 
     // --- control handles (named after the inputs) ---
     Input *InResetPosition = nullptr, *InFastForward = nullptr, *InRollFrames = nullptr;
@@ -151,8 +143,6 @@ public:
     Image* BackgroundImage = nullptr;
     Image* OutputImage = nullptr;
     Image* ShapeSource = nullptr;
-    Image* ShapeCopy = nullptr;
-    Image* ProxyShapeCopy = nullptr;
 
     // --- frame settings ---
     int32_t RollFrames = 0;
@@ -198,7 +188,7 @@ public:
     Flag ScaleEnabled{0}, FadeEnabled{0}, GrowEnabled{0}, BlurEnabled{0}, TintEnabled{0};
     Flag BankingEnabled{0}, UseBirthSpline{0}, StrictModeEnabled{0}, PathBindingEnabled{0};
     Flag ReversePlayback{0};
-    Flag SkipCompositing{0}, RefreshShapeCopies{0}, FirstShapeCopy{0}, ReleaseProxyShape{0};
+    Flag SkipCompositing{0};
     Flag FastForwardRequested{0};
 
     // --- motion data ---
@@ -210,10 +200,8 @@ public:
     // --- paths ---
     SegmentPath MotionPath, BirthPath;
 
-    // --- shape sets ---
-    ShapeSet PreloadedShapes, WorkingShapes;
-    Flag PreloadedPresent{0}, PreloadCapturing{0}, WorkingPresent{0};
-    int32_t PreloadNext = 0, WorkingDivisor = 1;
+    // --- shapes: the input's copies, the captured set and its working set ---
+    ShapeLibrary Shapes;
 
     // --- randomness ---
     RandomSource Random;

@@ -26,10 +26,10 @@ constexpr uint64_t MaxShapePixels = uint64_t(1) << 31;
 uint32_t ParticleOperator::Save(CArchive* archive, TagList* tags) {
     *archive << ClassId;
     const uint32_t result = Operator::Save(archive, tags);
-    if (!PreloadedPresent) {
+    if (!Shapes.HasPreloaded()) {
         *archive << uint32_t(0);
     } else {
-        const ShapeSet& set = PreloadedShapes;
+        const ShapeSet& set = Shapes.Preloaded();
         // The size word only tells a reader that shapes follow; a set too large
         // for 32 bits is held at the largest value rather than wrapping (to 0,
         // which would read back as "no shapes").
@@ -78,10 +78,9 @@ void ParticleOperator::ReadSavedBlock(CArchive* archive) {
             level.Pixels.resize(size_t(values));
             for (uint16_t& value : level.Pixels) *archive >> value;
         }
-        PreloadedShapes.Levels = std::move(shapes.Levels);
+        Shapes.AdoptPreloaded(std::move(shapes));
         SetDisabled(InDeletePreloaded, 0);
         SetDisabled(InPreloadShapes, 1);
-        PreloadedPresent = 1;
     }
     // The end marker is read and not checked: older blocks may carry any word here.
     uint32_t endMarker = 0;

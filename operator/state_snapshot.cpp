@@ -13,8 +13,7 @@ constexpr Flag ParticleOperator::* CarriedFlags[] = {
     &ParticleOperator::ScaleEnabled,      &ParticleOperator::FadeEnabled,       &ParticleOperator::GrowEnabled,
     &ParticleOperator::BlurEnabled,       &ParticleOperator::TintEnabled,       &ParticleOperator::BankingEnabled,
     &ParticleOperator::UseBirthSpline,    &ParticleOperator::StrictModeEnabled, &ParticleOperator::PathBindingEnabled,
-    &ParticleOperator::ReversePlayback,   &ParticleOperator::SkipCompositing,   &ParticleOperator::FirstShapeCopy,
-    &ParticleOperator::RefreshShapeCopies,
+    &ParticleOperator::ReversePlayback,   &ParticleOperator::SkipCompositing,
 };
 constexpr size_t CarriedCount = sizeof CarriedFlags / sizeof CarriedFlags[0];
 
@@ -30,6 +29,7 @@ struct ParticleState : SimulationState {
     uint32_t RandomState = 0;
     Image* Shape = nullptr;
     int32_t Flags[CarriedCount] = {};
+    ShapeLibrary::CopyFlags ShapeFlags;
     int32_t AttractorEnabled[2] = {}, BounceEnabled[2] = {};
     SegmentPath MotionPath, BirthPath;
 };
@@ -37,8 +37,8 @@ struct ParticleState : SimulationState {
 }  // namespace
 
 bool ParticleOperator::StateIsPortable() const {
-    return !SystemLoaded && !Recording && !PreloadCapturing && !WorkingPresent && !Recorder.IsOpen() &&
-           !Player.IsOpen() && !SourceIsReduced();
+    return !SystemLoaded && !Recording && !Shapes.Capturing() && !Shapes.HasWorking() && !Recorder.IsOpen() &&
+           !Player.IsOpen() && !ShapeSourceScale().ScaledInBothAxes();
 }
 
 std::unique_ptr<SimulationState> ParticleOperator::SaveState() {
@@ -54,8 +54,9 @@ std::unique_ptr<SimulationState> ParticleOperator::SaveState() {
     s->NextIndex = NextIndex;
     s->BirthAccumulator = BirthAccumulator;
     s->RandomState = Random.GetState();
-    if ((s->Shape = ShapeCopy)) ShapeCopy->AddRef();
+    if ((s->Shape = Shapes.Copy())) s->Shape->AddRef();
     for (size_t i = 0; i < CarriedCount; ++i) s->Flags[i] = (this->*CarriedFlags[i]).load();
+    s->ShapeFlags = Shapes.GetCopyFlags();
     for (int i = 0; i < 2; ++i) {
         s->AttractorEnabled[i] = Attractors[i].AttractorEnabled.load();
         s->BounceEnabled[i] = BounceLines[i].Enabled.load();
@@ -83,9 +84,9 @@ bool ParticleOperator::RestoreState(const SimulationState& state) {
     BirthAccumulator = s->BirthAccumulator;
     Random.Seed(s->RandomState);
     if (s->Shape) s->Shape->AddRef();
-    if (ShapeCopy) ShapeCopy->Recycle();
-    ShapeCopy = s->Shape;
+    Shapes.AdoptCopy(s->Shape);
     for (size_t i = 0; i < CarriedCount; ++i) (this->*CarriedFlags[i]).store(s->Flags[i]);
+    Shapes.SetCopyFlags(s->ShapeFlags);
     for (int i = 0; i < 2; ++i) {
         Attractors[i].AttractorEnabled = s->AttractorEnabled[i];
         BounceLines[i].Enabled = s->BounceEnabled[i];

@@ -42,17 +42,16 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     look.Quality = unsigned(op.HighQuality);
 
     // A captured set with no levels draws from the host images instead.
-    if (op.PreloadedPresent && op.PreloadedShapes.Count() > 0) {
-        const bool working = op.WorkingPresent && op.ProxyScaleX != 1.0 &&
-                             op.WorkingShapes.Count() == op.PreloadedShapes.Count();
-        look.Levels = working ? &op.WorkingShapes : &op.PreloadedShapes;
+    bool working = false;
+    if (const ShapeSet* levels = op.Shapes.DrawnSet(op.ProxyScaleX, working)) {
+        look.Levels = levels;
         look.Working = working;
-    } else if (op.SourceIsReduced()) {
+    } else if (op.ShapeSourceScale().ScaledInBothAxes()) {
         look.UseShared = true;
-        look.Shared = op.ProxyShapeCopy;
+        look.Shared = op.Shapes.ProxyCopy();
     } else if (op.ApplyBirthImage != 0) {
         look.UseShared = true;
-        look.Shared = op.ShapeCopy;
+        look.Shared = op.Shapes.Copy();
     }
     return look;
 }

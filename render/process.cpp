@@ -39,7 +39,14 @@ void RunPendingPreRoll(ParticleOperator& op) {
 // One frame step of the simulation, written to the recording while one runs.
 void AdvanceSimulation(ParticleOperator& op, double time) {
     op.BirthAccumulator += op.Birthrate * op.SimStep;
-    op.RefreshShapesForSimulation();
+    if (op.Shapes.RefreshForSimulation(op.ShapeSource, op.ShapeSourceScale())) {
+        // Particles born from a scaled first shape get the full-size one.
+        for (int32_t n = 0; n < op.LiveCount; ++n) {
+            Particle& p = op.LiveParticle(n);
+            if (p.ShapeImage) p.ShapeImage->Recycle();
+            p.ShapeImage = ShapeLibrary::CopyOf(op.Shapes.Copy());
+        }
+    }
     RunPendingPreRoll(op);
     MakeOwedBirths(op);
     const int32_t retired = op.AgeParticles();
@@ -61,7 +68,7 @@ void ParticleOperator::Process(Request* req) {
         ~CallEnd() {
             if (Op.OutputImage) Op.OutputImage->Recycle();
             Op.OutputImage = nullptr;
-            Op.ReleaseProxyShapeCopy();
+            Op.Shapes.ReleaseProxyCopy();
             Op.CurrentRequest = nullptr;
             Op.BackgroundImage = nullptr;
             Op.ShapeSource = nullptr;
@@ -73,10 +80,10 @@ void ParticleOperator::Process(Request* req) {
     RefreshScalarSettings(req);  // also makes OutputImage from the background
     ApplyPendingReset(*this);
     FinishFrameSettings(req);
-    CapturePreloadShape(req);
+    Shapes.CaptureFrame(ShapeSource, time);
 
     if (SystemLoaded) {
-        RefreshShapesForPlayback();
+        Shapes.RefreshForPlayback(ShapeSource, ShapeSourceScale());
         ReadMotionFrame(time);
     } else {
         AdvanceSimulation(*this, time);

@@ -79,7 +79,7 @@ void ParticleOperator::BirthParticle() {
     if (randomSize < 0.1) randomSize = 0.1;
 
     // Without a shape copy (no shape taken yet) the particle simply has no image.
-    p.ShapeImage = ShapeCopy ? ShapeCopy->CopyOfImage() : nullptr;
+    p.ShapeImage = Shapes.Copy() ? Shapes.Copy()->CopyOfImage() : nullptr;
     p.Size = ScaleEnabled.load(std::memory_order_relaxed) ? randomSize : 1.0;
 
     NextIndex = NextSlot(NextIndex);

@@ -112,10 +112,9 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
         {"shape range empty (the earlier set stays)", K::CaptureRangeEmpty,
          "Shape range is empty!", "Warning", 48, true,
          [&] {
-             Op->PreloadedShapes.Levels.resize(2);
-             Op->PreloadedPresent = 1;
+             Op->Shapes.AdoptPreloaded(ShapeSet{std::vector<ShapeLevel>(2)});
              StartCapture(10, 5);
-             EXPECT_TRUE(Op->PreloadedPresent == 1 && Op->PreloadedShapes.Count() == 2);
+             EXPECT_TRUE(Op->Shapes.HasPreloaded() && Op->Shapes.Preloaded().Count() == 2);
          }},
         {"shape range absurdly long", K::CaptureRangeTooLong,
          "Shape range is too long!", "Warning", 48, true, [&] { StartCapture(0, 5e6); }},
@@ -131,7 +130,7 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
             ExpectOnlyMessage(row.kind, row.text, row.title, row.icon);
         }
         if (row.refused) {
-            EXPECT_TRUE(Op->Recording == 0 && Op->PreloadCapturing == 0 && Op->SkipCompositing == 0);
+            EXPECT_TRUE(Op->Recording == 0 && !Op->Shapes.Capturing() && Op->SkipCompositing == 0);
             EXPECT_TRUE(H->TheFlow.Port().Empty());
         }
     }

@@ -8,18 +8,19 @@ using namespace mdtest;
 
 class ShapeCaptureTest : public MotionTest {
 protected:
+    // A working set made from whatever set is held now.
     void GiveWorkingShapes() {
-        Op->WorkingShapes.Levels.resize(3);
-        Op->WorkingPresent = 1;
-        Op->WorkingDivisor = 2;
+        Op->Shapes.RebuildWorking(2);
+        ASSERT_TRUE(Op->Shapes.HasWorking());
     }
     void ExpectButtons(int32_t preloadDisabled) {
         EXPECT_EQ(Disabled(Op->InPreloadShapes), preloadDisabled);
         EXPECT_EQ(Disabled(Op->InDeletePreloaded), 1 - preloadDisabled);
     }
     void ExpectNoShapes() {
-        EXPECT_TRUE(Op->PreloadCapturing == 0 && Op->PreloadedPresent == 0 && Op->PreloadedShapes.Count() == 0);
-        EXPECT_TRUE(Op->WorkingPresent == 0 && Op->WorkingDivisor == 1 && Op->WorkingShapes.Count() == 0);
+        const ShapeLibrary& s = Op->Shapes;
+        EXPECT_TRUE(!s.Capturing() && !s.HasPreloaded() && s.Preloaded().Count() == 0);
+        EXPECT_TRUE(!s.HasWorking() && s.WorkingDivisor() == 1 && s.Working().Count() == 0);
     }
     // Runs the posted pass; the flow makes the frames for which keep says so.
     void ServePass(std::function<bool(double)> keep) {
@@ -30,14 +31,14 @@ protected:
 
 TEST_F(ShapeCaptureTest, StartReplacesTheSetAndPostsTheRangeRender) {
     // The earlier set, and the working set made from it, must not outlive it.
+    Op->Shapes.AdoptPreloaded(ShapeSet{std::vector<ShapeLevel>(2)});
     GiveWorkingShapes();
-    Op->PreloadedShapes.Levels.resize(2);
-    Op->PreloadedPresent = 1;
     StartCapture(5, 9);
-    EXPECT_TRUE(Op->PreloadCapturing == 1 && Op->SkipCompositing == 1 && Op->PreloadedPresent == 0);
-    ASSERT_EQ(Op->PreloadedShapes.Count(), 5);
-    for (const ShapeLevel& l : Op->PreloadedShapes.Levels) EXPECT_TRUE(l.Pixels.empty());
-    EXPECT_TRUE(Op->WorkingShapes.Count() == 0 && Op->WorkingDivisor == 1);
+    const ShapeLibrary& s = Op->Shapes;
+    EXPECT_TRUE(s.Capturing() && Op->SkipCompositing == 1 && !s.HasPreloaded());
+    ASSERT_EQ(s.Preloaded().Count(), 5);
+    for (const ShapeLevel& l : s.Preloaded().Levels) EXPECT_TRUE(l.Pixels.empty());
+    EXPECT_TRUE(s.Working().Count() == 0 && s.WorkingDivisor() == 1);
     ExpectButtons(1);
     ExpectPostedRender(5.0, 9.0);
     EXPECT_TRUE(Messages().empty());
@@ -54,10 +55,10 @@ TEST_F(ShapeCaptureTest, CompleteStoppedAndDeletedPassesWithTheButtonsAlternatin
     H->Press(Op->InPreloadShapes);
     H->TheFlow.Port().GetMsg();
     H->Render(0, 9);
-    EXPECT_TRUE(Op->PreloadCapturing == 0 && Op->PreloadedPresent == 1 && Op->SkipCompositing == 0);
-    EXPECT_EQ(Op->PreloadNext, 4);
-    ASSERT_EQ(Op->PreloadedShapes.Count(), 4);
-    EXPECT_EQ(Op->PreloadedShapes.Levels[3].Width, H->Shape->Width);
+    EXPECT_TRUE(!Op->Shapes.Capturing() && Op->Shapes.HasPreloaded() && Op->SkipCompositing == 0);
+    EXPECT_EQ(Op->Shapes.CapturedCount(), 4);
+    ASSERT_EQ(Op->Shapes.Preloaded().Count(), 4);
+    EXPECT_EQ(Op->Shapes.Preloaded().Levels[3].Width, H->Shape->Width);
     EXPECT_TRUE(Messages().empty());
     ExpectButtons(1);
     // Delete frees the set and the working shapes; Preload is the button again.

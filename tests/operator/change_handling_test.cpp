@@ -24,6 +24,8 @@ struct Probe {
 #define VIEW(in) ATTR(in, ViewVisible)
 #define DIS(in) ATTR(in, Disabled)
 #define EDIT(in) ATTR(in, CurveEditing)
+#define CAPTURING Probe{"capturing", [](P& o) { return int32_t(o.Shapes.Capturing()); }}
+#define PRELOADED Probe{"preloaded", [](P& o) { return int32_t(o.Shapes.HasPreloaded()); }}
 #define COUNT(list) Probe{#list, [](P&) { return int32_t(platform::Default().list().size()); }}
 
 class ChangeHandling : public ::testing::Test {
@@ -149,12 +151,11 @@ TEST_F(ChangeHandling, ButtonsActWhenPressedAndResetAndFastForwardSkipTheHostHan
         {&P::InLoadSystem, 1, 1, {{COUNT(Dialogs), 2}, {COUNT(Messages), 2}}},  // cancelled
         // The capture buttons cut the value to a whole number first.
         {&P::InPreloadShapes, 1, 1,
-         {{FLAG(PreloadCapturing), 1}, {DIS(InPreloadShapes), 1}, {DIS(InDeletePreloaded), 0}}},
-        {&P::InDeletePreloaded, 0.7, 1, {{FLAG(PreloadCapturing), 1}, {DIS(InDeletePreloaded), 0}}},
+         {{CAPTURING, 1}, {DIS(InPreloadShapes), 1}, {DIS(InDeletePreloaded), 0}}},
+        {&P::InDeletePreloaded, 0.7, 1, {{CAPTURING, 1}, {DIS(InDeletePreloaded), 0}}},
         {&P::InDeletePreloaded, 1, 1,
-         {{FLAG(PreloadCapturing), 0}, {FLAG(PreloadedPresent), 0}, {DIS(InDeletePreloaded), 1},
-          {DIS(InPreloadShapes), 0}}},
-        {&P::InPreloadShapes, 0.7, 1, {{FLAG(PreloadCapturing), 0}, {DIS(InPreloadShapes), 0}}},
+         {{CAPTURING, 0}, {PRELOADED, 0}, {DIS(InDeletePreloaded), 1}, {DIS(InPreloadShapes), 0}}},
+        {&P::InPreloadShapes, 0.7, 1, {{CAPTURING, 0}, {DIS(InPreloadShapes), 0}}},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& s = steps[i];
@@ -173,7 +174,7 @@ TEST_F(ChangeHandling, ANullValueRunsOnlyTheHostHandlingAndANonNumberSwitchesOff
         op.NotifyChanged(in, nullptr, 0);
         EXPECT_EQ(op.BaseNotifyCount() - before, 1) << in->Label;
     }
-    EXPECT_EQ(op.ResetRequested.load() + op.FastForwardRequested.load() + op.PreloadCapturing.load(), 0);
+    EXPECT_EQ(op.ResetRequested.load() + op.FastForwardRequested.load() + int32_t(op.Shapes.Capturing()), 0);
     EXPECT_EQ(std::tuple(op.BankingEnabled.load(), op.Attractors[0].AttractorEnabled.load()), std::tuple(1, 0));
     EXPECT_TRUE(platform::Default().Dialogs().empty());
 

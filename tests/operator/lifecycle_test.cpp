@@ -84,24 +84,26 @@ TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce)
 TEST_F(Lifecycle, AddingToAFlowResetsTheRunTimeStateButKeepsPreloadedShapes) {
     ParticleOperator* op = NewTool();
     const std::vector<Flag ParticleOperator::*> cleared = {
-        &ParticleOperator::Recording,       &ParticleOperator::CloseFilesOnReset, &ParticleOperator::SkipCompositing,
-        &ParticleOperator::RefreshShapeCopies, &ParticleOperator::FirstShapeCopy, &ParticleOperator::ReleaseProxyShape,
-        &ParticleOperator::PreloadCapturing, &ParticleOperator::WorkingPresent};
+        &ParticleOperator::Recording, &ParticleOperator::CloseFilesOnReset, &ParticleOperator::SkipCompositing};
     for (auto flag : cleared) op->*flag = 1;
-    op->WorkingDivisor = 4;
-    op->WorkingShapes.Levels.resize(2);
-    op->PreloadedShapes.Levels.resize(3);
-    op->PreloadedPresent = 1;
+    ShapeLibrary& shapes = op->Shapes;
+    shapes.AdoptPreloaded(ShapeSet{std::vector<ShapeLevel>(3)});
+    shapes.RebuildWorking(4);
+    shapes.StartCapture();
+    shapes.SetCopyFlags({1, 1});
     Image* copy = new Image(2, 2);
     copy->AddRef();  // the test's own reference, to watch the tool give its one back
-    op->ShapeCopy = copy;
+    shapes.AdoptCopy(copy);
 
     op->OnAddToFlow();
     for (auto flag : cleared) EXPECT_EQ((op->*flag).load(), 0);
-    EXPECT_EQ(std::tuple(op->WorkingDivisor, op->WorkingShapes.Count(), op->PreloadedShapes.Count(),
-                         op->PreloadedPresent.load(), copy->RefCount()),
-              std::tuple(1, 0, 3, 1, 1));
-    EXPECT_EQ(op->ShapeCopy, nullptr);
+    const ShapeLibrary::CopyFlags copyFlags = shapes.GetCopyFlags();
+    EXPECT_EQ(std::tuple(copyFlags.FirstCopy, copyFlags.RefreshCopies, shapes.Capturing(), shapes.HasWorking()),
+              std::tuple(0, 0, false, false));
+    EXPECT_EQ(std::tuple(shapes.WorkingDivisor(), shapes.Working().Count(), shapes.Preloaded().Count(),
+                         shapes.HasPreloaded(), copy->RefCount()),
+              std::tuple(1, 0, 3, true, 1));
+    EXPECT_EQ(shapes.Copy(), nullptr);
     copy->Recycle();
     op->Recycle();
 }
@@ -119,8 +121,8 @@ TEST_F(Lifecycle, DestroyingAToolClosesItsOpenFilesAndGivesBackItsImages) {
     ASSERT_TRUE(open.size() == 2u && open[0] != platform::NoFile && open[1] != platform::NoFile);
     Image* images[] = {new Image(3, 3), new Image(2, 2), new Image(1, 1)};
     for (Image* img : images) img->AddRef();
-    op->ShapeCopy = images[0];
-    op->ProxyShapeCopy = images[1];
+    op->Shapes.AdoptCopy(images[0]);
+    op->Shapes.AdoptProxyCopy(images[1]);
     op->Particles[PoolSize - 1].ShapeImage = images[2];
 
     op->Recycle();

@@ -81,22 +81,23 @@ TEST_F(SavedBlock, ToolWithoutShapesAddsAZeroSizeAndTheEndMarkerAndRestoresWitho
     EXPECT_EQ(saved, WithBlock(block));
     auto restored = Restore(WithBlock(Words({0, 0xDEADBEEF})));  // the end marker is not checked
     EXPECT_EQ(Left, 0u);
-    EXPECT_EQ(std::tuple(restored->PreloadedPresent.load(), restored->PreloadedShapes.Count(),
+    EXPECT_EQ(std::tuple(restored->Shapes.HasPreloaded(), restored->Shapes.Preloaded().Count(),
                          restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
                          restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1)),
-              std::tuple(0, 0, 0, 1));
+              std::tuple(false, 0, 0, 1));
     // A capture still running is not saved.
-    Op->PreloadedShapes.Levels.push_back(MakeLevel(2, 2));
+    ASSERT_TRUE(Op->Shapes.ReserveCapture(1));
+    Op->Shapes.StartCapture();
     EXPECT_EQ(SaveOf(Op), saved);
 }
 
 TEST_F(SavedBlock, ShapesOfAnySizeAreWrittenInOrderAndRestoreBitForBitAndSwapTheButtons) {
-    ShapeSet& set = Op->PreloadedShapes;
+    ShapeSet set;
     set.Levels.push_back(MakeLevel(3, 2, 1.0f, 0.9f, 1));
     set.Levels.push_back(MakeLevel(1, 5, -0.0f, std::bit_cast<float>(0x7FC12345u), 2));  // NaN with a payload
     set.Levels.push_back(MakeLevel(7, 1, std::bit_cast<float>(1u), std::numeric_limits<float>::infinity(), 3));
     set.Levels.push_back(MakeLevel(0, 0));  // captured from an empty image: still part of the set
-    Op->PreloadedPresent = 1;
+    Op->Shapes.AdoptPreloaded(ShapeSet(set));
 
     // Block size, count, then each shape's size, scales and pixels (buffer order,
     // little-endian), and the end marker.
@@ -117,17 +118,17 @@ TEST_F(SavedBlock, ShapesOfAnySizeAreWrittenInOrderAndRestoreBitForBitAndSwapThe
 
     auto restored = Restore(saved);
     EXPECT_EQ(Left, 0u);
-    ASSERT_EQ(restored->PreloadedShapes.Count(), set.Count());
+    ASSERT_EQ(restored->Shapes.Preloaded().Count(), set.Count());
     for (int i = 0; i < set.Count(); ++i) {
         const ShapeLevel& a = set.Levels[size_t(i)];
-        const ShapeLevel& b = restored->PreloadedShapes.Levels[size_t(i)];
+        const ShapeLevel& b = restored->Shapes.Preloaded().Levels[size_t(i)];
         EXPECT_EQ(std::tuple(b.Width, b.Height, Bits(b.ScaleX), Bits(b.ScaleY)),
                   std::tuple(a.Width, a.Height, Bits(a.ScaleX), Bits(a.ScaleY))) << i;
         EXPECT_EQ(b.Pixels, a.Pixels) << i;
     }
-    EXPECT_EQ(std::tuple(restored->PreloadedPresent.load(), restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
+    EXPECT_EQ(std::tuple(restored->Shapes.HasPreloaded(), restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
                          restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1)),
-              std::tuple(1, 1, 0));
+              std::tuple(true, 1, 0));
     EXPECT_EQ(SaveOf(restored.get()), saved) << "saved again, the restored tool writes the same bytes";
 
     // Every cut inside the block, down to the missing end marker, fails.
@@ -138,9 +139,10 @@ TEST_F(SavedBlock, ShapesOfAnySizeAreWrittenInOrderAndRestoreBitForBitAndSwapThe
 TEST_F(SavedBlock, TheSizeWordIsOnlyAFlag) {
     auto restored = Restore(WithBlock(Words({12345, 1, 1, 1, Bits(2.0f), Bits(0.5f), 0x00020001, 0x00040003, 0})));
     EXPECT_EQ(Left, 0u);
-    ASSERT_EQ(restored->PreloadedShapes.Count(), 1);
-    EXPECT_EQ(restored->PreloadedShapes.Levels[0].Pixels, (std::vector<uint16_t>{1, 2, 3, 4}));
-    EXPECT_EQ(restored->PreloadedShapes.Levels[0].ScaleX, 2.0f);
+    const ShapeSet& set = restored->Shapes.Preloaded();
+    ASSERT_EQ(set.Count(), 1);
+    EXPECT_EQ(set.Levels[0].Pixels, (std::vector<uint16_t>{1, 2, 3, 4}));
+    EXPECT_EQ(set.Levels[0].ScaleX, 2.0f);
 }
 
 TEST_F(SavedBlock, ImplausibleCountsAndSizesAreRejectedWithAMessage) {

@@ -171,7 +171,7 @@ TEST(CompositeBlur, ProxyRendersScaleTheBlur) {
     RenderFixture f;
     f.Output(48, 40, OpaqueBlack);
     f.Op->ProxyScaleX = f.Op->ProxyScaleY = 0.5;
-    f.Op->ProxyShapeCopy = RenderFixture::Solid(8, 8, OpaqueWhite);
+    f.Op->Shapes.AdoptProxyCopy(RenderFixture::Solid(8, 8, OpaqueWhite));
     BlurOn(f, 60.0);
     f.CompositeOne(20, 16, 8, 8, RenderFixture::Solid(8, 8, OpaqueWhite), 1.0, 100.0);
     const int32_t reach = MakeBlurAxis(3.0, 3).Reach;

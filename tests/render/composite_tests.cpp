@@ -180,13 +180,12 @@ TEST(CompositeSource, ReducedInputsDrawTheProxyCopyNeverTheParticlesOwnShape) {
     RenderFixture f;
     f.Output(4, 4, Clear);
     f.Op->ProxyScaleX = f.Op->ProxyScaleY = 0.5;
-    f.Op->ProxyShapeCopy = RenderFixture::Solid(4, 4, HostPixel{0, 0, 65535, 65535});
+    f.Op->Shapes.AdoptProxyCopy(RenderFixture::Solid(4, 4, HostPixel{0, 0, 65535, 65535}));
     f.CompositeOne(0, 0, 4, 4, White(4, 4));
     EXPECT_EQ(f.At(1, 1).R, 65534u);
     EXPECT_EQ(f.At(1, 1).G, 0u);
     // Without a proxy copy (it could not be made) nothing is drawn.
-    f.Op->ProxyShapeCopy->Recycle();
-    f.Op->ProxyShapeCopy = nullptr;
+    f.Op->Shapes.AdoptProxyCopy(nullptr);
     f.Output(4, 4, Clear);
     f.Composite();
     EXPECT_EQ(f.Changed(Clear), 0);
@@ -250,7 +249,7 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
         }
         const int kind = round % 3;  // own images, one shared image, captured levels
         f.Op->ApplyBirthImage = kind == 1 ? 1 : 0;
-        if (kind == 1) f.Op->ShapeCopy = randomImage(24);
+        if (kind == 1) f.Op->Shapes.AdoptCopy(randomImage(24));
         if (kind == 2) {
             std::vector<ShapeLevel> levels(1 + rng() % 5);
             for (auto& l : levels) {
@@ -304,7 +303,7 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
         freshOutput();
         for (int32_t i = 0; i < count; ++i)
             if (Image* shape = f.Op->Particles[(oldest + i) % PoolSize].ShapeImage) shape->ReadPixelFn = OwnRead;
-        if (f.Op->ShapeCopy) f.Op->ShapeCopy->ReadPixelFn = OwnRead;
+        if (f.Op->Shapes.Copy()) f.Op->Shapes.Copy()->ReadPixelFn = OwnRead;
         f.Op->OutputImage->ReadPixelFn = OwnRead;
         f.Op->OutputImage->WritePixelFunc = OwnWrite;
         f.Composite();
@@ -315,8 +314,7 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
             EXPECT_EQ(hash, kept) << "the pictures of the first " << few << " rounds changed";
         }
         if (kind == 1) {
-            f.Op->ShapeCopy->Recycle();
-            f.Op->ShapeCopy = nullptr;
+            f.Op->Shapes.AdoptCopy(nullptr);
         }
     }
 }

@@ -39,17 +39,19 @@ struct Counting {
         H.SetImages(H.Background, img);
         img->Recycle();
     }
-    // Captured shapes whose pixels hold their own column and row.
+    // Captured shapes whose pixels hold their own column and row, in place of
+    // the captured set.
     void CapturedPatterns(std::vector<std::pair<int32_t, int32_t>> sizes) {
+        ShapeSet set;
         for (auto [w, h] : sizes) {
             ShapeLevel level;
             level.Width = w;
             level.Height = h;
             for (int32_t y = 0; y < h; ++y)
                 for (int32_t x = 0; x < w; ++x) level.Pixels.insert(level.Pixels.end(), {uint16_t(x), uint16_t(y), 7, 65535});
-            Op->PreloadedShapes.Levels.push_back(level);
+            set.Levels.push_back(level);
         }
-        Op->PreloadedPresent = 1;
+        Op->Shapes.AdoptPreloaded(std::move(set));
     }
 };
 
@@ -135,29 +137,29 @@ TEST(ShapePreparation, ReducedFirstShapeIsUpgradedAtTheFirstFullSizeCall) {
     c.ReducedShape(2, 2, 0.5, 0.5);
     c.Frame(0);
     c.Frame(1);
-    ASSERT_TRUE(op->ShapeCopy && op->LiveCount == 2);
-    EXPECT_EQ(op->ShapeCopy->Width, 2);
+    ShapeLibrary& shapes = op->Shapes;
+    ASSERT_TRUE(shapes.Copy() && op->LiveCount == 2);
+    EXPECT_EQ(shapes.Copy()->Width, 2);
     EXPECT_EQ(op->LiveParticle(0).ShapeImage->Width, 2);
-    EXPECT_TRUE(op->FirstShapeCopy == 1 && op->RefreshShapeCopies == 1);
-    EXPECT_EQ(op->ProxyShapeCopy, nullptr);  // released at the end of the call
+    EXPECT_TRUE(shapes.GetCopyFlags().FirstCopy == 1 && shapes.GetCopyFlags().RefreshCopies == 1);
+    EXPECT_EQ(shapes.ProxyCopy(), nullptr);  // released at the end of the call
 
     c.UseShape(new Image(4, 4));
     c.Frame(2);
-    EXPECT_EQ(op->ShapeCopy->Width, 4);
-    EXPECT_EQ(op->RefreshShapeCopies, 0);
+    EXPECT_EQ(shapes.Copy()->Width, 4);
+    EXPECT_EQ(shapes.GetCopyFlags().RefreshCopies, 0);
     for (int32_t i = 0; i < op->LiveCount; ++i) EXPECT_EQ(op->LiveParticle(i).ShapeImage->Width, 4) << i;
     // Later reduced calls keep the full-size copy for births.
     c.ReducedShape(2, 2, 0.5, 0.5);
     c.Frame(3);
-    EXPECT_EQ(op->ShapeCopy->Width, 4);
-    EXPECT_EQ(op->RefreshShapeCopies, 0);
+    EXPECT_EQ(shapes.Copy()->Width, 4);
+    EXPECT_EQ(shapes.GetCopyFlags().RefreshCopies, 0);
 
-    // A reduction along one axis only keeps the shape and makes no proxy.
-    Image* first = op->ShapeCopy;
+    // A reduction along one axis only keeps the shape.
+    Image* first = shapes.Copy();
     c.ReducedShape(2, 4, 0.5, 1.0);
     c.Frame(4);
-    EXPECT_EQ(op->ShapeCopy, first);
-    EXPECT_EQ(op->ReleaseProxyShape, 0);
+    EXPECT_EQ(shapes.Copy(), first);
 }
 
 TEST(ShapePreparation, WorkingShapesFollowTheProxyDivisor) {
@@ -166,29 +168,31 @@ TEST(ShapePreparation, WorkingShapesFollowTheProxyDivisor) {
     c.CapturedPatterns({{65, 33}, {9, 9}});
     c.ReducedShape(32, 16, 0.5, 0.5);
     c.Frame(0);
-    ASSERT_EQ(op->WorkingPresent, 1);
-    EXPECT_EQ(op->WorkingDivisor, 2);
-    const ShapeLevel& w = op->WorkingShapes.Levels[0];
+    ShapeLibrary& shapes = op->Shapes;
+    ASSERT_TRUE(shapes.HasWorking());
+    EXPECT_EQ(shapes.WorkingDivisor(), 2);
+    const ShapeLevel& w = shapes.Working().Levels[0];
     ASSERT_TRUE(w.Width == 32 && w.Height == 16) << w.Width << " x " << w.Height;
     const uint16_t* px = w.Pixels.data() + (std::size_t(15) * 32 + 31) * 4;
     EXPECT_EQ(px[0], 62);
     EXPECT_EQ(px[1], 30);
-    EXPECT_EQ(op->WorkingShapes.Levels[1].Width, 4);
-    // The same divisor again does not rebuild: a mark left in the set stays.
-    op->WorkingShapes.Levels[0].Pixels[0] = 12345;
+    EXPECT_EQ(shapes.Working().Levels[1].Width, 4);
+    // The same divisor again does not rebuild: a set captured since, of the
+    // same count, is not yet reduced.
+    c.CapturedPatterns({{20, 20}, {9, 9}});
     c.Frame(1);
-    EXPECT_EQ(op->WorkingShapes.Levels[0].Pixels[0], 12345);
-    // Without their captured set the working shapes are gone at the next frame.
-    op->PreloadedShapes.Clear();
-    op->PreloadedPresent = 0;
+    EXPECT_EQ(shapes.Working().Levels[0].Width, 32);
+    // A capture under way takes the working shapes away at the next frame.
+    shapes.StartCapture();
     c.Frame(2);
-    EXPECT_TRUE(op->WorkingPresent == 0 && op->WorkingDivisor == 1);
+    EXPECT_TRUE(!shapes.HasWorking() && shapes.WorkingDivisor() == 1);
+    shapes.DropCapture();
     // Deleting the captured shapes discards the working set with it.
     c.CapturedPatterns({{8, 8}});
     c.Frame(3);
-    ASSERT_EQ(op->WorkingPresent, 1);
-    op->DiscardWorkingShapes();
-    EXPECT_TRUE(op->WorkingPresent == 0 && op->WorkingDivisor == 1 && op->WorkingShapes.Count() == 0);
+    ASSERT_TRUE(shapes.HasWorking());
+    shapes.DeletePreloaded();
+    EXPECT_TRUE(!shapes.HasWorking() && shapes.WorkingDivisor() == 1 && shapes.Working().Count() == 0);
 }
 
 TEST(ShapePreparation, DivisorOneOrBelowBuildsNoWorkingShapes) {
@@ -197,7 +201,7 @@ TEST(ShapePreparation, DivisorOneOrBelowBuildsNoWorkingShapes) {
         c.CapturedPatterns({{8, 8}});
         c.ReducedShape(6, 6, scale, scale);
         c.Frame(0);
-        EXPECT_TRUE(c.Op->WorkingPresent == 0 && c.Op->WorkingDivisor == 1) << scale;
+        EXPECT_TRUE(!c.Op->Shapes.HasWorking() && c.Op->Shapes.WorkingDivisor() == 1) << scale;
     }
 }
 
@@ -207,18 +211,18 @@ TEST(ShapeCapture, StoresOneShapePerWholeFrameAndNeverPastTheSet) {
     Image* shape = new Image(3, 2, 1.5, 0.5);
     shape->SetPixel(2, 1, HostPixel{1, 2, 3, 4});
     c.UseShape(shape);
-    op->PreloadedShapes.Levels.resize(2);
-    op->PreloadNext = 0;
-    op->PreloadCapturing = 1;
+    ShapeLibrary& shapes = op->Shapes;
+    ASSERT_TRUE(shapes.ReserveCapture(2));
+    shapes.StartCapture();
     for (double t : {10.0, 10.5, 11.0}) c.Frame(t);
-    EXPECT_EQ(op->PreloadNext, 2);
-    const ShapeLevel& level = op->PreloadedShapes.Levels[1];
+    EXPECT_EQ(shapes.CapturedCount(), 2);
+    const ShapeLevel& level = shapes.Preloaded().Levels[1];
     EXPECT_TRUE(level.Width == 3 && level.Height == 2 && level.ScaleX == 1.5f && level.ScaleY == 0.5f);
     const uint16_t* px = level.Pixels.data() + (1 * 3 + 2) * 4;
     EXPECT_EQ(std::vector<uint16_t>(px, px + 4), (std::vector<uint16_t>{3, 2, 1, 4}));  // red, green, blue, alpha
     // A frame beyond the set's count stores nothing.
     c.Frame(12.0);
-    EXPECT_EQ(op->PreloadNext, 2);
-    EXPECT_EQ(op->PreloadedShapes.Count(), 2);
-    op->PreloadCapturing = 0;
+    EXPECT_EQ(shapes.CapturedCount(), 2);
+    EXPECT_EQ(shapes.Preloaded().Count(), 2);
+    shapes.DropCapture();
 }

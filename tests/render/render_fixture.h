@@ -51,8 +51,7 @@ public:
         return level;
     }
     void UseLevels(std::vector<ShapeLevel> levels) {
-        Op->PreloadedShapes.Levels = std::move(levels);
-        Op->PreloadedPresent = 1;
+        Op->Shapes.AdoptPreloaded(ShapeSet{std::move(levels)});
     }
 
     // Places a particle in pool slot `slot` whose w x h picture starts at output

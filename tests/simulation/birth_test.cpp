@@ -71,7 +71,7 @@ TEST_F(BirthTest, LaunchAlongOrientationSpreadOverTheTimeStepAndClampedSize) {
 TEST_F(BirthTest, FullRingRetiresTheOldestAndGivesBackItsImage) {
     ParticleOperator& op = *h.Op;
     Image* shape = new Image(2, 2);
-    op.ShapeCopy = shape;  // the tool owns its shape copy from here
+    op.Shapes.AdoptCopy(shape);  // the tool owns its shape copy from here
     op.BirthParticle();
     Image* first = op.Particles[0].ShapeImage;
     ASSERT_TRUE(first != nullptr && first != shape);
@@ -86,7 +86,7 @@ TEST_F(BirthTest, FullRingRetiresTheOldestAndGivesBackItsImage) {
 
 TEST_F(BirthTest, ClearParticlesRetiresAllAndResetsTheAccumulator) {
     ParticleOperator& op = *h.Op;
-    op.ShapeCopy = new Image(2, 2);
+    op.Shapes.AdoptCopy(new Image(2, 2));
     op.BirthAccumulator = 0.75;
     op.ClearParticles();  // empty pool: only the accumulator
     EXPECT_EQ(op.BirthAccumulator, 0.0);

@@ -181,7 +181,7 @@ TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
         EXPECT_EQ(op.LiveCount, 0) << lifetime << " step " << step;
     }
     op.SimStep = 1.0;
-    op.ShapeCopy = new Image(2, 2);
+    op.Shapes.AdoptCopy(new Image(2, 2));
     op.Lifetime = 3.0;
     op.BirthParticle();
     Image* oldest = op.LiveParticle(0).ShapeImage;
