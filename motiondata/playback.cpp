@@ -164,10 +164,10 @@ void ParticleOperator::LoadMotionFile(const char* name) {
     if (!SystemLoaded) ClearParticles();
     PlaybackFile = h;
     ResetRequested = 1;
-    BirthAccumulator = 0.0;
+    Pool.BirthAccumulator = 0.0;
     FileFrameCount = count;
     NextDataOffset = uint32_t(DataStart(count));
-    ApplyBirthImage = 1;
+    Frame.ApplyBirthImage = 1;
     // A pending reset from before the load empties the pool but keeps this file.
     CloseFilesOnReset = 0;
     SystemLoaded = 1;
@@ -180,11 +180,11 @@ void ParticleOperator::LoadMotionFile(const char* name) {
 // interpolated between them. A frame whose data is missing or damaged shows no
 // particles; playback goes on at the next request.
 void ParticleOperator::ReadMotionFrame(double time) {
-    if (!(time >= LoadStartFrame && time <= LoadLastFrame)) {
+    if (!(time >= Frame.LoadStartFrame && time <= Frame.LoadLastFrame)) {
         ClearParticles();
         return;
     }
-    const int32_t span = LoadLastFrame - LoadStartFrame;
+    const int32_t span = Frame.LoadLastFrame - Frame.LoadStartFrame;
     const int32_t n = FileFrameCount;
     if (span <= 0 || n < 2 || PlaybackFile == platform::NoFile) {
         // Nothing to interpolate over: a range of one frame, or no file held (a
@@ -192,8 +192,8 @@ void ParticleOperator::ReadMotionFrame(double time) {
         ClearParticles();
         return;
     }
-    double s = (time - LoadStartFrame) / span;
-    if (ReversePlayback) s = 1.0 - (time - LoadStartFrame) / span;
+    double s = (time - Frame.LoadStartFrame) / span;
+    if (ReversePlayback) s = 1.0 - (time - Frame.LoadStartFrame) / span;
     PlaybackPosition = s * (n - 1.01);
     const int32_t k = int32_t(PlaybackPosition);
     const double f = PlaybackPosition - k;
@@ -219,7 +219,7 @@ void ParticleOperator::ReadMotionFrame(double time) {
     NextDataOffset = a.DataOffset;
     const int32_t retired = b.Retired;
     const int32_t shared = a.Live > retired ? a.Live - retired : 0;
-    Lifetime = a.Lifetime;
+    Frame.Lifetime = a.Lifetime;
     NextFrameOffset = b.DataOffset;
 
     if (shared > 0) {
@@ -237,7 +237,7 @@ void ParticleOperator::ReadMotionFrame(double time) {
             // still says so.
             ClearParticles();
             CloseMotionFiles();
-            ApplyBirthImage = 0;
+            Frame.ApplyBirthImage = 0;
             return;
         }
         // Interpolate every particle first so that a damaged record leaves the pool
@@ -257,17 +257,17 @@ void ParticleOperator::ReadMotionFrame(double time) {
         RecordOffset += uint32_t(bytes);
         NextFrameOffset += uint32_t(bytes);
         for (const Record& m : mixed) {
-            Particle& p = Particles[NextIndex];
+            Particle& p = Pool.Particles[Pool.NextIndex];
             p.Position = Vec2d(m.X, m.Y);
             p.Angle = m.Angle;
             p.Age = m.Age;
             p.Size = m.Size;
             p.ShapeImage = nullptr;  // loaded particles own no image copy
-            NextIndex = NextIndex + 1 == PoolSize ? 0 : NextIndex + 1;
-            ++LiveCount;
+            Pool.NextIndex = Pool.NextIndex + 1 == PoolSize ? 0 : Pool.NextIndex + 1;
+            ++Pool.LiveCount;
         }
     }
-    ApplyBirthImage = 1;
+    Frame.ApplyBirthImage = 1;
 }
 
 void ParticleOperator::OnLoadSystem(double time) {

@@ -67,25 +67,25 @@ void ParticleOperator::BeginRecordedFrame(double time) {
     RecordFrameInRange = 0;
     if (!Recording || RecordFile == platform::NoFile) return;
     double frame = std::trunc(time);
-    if (!(frame >= RecordStartFrame && frame <= RecordLastFrame)) return;  // also refuses NaN
-    int64_t index = int64_t(frame) - RecordStartFrame;
+    if (!(frame >= Frame.RecordStartFrame && frame <= Frame.RecordLastFrame)) return;  // also refuses NaN
+    int64_t index = int64_t(frame) - Frame.RecordStartFrame;
     if (index < 0 || index >= FileFrameCount) return;
     RecordOffset = uint32_t(EntryOffset(index));
     RecordFrameInRange = 1;
-    RecordWrite(&Lifetime, 8);
+    RecordWrite(&Frame.Lifetime, 8);
 }
 
 // After the frame's ageing: the live count and the offset of the frame's particle
 // block complete the entry; the block is then appended at NextDataOffset.
 void ParticleOperator::WriteFrameCounts() {
     if (!RecordActive()) return;
-    uint64_t blockEnd = uint64_t(NextDataOffset) + uint64_t(RecordSize) * uint64_t(LiveCount < 0 ? 0 : LiveCount);
+    uint64_t blockEnd = uint64_t(NextDataOffset) + uint64_t(RecordSize) * uint64_t(Pool.LiveCount < 0 ? 0 : Pool.LiveCount);
     if (blockEnd >= OffsetLimit) {
         // The block would not fit below 4 GiB: stop here, leaving the earlier frames.
         RecordFailed = 2;
         return;
     }
-    int32_t live = LiveCount;
+    int32_t live = Pool.LiveCount;
     uint32_t dataOffset = NextDataOffset;
     RecordWrite(&live, 4);
     RecordWrite(&dataOffset, 4);
@@ -129,7 +129,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
         user_dialogs::Warn("No Save File Specified!");
         return;
     }
-    int64_t frames = int64_t(RecordLastFrame) - int64_t(RecordStartFrame) + 1;
+    int64_t frames = int64_t(Frame.RecordLastFrame) - int64_t(Frame.RecordStartFrame) + 1;
     if (frames < 1) {
         // A last frame before the start frame gives no frame to record; refuse before
         // an existing file of that name is replaced.
@@ -153,7 +153,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     // existed: it empties the pool but must not close the new recording.
     CloseFilesOnReset = 0;
     ResetRequested = 1;
-    BirthAccumulator = 0.0;
+    Pool.BirthAccumulator = 0.0;
     FileFrameCount = int32_t(frames);
     int32_t count = FileFrameCount;
     if (platform::Get().WriteAt(RecordFile, 0, &count, 4) != 4) RecordFailed = 1;
@@ -161,6 +161,6 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     Recording = 1;
     SkipCompositing = 1;
     if (MsgPort* port = GetMsgPort()) {
-        port->PutMsg(new RenderMessage(double(RecordStartFrame), double(RecordLastFrame), 0, nullptr, this, 0, 1));
+        port->PutMsg(new RenderMessage(double(Frame.RecordStartFrame), double(Frame.RecordLastFrame), 0, nullptr, this, 0, 1));
     }
 }

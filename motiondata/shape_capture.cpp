@@ -27,7 +27,7 @@ void ParticleOperator::DeletePreloadedShapes() {
 
 void ParticleOperator::OnPreloadShapes(double /*time*/) {
     std::lock_guard<std::mutex> gate(RenderGate);
-    const int32_t count = ShapeFrameCount;
+    const int32_t count = Frame.ShapeFrameCount;
     if (count < 1 || count > MaxShapeFrames) {
         user_dialogs::Warn(count < 1 ? "Shape range is empty!" : "Shape range is too long!");
         return;
@@ -46,7 +46,7 @@ void ParticleOperator::OnPreloadShapes(double /*time*/) {
     PreloadCapturing = 1;
     SetDisabled(InDeletePreloaded, 0);
     if (MsgPort* port = GetMsgPort()) {
-        port->PutMsg(new RenderMessage(ImageStartFrame, ImageLastFrame, 0, nullptr, this, 0, 1));
+        port->PutMsg(new RenderMessage(Frame.ImageStartFrame, Frame.ImageLastFrame, 0, nullptr, this, 0, 1));
     }
     SetDisabled(InPreloadShapes, 1);
 }

@@ -157,7 +157,7 @@ void ParticleOperator::CreateControls() {
                                {{PageControl, ButtonControl}, {ButtonAttr, 1}, {Disabled, 0}});
     InDeletePreloaded = AddInput("Delete preloaded particle shapes", DT_Text, FourCC("PrlD"),
                                  {{PageControl, ButtonControl}, {ButtonAttr, 1}, {Disabled, 1}});
-    BirthAccumulator = 0.0;
+    Pool.BirthAccumulator = 0.0;
     InFreeze = AddInput("Freeze and Precalculate", DT_Number, FourCC("Frez"),
                         {{PageControl, ButtonControl}, {ButtonAttr, 1}, {Visible, 0}});
 

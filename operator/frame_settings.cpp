@@ -1,7 +1,7 @@
-// The frame settings: every control value the simulation and the compositing
-// need, copied into the operator at the start of each request, with points turned
-// into simulation units and the derived values (time step, field handling,
-// gravity vector, bounce-line normals) worked out once per frame.
+// The frame settings read from a request's inputs into the operator's one
+// FrameSettings value, with points turned into simulation units and the derived
+// values (time step, field handling, gravity vector, bounce-line normals) worked
+// out once per frame.
 #include <cmath>
 #include <cstdint>
 
@@ -62,7 +62,7 @@ double ProxyScale(const Image* img, uint32_t tag, int32_t size) {
 
 // Nudges a bounce line off the horizontal and the vertical (exact comparisons)
 // and gives it its unit normal.
-void SettleBounceLine(BounceLine& line) {
+void SettleBounceLine(FrameSettings::BounceLine& line) {
     if (line.End.y == line.Start.y) line.End.y = line.Start.y + 1e-6;
     if (line.Start.x == line.End.x) line.End.x = line.Start.x + 1e-6;
     Vec2d n = line.End - line.Start;
@@ -74,91 +74,93 @@ void SettleBounceLine(BounceLine& line) {
 }  // namespace
 
 void ParticleOperator::RefreshScalarSettings(Request* req) {
-    // Rows 1 to 18: scalar controls.
-    RollFrames = TruncToInt(NumberOf(req, InRollFrames, RollFrames));
-    Speed = NumberOf(req, InSpeed, Speed);
-    Orientation = NumberOf(req, InOrientation, Orientation);
-    Spread = NumberOf(req, InSpread, Spread);
-    SpeedVariance = NumberOf(req, InSpeedVariance, SpeedVariance);
-    Gravity = NumberOf(req, InGravity, Gravity);
-    GravityAngle = NumberOf(req, InGravityAngle, GravityAngle);
-    Lifetime = NumberOf(req, InLifetime, Lifetime);
-    SlowMotion = NumberOf(req, InSlowMotion, SlowMotion);
-    Tumble = NumberOf(req, InTumble, Tumble);
-    BlurQuality = TruncToInt(NumberOf(req, InBlurQuality, BlurQuality));
-    Birthrate = NumberOf(req, InBirthrate, Birthrate);
-    StartingAngle = NumberOf(req, InStartingAngle, StartingAngle);
-    RotationSpeed = NumberOf(req, InRotationSpeed, RotationSpeed);
-    RotationVariance = NumberOf(req, InRotationVariance, RotationVariance);
-    Merge = NumberOf(req, InMerge, Merge);
-    ApplyBirthImage = TruncToInt(NumberOf(req, InApplyBirthImage, ApplyBirthImage));
-    PathSpeedVariance = float(NumberOf(req, InPathSpeedVariance, PathSpeedVariance));
-    HighQuality = (req && (req->Flags() & 1u)) ? 0 : 1;
+    FrameSettings& f = Frame;
+    // The scalar controls.
+    f.RollFrames = TruncToInt(NumberOf(req, InRollFrames, f.RollFrames));
+    f.Speed = NumberOf(req, InSpeed, f.Speed);
+    f.Orientation = NumberOf(req, InOrientation, f.Orientation);
+    f.Spread = NumberOf(req, InSpread, f.Spread);
+    f.SpeedVariance = NumberOf(req, InSpeedVariance, f.SpeedVariance);
+    f.Gravity = NumberOf(req, InGravity, f.Gravity);
+    f.GravityAngle = NumberOf(req, InGravityAngle, f.GravityAngle);
+    f.Lifetime = NumberOf(req, InLifetime, f.Lifetime);
+    f.SlowMotion = NumberOf(req, InSlowMotion, f.SlowMotion);
+    f.Tumble = NumberOf(req, InTumble, f.Tumble);
+    f.BlurQuality = TruncToInt(NumberOf(req, InBlurQuality, f.BlurQuality));
+    f.Birthrate = NumberOf(req, InBirthrate, f.Birthrate);
+    f.StartingAngle = NumberOf(req, InStartingAngle, f.StartingAngle);
+    f.RotationSpeed = NumberOf(req, InRotationSpeed, f.RotationSpeed);
+    f.RotationVariance = NumberOf(req, InRotationVariance, f.RotationVariance);
+    f.Merge = NumberOf(req, InMerge, f.Merge);
+    f.ApplyBirthImage = TruncToInt(NumberOf(req, InApplyBirthImage, f.ApplyBirthImage));
+    f.PathSpeedVariance = float(NumberOf(req, InPathSpeedVariance, f.PathSpeedVariance));
+    f.HighQuality = (req && (req->Flags() & 1u)) ? 0 : 1;
 
     // Images: the background, the shape source and its proxy scales, and the
     // output copy.
     BackgroundImage = ImageOf(req, InImage);
     ShapeSource = ImageOf(req, InParticleImage);
-    ProxyScaleX = 1.0;
-    ProxyScaleY = 1.0;
+    f.ProxyScaleX = 1.0;
+    f.ProxyScaleY = 1.0;
     if (ShapeSource) {
-        ProxyScaleX = ProxyScale(ShapeSource, Tags::FullWidth, ShapeSource->Width);
-        ProxyScaleY = ProxyScale(ShapeSource, Tags::FullHeight, ShapeSource->Height);
+        f.ProxyScaleX = ProxyScale(ShapeSource, Tags::FullWidth, ShapeSource->Width);
+        f.ProxyScaleY = ProxyScale(ShapeSource, Tags::FullHeight, ShapeSource->Height);
     }
     OutputImage = BackgroundImage ? BackgroundImage->CopyOfImage() : nullptr;
 
     // Field images: half a frame per step, and half the lines.
     const bool field = BackgroundImage && BackgroundImage->ImageTags().GetLong(Tags::Field, -1) != -1;
     if (field) {
-        SimStep = SlowMotion * 0.5;
-        FieldFactor = 2.0f;
+        f.SimStep = f.SlowMotion * 0.5;
+        f.FieldFactor = 2.0f;
     } else {
-        SimStep = SlowMotion;
-        FieldFactor = 1.0f;
+        f.SimStep = f.SlowMotion;
+        f.FieldFactor = 1.0f;
     }
 }
 
 void ParticleOperator::FinishFrameSettings(Request* req) {
+    FrameSettings& f = Frame;
     // Simulation units: one unit is one image height.
-    AspectX = 1.0;
-    AspectY = 1.0 / double(FieldFactor);
+    f.AspectX = 1.0;
+    f.AspectY = 1.0 / double(f.FieldFactor);
     if (BackgroundImage) {
-        AspectX = double(BackgroundImage->Width) / (double(BackgroundImage->Height) * double(FieldFactor));
-        AspectY = BackgroundImage->AspectY / double(FieldFactor) / BackgroundImage->AspectX;
+        f.AspectX = double(BackgroundImage->Width) / (double(BackgroundImage->Height) * double(f.FieldFactor));
+        f.AspectY = BackgroundImage->AspectY / double(f.FieldFactor) / BackgroundImage->AspectX;
     }
     // An empty or aspect-less background would give no usable unit.
-    if (!std::isfinite(AspectX)) AspectX = 1.0;
-    if (!std::isfinite(AspectY)) AspectY = 1.0;
+    if (!std::isfinite(f.AspectX)) f.AspectX = 1.0;
+    if (!std::isfinite(f.AspectY)) f.AspectY = 1.0;
 
-    StartPoint = PointOf(req, InStart, AspectX, AspectY, StartPoint);
-    EndPoint = PointOf(req, InEnd, AspectX, AspectY, EndPoint);
-    Attractors[0].Position = PointOf(req, InAttractor1, AspectX, AspectY, Attractors[0].Position);
-    Attractors[0].Strength = NumberOf(req, InAttractor1Strength, Attractors[0].Strength * 1000.0) * 0.001;
-    Attractors[1].Position = PointOf(req, InAttractor2, AspectX, AspectY, Attractors[1].Position);
-    Attractors[1].Strength = NumberOf(req, InAttractor2Strength, Attractors[1].Strength * 1000.0) * 0.001;
-    GeneralSize = NumberOf(req, InGeneralSize, GeneralSize);
-    SizeVariance = NumberOf(req, InSizeVariance, SizeVariance);
-    MergeLut = TableOf(req, InMergeSpline);
-    GrowLut = TableOf(req, InGrowSpline);
-    MaximumSize = NumberOf(req, InMaximumSize, MaximumSize);
-    BlurLut = TableOf(req, InBlurSpline);
-    MaximumBlur = NumberOf(req, InMaximumBlur, MaximumBlur);
+    f.StartPoint = PointOf(req, InStart, f.AspectX, f.AspectY, f.StartPoint);
+    f.EndPoint = PointOf(req, InEnd, f.AspectX, f.AspectY, f.EndPoint);
+    f.Attractors[0].Position = PointOf(req, InAttractor1, f.AspectX, f.AspectY, f.Attractors[0].Position);
+    f.Attractors[0].Strength = NumberOf(req, InAttractor1Strength, f.Attractors[0].Strength * 1000.0) * 0.001;
+    f.Attractors[1].Position = PointOf(req, InAttractor2, f.AspectX, f.AspectY, f.Attractors[1].Position);
+    f.Attractors[1].Strength = NumberOf(req, InAttractor2Strength, f.Attractors[1].Strength * 1000.0) * 0.001;
+    f.GeneralSize = NumberOf(req, InGeneralSize, f.GeneralSize);
+    f.SizeVariance = NumberOf(req, InSizeVariance, f.SizeVariance);
+    f.MergeLut = TableOf(req, InMergeSpline);
+    f.GrowLut = TableOf(req, InGrowSpline);
+    f.MaximumSize = NumberOf(req, InMaximumSize, f.MaximumSize);
+    f.BlurLut = TableOf(req, InBlurSpline);
+    f.MaximumBlur = NumberOf(req, InMaximumBlur, f.MaximumBlur);
 
     // Bounce lines.
     Input* const lineInputs[2][4] = {{InBounce1Elasticity, InBounce1Roughness, InBounce1Start, InBounce1End},
                                      {InBounce2Elasticity, InBounce2Roughness, InBounce2Start, InBounce2End}};
     for (int k = 0; k < 2; ++k) {
-        BounceLine& line = BounceLines[k];
+        FrameSettings::BounceLine& line = f.BounceLines[k];
         line.Elasticity = NumberOf(req, lineInputs[k][0], line.Elasticity);
         line.Roughness = NumberOf(req, lineInputs[k][1], line.Roughness);
-        line.Start = PointOf(req, lineInputs[k][2], AspectX, AspectY, line.Start);
-        line.End = PointOf(req, lineInputs[k][3], AspectX, AspectY, line.End);
+        line.Start = PointOf(req, lineInputs[k][2], f.AspectX, f.AspectY, line.Start);
+        line.End = PointOf(req, lineInputs[k][3], f.AspectX, f.AspectY, line.End);
         SettleBounceLine(line);
     }
 
     // Gravity; the angle turns into radians by the tool's 1/57.3.
-    const double g = (GravityAngle + 90.0) * DegreesToRadians;
-    GravityVector = Vec2d(Gravity * std::sin(g), Gravity * std::cos(g));
+    const double g = (f.GravityAngle + 90.0) * DegreesToRadians;
+    f.GravityVector = Vec2d(f.Gravity * std::sin(g), f.Gravity * std::cos(g));
 
     // The six frame controls follow the composition's time extent; then their values.
     TimeExtent extent(-1e9, -1e9, -1e9);
@@ -168,25 +170,25 @@ void ParticleOperator::FinishFrameSettings(Request* req) {
     for (Input* in : frameInputs) {
         if (in) in->SetAttrs({{Tags::RangeLow, extent.Start}, {Tags::RangeHigh, extent.End}});
     }
-    RecordStartFrame = TruncToInt(NumberOf(req, InRecordStartFrame, RecordStartFrame));
-    RecordLastFrame = TruncToInt(NumberOf(req, InRecordLastFrame, RecordLastFrame));
-    LoadStartFrame = TruncToInt(NumberOf(req, InLoadStartFrame, LoadStartFrame));
-    LoadLastFrame = TruncToInt(NumberOf(req, InLoadLastFrame, LoadLastFrame));
-    ImageStartFrame = NumberOf(req, InImageStartFrame, ImageStartFrame);
-    ImageLastFrame = NumberOf(req, InImageLastFrame, ImageLastFrame);
-    const int32_t span = TruncToInt(ImageLastFrame - ImageStartFrame);
-    ShapeFrameCount = span == INT32_MAX ? INT32_MAX : span + 1;
+    f.RecordStartFrame = TruncToInt(NumberOf(req, InRecordStartFrame, f.RecordStartFrame));
+    f.RecordLastFrame = TruncToInt(NumberOf(req, InRecordLastFrame, f.RecordLastFrame));
+    f.LoadStartFrame = TruncToInt(NumberOf(req, InLoadStartFrame, f.LoadStartFrame));
+    f.LoadLastFrame = TruncToInt(NumberOf(req, InLoadLastFrame, f.LoadLastFrame));
+    f.ImageStartFrame = NumberOf(req, InImageStartFrame, f.ImageStartFrame);
+    f.ImageLastFrame = NumberOf(req, InImageLastFrame, f.ImageLastFrame);
+    const int32_t span = TruncToInt(f.ImageLastFrame - f.ImageStartFrame);
+    f.ShapeFrameCount = span == INT32_MAX ? INT32_MAX : span + 1;
 
     // Paths keep their last binding while their polyline has fewer than two points.
-    PathPolyline = PolyLineOf(req, InPathPolyline);
-    BirthPolyline = PolyLineOf(req, InBirthSpline);
-    if (PathPolyline && PathPolyline->GetCount(0) > 1) MotionPath.BuildFromPolyLine(PathPolyline);
-    if (BirthPolyline && BirthPolyline->GetCount(0) > 1) BirthPath.BuildFromPolyLine(BirthPolyline);
+    f.PathPolyline = PolyLineOf(req, InPathPolyline);
+    f.BirthPolyline = PolyLineOf(req, InBirthSpline);
+    if (f.PathPolyline && f.PathPolyline->GetCount(0) > 1) f.MotionPath.BuildFromPolyLine(f.PathPolyline);
+    if (f.BirthPolyline && f.BirthPolyline->GetCount(0) > 1) f.BirthPath.BuildFromPolyLine(f.BirthPolyline);
 
-    RedLut = TableOf(req, InRedSpline);
-    GreenLut = TableOf(req, InGreenSpline);
-    BlueLut = TableOf(req, InBlueSpline);
-    MorphLut = TableOf(req, InColorMorph);
-    StrictDeviationLut = TableOf(req, InStrictDeviation);
-    MaximumDeviation = float(NumberOf(req, InMaximumDeviation, MaximumDeviation));
+    f.RedLut = TableOf(req, InRedSpline);
+    f.GreenLut = TableOf(req, InGreenSpline);
+    f.BlueLut = TableOf(req, InBlueSpline);
+    f.MorphLut = TableOf(req, InColorMorph);
+    f.StrictDeviationLut = TableOf(req, InStrictDeviation);
+    f.MaximumDeviation = float(NumberOf(req, InMaximumDeviation, f.MaximumDeviation));
 }

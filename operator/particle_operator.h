@@ -9,22 +9,15 @@
 #include "host/operator.h"
 #include "host/platform.h"
 #include "render/shape_set.h"
+#include "simulation/frame_settings.h"
 #include "simulation/particle.h"
+#include "simulation/particle_system.h"
 #include "simulation/random_source.h"
 #include "simulation/segment_path.h"
 #include "simulation/vec2d.h"
+#include "simulation/worker_pass.h"
 
 class Registry;
-
-// Work the operator hands to the host's workers through DoMultiProcess: while
-// one is active, ProcessChunk runs its chunks (compositing stages, the parallel
-// parts of a simulation step).
-struct WorkerPass {
-    virtual void Run(long chunk) = 0;
-
-protected:
-    ~WorkerPass() = default;
-};
 
 // Flags shared between the interface side (control changes, render end) and the
 // render thread: plain 0/1 values, atomic so that neither side races the other.
@@ -35,26 +28,16 @@ constexpr uint32_t ClassId = 0x8046000D;
 // End marker of the operator's saved block; its bytes spell "EndC".
 constexpr uint32_t ShapeEndMarker = 0x43646E45;
 
-struct Attractor {
-    Flag AttractorEnabled{0};
-    Vec2d Position;
-    double Strength = 0.0;
-};
-
-struct BounceLine {
-    Flag Enabled{0};
-    double Elasticity = 1.0;
-    double Roughness = 0.0;
-    Vec2d Start, End, Normal;
-};
-
 // The particle tool. One object per tool in a flow; it holds the whole particle
-// pool inline, so it is large and never copied.
+// pool inline, so it is large and never copied. The frame settings (FrameSettings)
+// and the pool with its simulation (ParticleSystem) are parts of their own, in
+// simulation/; the operator reads the former from each request and hands both,
+// with its switches and its generator, to the simulation.
 //
 // The member functions are implemented by subsystem:
-//   operator/    construction, controls, change handling, saved block
-//   simulation/  birth, ageing, free and path-bound motion
-//   render/      the frame driver, frame settings, shapes, resampling, compositing
+//   operator/    construction, controls, change handling, saved block, the
+//                frame driver and the reading of the frame settings
+//   render/      shapes, resampling, compositing
 //   motiondata/  recording, playback, the file and capture buttons, render end
 class ParticleOperator : public ThreadedOperator {
 public:
@@ -82,19 +65,18 @@ public:
     static void SetVisible(Input* in, int32_t v);
     static void SetViewVisible(Input* in, int32_t v);
 
-    // --- simulation (simulation/) ---
+    // --- the pool's simulation, with this tool's switches, shape and generator (operator/process.cpp) ---
     void BirthParticle();
-    void RetireOldest();
     void ClearParticles();
     void AgeParticles();
     void StepParticles();
-    void FreeStep(Particle& p);
-    void PathBoundStep(Particle& p);
-    Particle& LiveParticle(int32_t i) { return Particles[(OldestIndex + i) % PoolSize]; }
+    Particle& LiveParticle(int32_t i) { return Pool.Live(i); }
 
-    // --- frame settings and rendering (render/) ---
-    void RefreshScalarSettings(Request* req);  // frame settings steps 1 to 3
-    void FinishFrameSettings(Request* req);    // frame settings steps 4 to 8
+    // --- frame settings (operator/frame_settings.cpp) and rendering (render/) ---
+    // Frame is refreshed from the request in two parts around the pending reset:
+    // the scalar controls and the images, then points, curves, lines and paths.
+    void RefreshScalarSettings(Request* req);
+    void FinishFrameSettings(Request* req);
     void CapturePreloadShape(Request* req);
     void RefreshShapesForPlayback();
     void RefreshShapesForSimulation();
@@ -102,8 +84,8 @@ public:
     void DiscardWorkingShapes();
     void ReleaseProxyShapeCopy();
     void CompositeParticles(Request* req);
-    bool SourceIsFullSize() const { return ProxyScaleX == 1.0 && ProxyScaleY == 1.0; }
-    bool SourceIsReduced() const { return ProxyScaleX != 1.0 && ProxyScaleY != 1.0; }
+    bool SourceIsFullSize() const { return Frame.ProxyScaleX == 1.0 && Frame.ProxyScaleY == 1.0; }
+    bool SourceIsReduced() const { return Frame.ProxyScaleX != 1.0 && Frame.ProxyScaleY != 1.0; }
 
     // --- motion data (motiondata/) ---
     void CloseMotionFiles();
@@ -163,46 +145,15 @@ public:
     Image* ProxyShapeCopy = nullptr;
 
     // --- frame settings ---
-    int32_t RollFrames = 0;
-    double Speed = 0, Orientation = 0, Spread = 0, SpeedVariance = 0, Gravity = 0, GravityAngle = 0;
-    double Lifetime = 0, SlowMotion = 0, Tumble = 0;
-    int32_t BlurQuality = 0;
-    double Birthrate = 0, StartingAngle = 0, RotationSpeed = 0, RotationVariance = 0, Merge = 0;
-    int32_t ApplyBirthImage = 0;
-    float PathSpeedVariance = 0;
-    int32_t HighQuality = 1;
-    double ProxyScaleX = 1.0, ProxyScaleY = 1.0;
-    double SimStep = 0;
-    float FieldFactor = 1.0f;
-    double AspectX = 1.0, AspectY = 1.0;
-    Vec2d StartPoint, EndPoint, GravityVector;
-    Attractor Attractors[2];
-    BounceLine BounceLines[2];
-    double GeneralSize = 1, SizeVariance = 0;
-    LookUpTable* MergeLut = nullptr;
-    LookUpTable* GrowLut = nullptr;
-    double MaximumSize = 2;
-    LookUpTable* BlurLut = nullptr;
-    double MaximumBlur = 50;
-    int32_t RecordStartFrame = 0, RecordLastFrame = 100, LoadStartFrame = 0, LoadLastFrame = 100;
-    double ImageStartFrame = 0, ImageLastFrame = 100;
-    int32_t ShapeFrameCount = 101;
-    PolyLine* PathPolyline = nullptr;
-    PolyLine* BirthPolyline = nullptr;
-    LookUpTable *RedLut = nullptr, *GreenLut = nullptr, *BlueLut = nullptr, *MorphLut = nullptr;
-    LookUpTable* StrictDeviationLut = nullptr;
-    float MaximumDeviation = 1.0f;
-    Vec2d JitterVector;
-    Vec2d Force, Displacement, FirstDisplacement, Reflected;  // scratch values of the free step
-    std::vector<Vec2d> StepPulls;  // the attractors' pulls of a large step, per live particle
+    FrameSettings Frame;
+    // The check boxes of the attractors and the bounce lines.
+    Flag AttractorEnabled[2]{}, BounceLineEnabled[2]{};
     // The compositing's per-particle plans, kept from frame to frame so that a
     // frame neither allocates nor clears them on the render thread alone (their
     // type is the compositing's own; only Process, under RenderGate, uses them).
     std::shared_ptr<void> CompositeBuffers;
 
     // --- simulation state and flags ---
-    double BirthAccumulator = 0.0;
-    int32_t LiveCount = 0, OldestIndex = 0, NextIndex = 0;
     Flag ResetRequested{0}, CloseFilesOnReset{0}, Recording{0}, SystemLoaded{0};
     Flag ScaleEnabled{0}, FadeEnabled{0}, GrowEnabled{0}, BlurEnabled{0}, TintEnabled{0};
     Flag BankingEnabled{0}, UseBirthSpline{0}, StrictModeEnabled{0}, PathBindingEnabled{0};
@@ -230,9 +181,6 @@ public:
     // 32-bit offsets; reported at the render end instead of success.
     Flag RecordFailed{0};
 
-    // --- paths ---
-    SegmentPath MotionPath, BirthPath;
-
     // --- shape sets ---
     ShapeSet PreloadedShapes, WorkingShapes;
     Flag PreloadedPresent{0}, PreloadCapturing{0}, WorkingPresent{0};
@@ -252,7 +200,7 @@ public:
     void RunPass(WorkerPass& pass, Request* req, long chunks);
 
     // --- the pool ---
-    Particle Particles[PoolSize];
+    ParticleSystem Pool;
 
 protected:
     ~ParticleOperator() override;

@@ -190,42 +190,42 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     look.OutAy = look.Out->AspectY;
     look.Ax = float(look.OutAx);
     look.Ay = float(look.OutAy);
-    look.AspectX = op.AspectX;
-    look.AspectY = op.AspectY;
-    look.Lifetime = op.Lifetime;
-    look.MaximumSize = op.MaximumSize;
-    look.ProxyX = op.ProxyScaleX;
-    look.ProxyY = op.ProxyScaleY;
+    look.AspectX = op.Frame.AspectX;
+    look.AspectY = op.Frame.AspectY;
+    look.Lifetime = op.Frame.Lifetime;
+    look.MaximumSize = op.Frame.MaximumSize;
+    look.ProxyX = op.Frame.ProxyScaleX;
+    look.ProxyY = op.Frame.ProxyScaleY;
     look.Fade = op.FadeEnabled != 0;
     look.Grow = op.GrowEnabled != 0;
     look.Tint = op.TintEnabled != 0;
     look.Blur = op.BlurEnabled != 0;
     if (look.Blur) {
-        look.BlurCurve.Set(op.BlurLut);
-        look.MaximumBlur = op.MaximumBlur;
-        look.BlurPasses = std::clamp(op.BlurQuality, 1, 7);
+        look.BlurCurve.Set(op.Frame.BlurLut);
+        look.MaximumBlur = op.Frame.MaximumBlur;
+        look.BlurPasses = std::clamp(op.Frame.BlurQuality, 1, 7);
     }
-    if (look.Fade) look.Merge.Set(op.MergeLut);
-    if (look.Grow) look.GrowCurve.Set(op.GrowLut);
+    if (look.Fade) look.Merge.Set(op.Frame.MergeLut);
+    if (look.Grow) look.GrowCurve.Set(op.Frame.GrowLut);
     if (look.Tint) {
-        look.Red.Set(op.RedLut);
-        look.Green.Set(op.GreenLut);
-        look.Blue.Set(op.BlueLut);
-        look.Morph.Set(op.MorphLut);
+        look.Red.Set(op.Frame.RedLut);
+        look.Green.Set(op.Frame.GreenLut);
+        look.Blue.Set(op.Frame.BlueLut);
+        look.Morph.Set(op.Frame.MorphLut);
     }
-    look.M = Limit16(op.Merge * 65535.0);
-    look.Quality = unsigned(op.HighQuality);
+    look.M = Limit16(op.Frame.Merge * 65535.0);
+    look.Quality = unsigned(op.Frame.HighQuality);
 
     // A captured set with no levels draws from the host images instead.
     if (op.PreloadedPresent && op.PreloadedShapes.Count() > 0) {
-        const bool working = op.WorkingPresent && op.ProxyScaleX != 1.0 &&
+        const bool working = op.WorkingPresent && op.Frame.ProxyScaleX != 1.0 &&
                              op.WorkingShapes.Count() == op.PreloadedShapes.Count();
         look.Levels = working ? &op.WorkingShapes : &op.PreloadedShapes;
         look.Working = working;
     } else if (op.SourceIsReduced()) {
         look.UseShared = true;
         look.Shared = op.ProxyShapeCopy;
-    } else if (op.ApplyBirthImage != 0) {
+    } else if (op.Frame.ApplyBirthImage != 0) {
         look.UseShared = true;
         look.Shared = op.ShapeCopy;
     }
@@ -954,7 +954,7 @@ void CompositeParticlesBanded(ParticleOperator& op, Request* req, const Composit
     // place: a walk over the image's row offsets, for every particle) and the
     // bands it crosses. The particles not drawn are then dropped, keeping the
     // order.
-    const int32_t live = std::clamp(op.LiveCount, 0, int32_t(PoolSize));
+    const int32_t live = std::clamp(op.Pool.LiveCount, 0, int32_t(PoolSize));
     // Bands of output rows; each plan's first and last band is found with it.
     const int32_t bandRows = options.BandRows > 0 ? options.BandRows : std::max(1, (look.OutH + 63) / 64);
     const int32_t bands = (look.OutH + bandRows - 1) / bandRows;
@@ -1094,7 +1094,7 @@ void CompositeParticlesReference(ParticleOperator& op) {
     FrameLook look = LookAtFrame(op);
     if (!look.Out) return;
     PrepareShared(look);
-    const int32_t live = std::clamp(op.LiveCount, 0, int32_t(PoolSize));
+    const int32_t live = std::clamp(op.Pool.LiveCount, 0, int32_t(PoolSize));
     for (int32_t n = 0; n < live; ++n) DrawParticleReference(look, op.LiveParticle(n));
 }
 
@@ -1108,7 +1108,7 @@ void ParticleOperator::ProcessChunk(Request*, long chunk) {
     // Outside a pass of CompositeParticles a chunk is the chunk-th oldest live
     // particle, drawn by itself; the blend of a pixel must not interleave with
     // another chunk's, so such chunks draw one at a time.
-    if (chunk < 0 || chunk >= LiveCount || chunk >= PoolSize) return;
+    if (chunk < 0 || chunk >= Pool.LiveCount || chunk >= PoolSize) return;
     static std::mutex drawing;
     std::lock_guard<std::mutex> hold(drawing);
     FrameLook look = LookAtFrame(*this);

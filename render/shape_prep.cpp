@@ -99,7 +99,7 @@ void ParticleOperator::RefreshShapesForSimulation() {
             ShapeCopy = copy;
             if (RefreshShapeCopies && fullSize) {
                 // Particles born from a reduced first shape get the full-size one.
-                for (int32_t n = 0; n < LiveCount; ++n) {
+                for (int32_t n = 0; n < Pool.LiveCount; ++n) {
                     Particle& p = LiveParticle(n);
                     if (p.ShapeImage) p.ShapeImage->Recycle();
                     p.ShapeImage = TryCopy(ShapeCopy);
@@ -115,7 +115,7 @@ void ParticleOperator::RefreshShapesForSimulation() {
 
     if (reduced) {
         if (PreloadedPresent && !PreloadCapturing) {
-            const int32_t n = ProxyDivisor(ProxyScaleX);
+            const int32_t n = ProxyDivisor(Frame.ProxyScaleX);
             if (n != WorkingDivisor) RebuildWorkingShapes(n);
         }
         ReleaseProxyShapeCopy();

@@ -73,14 +73,14 @@ struct MotionFileBuilder {
 // and from the ageing and stepping steps (retired count, one record per particle).
 inline void RecordFrame(ParticleOperator* op, double time, double lifetime, int32_t retired,
                         const std::vector<Record>& recs) {
-    op->Lifetime = lifetime;
+    op->Frame.Lifetime = lifetime;
     op->BeginRecordedFrame(time);
     op->RecordWrite(&retired, 4);
-    op->LiveCount = int32_t(recs.size());
+    op->Pool.LiveCount = int32_t(recs.size());
     op->WriteFrameCounts();
     for (const Record& r : recs) op->RecordWrite(&r, 40);  // writes nothing unless active
     op->FlushRecordWrites();
-    op->LiveCount = 0;
+    op->Pool.LiveCount = 0;
 }
 
 inline int32_t Disabled(Input* in) { return in->GetAttrLong(Tags::Disabled, -1); }
@@ -119,20 +119,20 @@ protected:
         H->Press(in);
     }
     void StartRecording(const std::string& path, int32_t start, int32_t last) {
-        Op->RecordStartFrame = start;
-        Op->RecordLastFrame = last;
+        Op->Frame.RecordStartFrame = start;
+        Op->Frame.RecordLastFrame = last;
         Press(Op->InSaveFile, path);
         H->Press(Op->InRecordNow);
     }
     void Load(const std::string& path, int32_t start, int32_t last) {
-        Op->LoadStartFrame = start;
-        Op->LoadLastFrame = last;
+        Op->Frame.LoadStartFrame = start;
+        Op->Frame.LoadLastFrame = last;
         Op->LoadMotionFile(path.c_str());
     }
     void StartCapture(double first, double last) {
-        Op->ImageStartFrame = first;
-        Op->ImageLastFrame = last;
-        Op->ShapeFrameCount = int32_t(last - first) + 1;
+        Op->Frame.ImageStartFrame = first;
+        Op->Frame.ImageLastFrame = last;
+        Op->Frame.ShapeFrameCount = int32_t(last - first) + 1;
         H->Press(Op->InPreloadShapes);
     }
     void ExpectOnlyMessage(const std::string& text, const std::string& title, int32_t icon) {

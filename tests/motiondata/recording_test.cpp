@@ -66,7 +66,7 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     }
     // The range controls moved on after the file was made: a frame beyond the
     // table the file was created with is not written either.
-    Op->RecordLastFrame = 40;
+    Op->Frame.RecordLastFrame = 40;
     RecordFrame(Op, 30.0, 99.0, 0, MakeFrame(9, 1));
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(Op->NextDataOffset, next);
