@@ -86,7 +86,7 @@ struct ShotScene {
         ParticleOperator* op = H.Op;
         const std::vector<Sprite> sprites = MakeSprites(count, scale);
         for (int32_t i = 0; i < count; ++i) {
-            Particle& p = op->Particles[i];
+            Particle& p = op->Pool.Particles[i];
             p = Particle{};
             const Sprite& s = sprites[std::size_t(i)];
             p.Position = Vec2d(s.X, s.Y);
@@ -95,9 +95,9 @@ struct ShotScene {
             p.Age = s.Age;
             p.ShapeImage = H.Shape->CopyOfImage();
         }
-        op->OldestIndex = 0;
-        op->LiveCount = count;
-        op->NextIndex = count % PoolSize;
+        op->Pool.OldestIndex = 0;
+        op->Pool.LiveCount = count;
+        op->Pool.NextIndex = count % PoolSize;
     }
 };
 
@@ -111,7 +111,7 @@ void ShotFrame(benchmark::State& state, double sigma, int32_t quality) {
         benchmark::DoNotOptimize(out);
         t += 1;
     }
-    state.counters["live"] = double(scene.H.Op->LiveCount);
+    state.counters["live"] = double(scene.H.Op->Pool.LiveCount);
     SetWorkerThreads(0);
 }
 
@@ -146,7 +146,7 @@ void BM_ShotPair(benchmark::State& state) {
     state.counters["one"] = *std::min_element(one.begin(), one.end());
     state.counters["two"] = *std::min_element(two.begin(), two.end());
     state.counters["x2"] = ratios[ratios.size() / 2];
-    state.counters["live"] = double(scene.H.Op->LiveCount);
+    state.counters["live"] = double(scene.H.Op->Pool.LiveCount);
     SetWorkerThreads(0);
 }
 

@@ -59,8 +59,8 @@ void Replay(Fixture& fx, bool reverse) {
             std::lock_guard<std::mutex> gate(op->RenderGate);
             op->ReadMotionFrame(t);
         }
-        Check(op->LiveCount >= 0 && op->LiveCount <= PoolSize, "live count outside the pool");
-        Check(op->NextIndex >= 0 && op->NextIndex < PoolSize, "ring index outside the pool");
+        Check(op->Pool.LiveCount >= 0 && op->Pool.LiveCount <= PoolSize, "live count outside the pool");
+        Check(op->Pool.NextIndex >= 0 && op->Pool.NextIndex < PoolSize, "ring index outside the pool");
     }
 }
 
@@ -89,7 +89,7 @@ int RunMotionPlaybackInput(const uint8_t* data, size_t size) {
     fx->H.Press(op->InUnloadSystem);
     Check(op->SystemLoaded == 0, "still loaded after Unload System");
     Check(!op->Player.IsOpen(), "playback file held after Unload System");
-    Check(op->LiveCount == 0, "particles left after Unload System");
+    Check(op->Pool.LiveCount == 0, "particles left after Unload System");
     Check(fx->Files.OpenHandles() == 0, "a file handle was leaked");
     return 0;
 }

@@ -109,7 +109,7 @@ void ParticleOperator::NotifyChanged(Input* in, Parameter* value, double time) {
         SetViewVisible(point, enabled);
         SetDisabled(strength, 1 - enabled);
         SetVisible(strength, enabled);
-        Attractors[first ? 0 : 1].AttractorEnabled = enabled;
+        AttractorEnabled[first ? 0 : 1] = enabled;
     } else if (in == InBounce1Enable || in == InBounce2Enable) {
         const bool first = in == InBounce1Enable;
         const int32_t enabled = number == 0.0 ? 0 : 1;
@@ -123,7 +123,7 @@ void ParticleOperator::NotifyChanged(Input* in, Parameter* value, double time) {
             SetDisabled(slider, 1 - enabled);
             SetVisible(slider, enabled);
         }
-        BounceLines[first ? 0 : 1].Enabled = enabled;
+        BounceLineEnabled[first ? 0 : 1] = enabled;
     } else if (in == InResetPosition) {
         // The next request empties the pool and closes both motion-data files.
         if (Pressed(number)) {

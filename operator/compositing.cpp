@@ -1,11 +1,66 @@
 // The operator's side of compositing: the frame snapshot and the live particles
 // handed to its compositor, and the chunks the host runs.
+#include <algorithm>
 #include <mutex>
 
 #include "operator/particle_operator.h"
 #include "render/reference_render.h"
 
-LiveParticles ParticleOperator::LiveParticlesView() const { return LiveParticles(Particles, OldestIndex, LiveCount); }
+// The frame snapshot the compositor draws from: this request's settings, the
+// switches read once, the output image and the shapes to draw.
+FrameLook LookAtFrame(const ParticleOperator& op) {
+    FrameLook look;
+    look.Out = op.OutputImage;
+    if (!look.Out) return look;
+    look.OutW = look.Out->Width;
+    look.OutH = look.Out->Height;
+    look.VOrigin = look.Out->VerticalOrigin;
+    look.OutAx = look.Out->AspectX;
+    look.OutAy = look.Out->AspectY;
+    look.Ax = float(look.OutAx);
+    look.Ay = float(look.OutAy);
+    look.AspectX = op.Frame.AspectX;
+    look.AspectY = op.Frame.AspectY;
+    look.Lifetime = op.Frame.Lifetime;
+    look.MaximumSize = op.Frame.MaximumSize;
+    look.ProxyX = op.Frame.ProxyScaleX;
+    look.ProxyY = op.Frame.ProxyScaleY;
+    look.Fade = op.FadeEnabled != 0;
+    look.Grow = op.GrowEnabled != 0;
+    look.Tint = op.TintEnabled != 0;
+    look.Blur = op.BlurEnabled != 0;
+    if (look.Blur) {
+        look.BlurCurve.Set(op.Frame.BlurLut);
+        look.MaximumBlur = op.Frame.MaximumBlur;
+        look.BlurPasses = std::clamp(op.Frame.BlurQuality, 1, 7);
+    }
+    if (look.Fade) look.Merge.Set(op.Frame.MergeLut);
+    if (look.Grow) look.GrowCurve.Set(op.Frame.GrowLut);
+    if (look.Tint) {
+        look.Red.Set(op.Frame.RedLut);
+        look.Green.Set(op.Frame.GreenLut);
+        look.Blue.Set(op.Frame.BlueLut);
+        look.Morph.Set(op.Frame.MorphLut);
+    }
+    look.M = Limit16(op.Frame.Merge * 65535.0);
+    look.Quality = unsigned(op.Frame.HighQuality);
+
+    // A captured set with no levels draws from the host images instead.
+    bool working = false;
+    if (const ShapeSet* levels = op.Shapes.DrawnSet(op.Frame.ProxyScaleX, working)) {
+        look.Levels = levels;
+        look.Working = working;
+    } else if (op.ShapeSourceScale().ScaledInBothAxes()) {
+        look.UseShared = true;
+        look.Shared = op.Shapes.ProxyCopy();
+    } else if (op.Frame.ApplyBirthImage != 0) {
+        look.UseShared = true;
+        look.Shared = op.Shapes.Copy();
+    }
+    return look;
+}
+
+LiveParticles ParticleOperator::LiveParticlesView() const { return LiveParticles(Pool.Particles, Pool.OldestIndex, Pool.LiveCount); }
 
 void ParticleOperator::CompositeParticles(Request*) {
     Compositing.Composite(LookAtFrame(*this), LiveParticlesView(), Passes);
@@ -16,7 +71,7 @@ void ParticleOperator::ProcessChunk(Request*, long chunk) {
     // Outside a pass a chunk is the chunk-th oldest live particle, drawn by
     // itself; the blend of a pixel must not interleave with another chunk's,
     // so such chunks draw one at a time.
-    if (chunk < 0 || chunk >= LiveCount || chunk >= PoolSize) return;
+    if (chunk < 0 || chunk >= Pool.LiveCount || chunk >= PoolSize) return;
     static std::mutex drawing;
     std::lock_guard<std::mutex> hold(drawing);
     DrawParticleAlone(LookAtFrame(*this), LiveParticle(int32_t(chunk)));

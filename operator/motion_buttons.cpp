@@ -151,8 +151,8 @@ void ParticleOperator::LoadMotionFile(const char* name) {
     // now, since once SystemLoaded is set the pending reset would only drop them.
     if (!SystemLoaded) ClearParticles();
     ResetRequested = 1;
-    BirthAccumulator = 0.0;
-    ApplyBirthImage = 1;
+    Pool.BirthAccumulator = 0.0;
+    Frame.ApplyBirthImage = 1;
     // A pending reset from before the load empties the pool but keeps this file.
     CloseFilesOnReset = 0;
     SystemLoaded = 1;
@@ -165,16 +165,17 @@ void ParticleOperator::LoadMotionFile(const char* name) {
 // playback ends.
 void ParticleOperator::ReadMotionFrame(double time) {
     ClearParticles();
-    const MotionPlayer::Frame frame = Player.ReadFrame(time, PlaybackRange{LoadStartFrame, LoadLastFrame, ReversePlayback != 0},
-                                                       PoolSlots{Particles, PoolSize, &NextIndex, &LiveCount});
-    if (frame.Lifetime) Lifetime = *frame.Lifetime;
+    const MotionPlayer::Frame frame =
+        Player.ReadFrame(time, PlaybackRange{Frame.LoadStartFrame, Frame.LoadLastFrame, ReversePlayback != 0},
+                         PoolSlots{Pool.Particles, PoolSize, &Pool.NextIndex, &Pool.LiveCount});
+    if (frame.Lifetime) Frame.Lifetime = *frame.Lifetime;
     if (frame.Result == MotionPlayer::Outcome::Shown) {
-        ApplyBirthImage = 1;
+        Frame.ApplyBirthImage = 1;
     } else if (frame.Result == MotionPlayer::Outcome::Ended) {
         // Loaded particles own no shape image; the pool is already empty while
         // SystemLoaded still says so.
         CloseMotionFiles();
-        ApplyBirthImage = 0;
+        Frame.ApplyBirthImage = 0;
     }
 }
 
@@ -246,7 +247,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
         user_dialogs::Warn(platform::MessageKind::NoSaveFile, "No Save File Specified!");
         return;
     }
-    int64_t frames = int64_t(RecordLastFrame) - int64_t(RecordStartFrame) + 1;
+    int64_t frames = int64_t(Frame.RecordLastFrame) - int64_t(Frame.RecordStartFrame) + 1;
     if (frames < 1) {
         // A last frame before the start frame gives no frame to record; refuse before
         // an existing file of that name is replaced.
@@ -266,11 +267,11 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     // existed: it empties the pool but must not close the new recording.
     CloseFilesOnReset = 0;
     ResetRequested = 1;
-    BirthAccumulator = 0.0;
+    Pool.BirthAccumulator = 0.0;
     Recording = 1;
     SkipCompositing = 1;
     if (MsgPort* port = GetMsgPort()) {
-        port->PutMsg(new RenderMessage(double(RecordStartFrame), double(RecordLastFrame), 0, nullptr, this, 0, 1));
+        port->PutMsg(new RenderMessage(double(Frame.RecordStartFrame), double(Frame.RecordLastFrame), 0, nullptr, this, 0, 1));
     }
 }
 

@@ -7,7 +7,7 @@
 #include "host/tags.h"
 
 // The operator is built in a fixed order: the base class, then the members
-// (vectors, both paths, the particle pool, all in declaration order), then the
+// (vectors, the frame settings with both paths, the particle pool, all in declaration order), then the
 // controls, then the saved shapes of a restored tool, then the ring counters.
 ParticleOperator::ParticleOperator(Registry* registry, CArchive* archive, TagList* tags)
     : ThreadedOperator(registry, archive, tags) {
@@ -16,16 +16,16 @@ ParticleOperator::ParticleOperator(Registry* registry, CArchive* archive, TagLis
     ResetRequested = 0;
     CreateControls();
     if (archive) ReadSavedBlock(archive);
-    LiveCount = OldestIndex = NextIndex = 0;
+    Pool.LiveCount = Pool.OldestIndex = Pool.NextIndex = 0;
     FastForwardRequested = 0;
 }
 
 ParticleOperator::~ParticleOperator() {
     // Particles hand back their own shape copies, last index first.
     for (int i = PoolSize - 1; i >= 0; --i) {
-        if (Particles[i].ShapeImage) {
-            Particles[i].ShapeImage->Recycle();
-            Particles[i].ShapeImage = nullptr;
+        if (Pool.Particles[i].ShapeImage) {
+            Pool.Particles[i].ShapeImage->Recycle();
+            Pool.Particles[i].ShapeImage = nullptr;
         }
     }
     // The shape library gives back its own copies.

@@ -15,7 +15,9 @@
 #include "render/live_particles.h"
 #include "render/shape_library.h"
 #include "render/shape_set.h"
+#include "simulation/frame_settings.h"
 #include "simulation/particle.h"
+#include "simulation/particle_system.h"
 #include "simulation/random_source.h"
 #include "simulation/segment_path.h"
 #include "simulation/vec2d.h"
@@ -32,27 +34,19 @@ constexpr uint32_t ClassId = 0x8046000D;
 // End marker of the operator's saved block; its bytes spell "EndC".
 constexpr uint32_t ShapeEndMarker = 0x43646E45;
 
-struct Attractor {
-    Flag AttractorEnabled{0};
-    Vec2d Position;
-    double Strength = 0.0;
-};
-
-struct BounceLine {
-    Flag Enabled{0};
-    double Elasticity = 1.0;
-    double Roughness = 0.0;
-    Vec2d Start, End, Normal;
-};
-
 // The particle tool. One object per tool in a flow; it holds the whole particle
-// pool inline, so it is large and never copied.
+// pool inline, so it is large and never copied. The frame settings (FrameSettings)
+// and the pool with its simulation (ParticleSystem) are parts of their own, in
+// simulation/; the operator reads the former from each request and hands both,
+// with its switches and its generator, to the simulation.
 //
 // The member functions are implemented by subsystem:
 //   operator/    construction, controls, change handling, saved block, the
+//                frame driver, the reading of the frame settings, the
 //                motion-data and capture buttons and the render end
-//   simulation/  birth, ageing, free and path-bound motion
-//   render/      the frame driver, frame settings, resampling, compositing
+//   simulation/  the pool: birth, ageing, free and path-bound motion
+//   render/      shapes, resampling, compositing
+//   motiondata/  the motion-data file, its recorder and its player
 class ParticleOperator : public ThreadedOperator {
 public:
     ParticleOperator(Registry* registry, CArchive* archive, TagList* tags);
@@ -79,24 +73,23 @@ public:
     static void SetVisible(Input* in, int32_t v);
     static void SetViewVisible(Input* in, int32_t v);
 
-    // --- simulation (simulation/) ---
+    // --- the pool's simulation, with this tool's switches, shape and generator (operator/process.cpp) ---
     void BirthParticle();
-    void RetireOldest();
     void ClearParticles();
     // Ages every live particle by one step and retires the expired ones; returns
     // how many retired.
     int32_t AgeParticles();
     void StepParticles();
-    void FreeStep(Particle& p);
-    void PathBoundStep(Particle& p);
-    Particle& LiveParticle(int32_t i) { return Particles[(OldestIndex + i) % PoolSize]; }
+    Particle& LiveParticle(int32_t i) { return Pool.Live(i); }
 
-    // --- frame settings and rendering (render/) ---
-    void RefreshScalarSettings(Request* req);  // frame settings steps 1 to 3
-    void FinishFrameSettings(Request* req);    // frame settings steps 4 to 8
+    // --- frame settings (operator/frame_settings.cpp) and rendering ---
+    // Frame is refreshed from the request in two parts around the pending reset:
+    // the scalar controls and the images, then points, curves, lines and paths.
+    void RefreshScalarSettings(Request* req);
+    void FinishFrameSettings(Request* req);
     void CompositeParticles(Request* req);
     LiveParticles LiveParticlesView() const;
-    SourceScale ShapeSourceScale() const { return {ProxyScaleX, ProxyScaleY}; }
+    SourceScale ShapeSourceScale() const { return {Frame.ProxyScaleX, Frame.ProxyScaleY}; }
 
     // --- motion data (motiondata/) ---
     void CloseMotionFiles();
@@ -145,45 +138,14 @@ public:
     Image* ShapeSource = nullptr;
 
     // --- frame settings ---
-    int32_t RollFrames = 0;
-    double Speed = 0, Orientation = 0, Spread = 0, SpeedVariance = 0, Gravity = 0, GravityAngle = 0;
-    double Lifetime = 0, SlowMotion = 0, Tumble = 0;
-    int32_t BlurQuality = 0;
-    double Birthrate = 0, StartingAngle = 0, RotationSpeed = 0, RotationVariance = 0, Merge = 0;
-    int32_t ApplyBirthImage = 0;
-    float PathSpeedVariance = 0;
-    int32_t HighQuality = 1;
-    double ProxyScaleX = 1.0, ProxyScaleY = 1.0;
-    double SimStep = 0;
-    float FieldFactor = 1.0f;
-    double AspectX = 1.0, AspectY = 1.0;
-    Vec2d StartPoint, EndPoint, GravityVector;
-    Attractor Attractors[2];
-    BounceLine BounceLines[2];
-    double GeneralSize = 1, SizeVariance = 0;
-    LookUpTable* MergeLut = nullptr;
-    LookUpTable* GrowLut = nullptr;
-    double MaximumSize = 2;
-    LookUpTable* BlurLut = nullptr;
-    double MaximumBlur = 50;
-    int32_t RecordStartFrame = 0, RecordLastFrame = 100, LoadStartFrame = 0, LoadLastFrame = 100;
-    double ImageStartFrame = 0, ImageLastFrame = 100;
-    int32_t ShapeFrameCount = 101;
-    PolyLine* PathPolyline = nullptr;
-    PolyLine* BirthPolyline = nullptr;
-    LookUpTable *RedLut = nullptr, *GreenLut = nullptr, *BlueLut = nullptr, *MorphLut = nullptr;
-    LookUpTable* StrictDeviationLut = nullptr;
-    float MaximumDeviation = 1.0f;
-    Vec2d JitterVector;
-    Vec2d Force, Displacement, FirstDisplacement, Reflected;  // scratch values of the free step
-    std::vector<Vec2d> StepPulls;  // the attractors' pulls of a large step, per live particle
+    FrameSettings Frame;
+    // The check boxes of the attractors and the bounce lines.
+    Flag AttractorEnabled[2]{}, BounceLineEnabled[2]{};
     // Composites the frame's particles; keeps its per-particle plans from frame
     // to frame (only Process, under RenderGate, uses it).
     Compositor Compositing;
 
     // --- simulation state and flags ---
-    double BirthAccumulator = 0.0;
-    int32_t LiveCount = 0, OldestIndex = 0, NextIndex = 0;
     Flag ResetRequested{0}, CloseFilesOnReset{0}, Recording{0}, SystemLoaded{0};
     Flag ScaleEnabled{0}, FadeEnabled{0}, GrowEnabled{0}, BlurEnabled{0}, TintEnabled{0};
     Flag BankingEnabled{0}, UseBirthSpline{0}, StrictModeEnabled{0}, PathBindingEnabled{0};
@@ -196,9 +158,6 @@ public:
     std::string InitialDirectory;
     MotionRecorder Recorder;
     MotionPlayer Player;
-
-    // --- paths ---
-    SegmentPath MotionPath, BirthPath;
 
     // --- shapes: the input's copies, the captured set and its working set ---
     ShapeLibrary Shapes;
@@ -215,11 +174,15 @@ public:
     HostPassRunner Passes{*this, CurrentRequest};
 
     // --- the pool ---
-    Particle Particles[PoolSize];
+    ParticleSystem Pool;
 
 protected:
     ~ParticleOperator() override;
 };
+
+// The frame snapshot the compositor draws from, taken from the tool's current
+// request.
+FrameLook LookAtFrame(const ParticleOperator& op);
 
 // The factory the registration record hands the host.
 Operator* CreateParticleOperator(Registry* registry, CArchive* archive, TagList* tags);

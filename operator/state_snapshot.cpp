@@ -45,24 +45,24 @@ std::unique_ptr<SimulationState> ParticleOperator::SaveState() {
     std::lock_guard<std::mutex> gate(RenderGate);
     if (!StateIsPortable()) return nullptr;
     auto s = std::make_unique<ParticleState>();
-    s->Live.reserve(size_t(LiveCount));
-    for (int32_t i = 0; i < LiveCount; ++i) {
+    s->Live.reserve(size_t(Pool.LiveCount));
+    for (int32_t i = 0; i < Pool.LiveCount; ++i) {
         s->Live.push_back(LiveParticle(i));
         if (Image* img = s->Live.back().ShapeImage) img->AddRef();
     }
-    s->OldestIndex = OldestIndex;
-    s->NextIndex = NextIndex;
-    s->BirthAccumulator = BirthAccumulator;
+    s->OldestIndex = Pool.OldestIndex;
+    s->NextIndex = Pool.NextIndex;
+    s->BirthAccumulator = Pool.BirthAccumulator;
     s->RandomState = Random.GetState();
     if ((s->Shape = Shapes.Copy())) s->Shape->AddRef();
     for (size_t i = 0; i < CarriedCount; ++i) s->Flags[i] = (this->*CarriedFlags[i]).load();
     s->ShapeFlags = Shapes.GetCopyFlags();
     for (int i = 0; i < 2; ++i) {
-        s->AttractorEnabled[i] = Attractors[i].AttractorEnabled.load();
-        s->BounceEnabled[i] = BounceLines[i].Enabled.load();
+        s->AttractorEnabled[i] = AttractorEnabled[i].load();
+        s->BounceEnabled[i] = BounceLineEnabled[i].load();
     }
-    s->MotionPath = MotionPath;
-    s->BirthPath = BirthPath;
+    s->MotionPath = Frame.MotionPath;
+    s->BirthPath = Frame.BirthPath;
     return s;
 }
 
@@ -73,25 +73,25 @@ bool ParticleOperator::RestoreState(const SimulationState& state) {
     if (s->Live.size() >= size_t(PoolSize) || (s->OldestIndex + int32_t(s->Live.size())) % PoolSize != s->NextIndex)
         return false;
     ClearParticles();
-    OldestIndex = s->OldestIndex;
+    Pool.OldestIndex = s->OldestIndex;
     for (size_t i = 0; i < s->Live.size(); ++i) {
-        Particle& p = Particles[(OldestIndex + int32_t(i)) % PoolSize];
+        Particle& p = Pool.Particles[(Pool.OldestIndex + int32_t(i)) % PoolSize];
         p = s->Live[i];
         if (p.ShapeImage) p.ShapeImage->AddRef();
     }
-    LiveCount = int32_t(s->Live.size());
-    NextIndex = s->NextIndex;
-    BirthAccumulator = s->BirthAccumulator;
+    Pool.LiveCount = int32_t(s->Live.size());
+    Pool.NextIndex = s->NextIndex;
+    Pool.BirthAccumulator = s->BirthAccumulator;
     Random.Seed(s->RandomState);
     if (s->Shape) s->Shape->AddRef();
     Shapes.AdoptCopy(s->Shape);
     for (size_t i = 0; i < CarriedCount; ++i) (this->*CarriedFlags[i]).store(s->Flags[i]);
     Shapes.SetCopyFlags(s->ShapeFlags);
     for (int i = 0; i < 2; ++i) {
-        Attractors[i].AttractorEnabled = s->AttractorEnabled[i];
-        BounceLines[i].Enabled = s->BounceEnabled[i];
+        AttractorEnabled[i] = s->AttractorEnabled[i];
+        BounceLineEnabled[i] = s->BounceEnabled[i];
     }
-    MotionPath = s->MotionPath;
-    BirthPath = s->BirthPath;
+    Frame.MotionPath = s->MotionPath;
+    Frame.BirthPath = s->BirthPath;
     return true;
 }

@@ -8,8 +8,6 @@
 #include "render/shape_set.h"
 #include "simulation/curve_lookup.h"
 
-class ParticleOperator;
-
 // Everything a particle's drawing reads that is the same for the whole frame.
 struct FrameLook {
     Image* Out = nullptr;
@@ -37,4 +35,3 @@ struct FrameLook {
     bool SharedReady = false;
 };
 
-FrameLook LookAtFrame(const ParticleOperator& op);

@@ -7,8 +7,11 @@
 #include <thread>
 
 #include "host/parameters.h"
-#include "operator/particle_operator.h"
+#include "simulation/frame_settings.h"
+#include "simulation/particle_system.h"
+#include "simulation/random_source.h"
 #include "simulation/step_settings.h"
+#include "simulation/worker_pass.h"
 
 namespace {
 
@@ -95,14 +98,14 @@ Vec2d Bounce(const StepSettings::Line& line, const StepSettings& s, RandomSource
 
 }  // namespace
 
-StepSettings StepSettings::Take(const ParticleOperator& op) {
+StepSettings StepSettings::Take(const FrameSettings& f, const StepSwitches& on) {
     StepSettings s;
     for (int k = 0; k < 2; ++k) {
-        s.AttractorOn[k] = op.Attractors[k].AttractorEnabled.load() != 0;
-        s.AttractorPosition[k] = op.Attractors[k].Position;
-        s.AttractorStrength[k] = op.Attractors[k].Strength;
-        const BounceLine& b = op.BounceLines[k];
-        s.Lines[k].Enabled = b.Enabled.load() != 0;
+        s.AttractorOn[k] = on.Attractor[k];
+        s.AttractorPosition[k] = f.Attractors[k].Position;
+        s.AttractorStrength[k] = f.Attractors[k].Strength;
+        const FrameSettings::BounceLine& b = f.BounceLines[k];
+        s.Lines[k].Enabled = on.BounceLine[k];
         s.Lines[k].Start = b.Start;
         s.Lines[k].End = b.End;
         s.Lines[k].Slope = -(b.End.x - b.Start.x) / (b.End.y - b.Start.y);
@@ -110,23 +113,23 @@ StepSettings StepSettings::Take(const ParticleOperator& op) {
         s.Lines[k].Elasticity = b.Elasticity;
         s.Lines[k].Roughness = b.Roughness;
     }
-    s.Tumble = op.Tumble;
-    s.GravityStep = op.GravityVector / 100.0;
-    s.SimStep = op.SimStep;
-    s.Banking = op.BankingEnabled.load() != 0;
-    s.StartingAngle = op.StartingAngle;
+    s.Tumble = f.Tumble;
+    s.GravityStep = f.GravityVector / 100.0;
+    s.SimStep = f.SimStep;
+    s.Banking = on.Banking;
+    s.StartingAngle = f.StartingAngle;
 
-    s.PathBinding = op.PathBindingEnabled.load() != 0;
-    s.Strict = op.StrictModeEnabled.load() != 0;
-    s.PathPointCount = op.PathPolyline ? op.PathPolyline->GetCount(0) : 0;
-    s.Lifetime = op.Lifetime;
-    s.PathSpeedVariance = op.PathSpeedVariance;
-    s.Deviation = op.StrictDeviationLut;
-    s.DeviationIsIdentity = op.StrictDeviationLut && op.StrictDeviationLut->IsOneToOne() != 0;
-    s.MaximumDeviation = op.MaximumDeviation;
-    s.AspectX = op.AspectX;
-    s.AspectY = op.AspectY;
-    s.Path = &op.MotionPath;
+    s.PathBinding = on.PathBinding;
+    s.Strict = on.Strict;
+    s.PathPointCount = f.PathPolyline ? f.PathPolyline->GetCount(0) : 0;
+    s.Lifetime = f.Lifetime;
+    s.PathSpeedVariance = f.PathSpeedVariance;
+    s.Deviation = f.StrictDeviationLut;
+    s.DeviationIsIdentity = f.StrictDeviationLut && f.StrictDeviationLut->IsOneToOne() != 0;
+    s.MaximumDeviation = f.MaximumDeviation;
+    s.AspectX = f.AspectX;
+    s.AspectY = f.AspectY;
+    s.Path = &f.MotionPath;
     return s;
 }
 
@@ -200,7 +203,8 @@ constexpr int32_t ParallelStepMinimum = 4096;
 constexpr int32_t StepChunk = 512;
 
 struct StepPass final : WorkerPass {
-    ParticleOperator* Op = nullptr;
+    ParticleSystem* Pool = nullptr;
+    RandomSource* Random = nullptr;
     const StepSettings* S = nullptr;
     Vec2d* Pulls = nullptr;  // null when no attractor is on
     int32_t Live = 0;
@@ -212,17 +216,17 @@ struct StepPass final : WorkerPass {
 
     void Pull(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
-        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) Pulls[i] = AttractorForce(*S, Op->LiveParticle(i).Position);
+        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) Pulls[i] = AttractorForce(*S, Pool->Live(i).Position);
         Pulled[std::size_t(c)].store(true, std::memory_order_release);
     }
     void Move(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
         for (int32_t i = int32_t(c) * StepChunk; i < end; ++i)
-            MoveParticle(*S, Op->Random, Op->LiveParticle(i), Pulls ? Pulls[i] : Vec2d());
+            MoveParticle(*S, *Random, Pool->Live(i), Pulls ? Pulls[i] : Vec2d());
     }
     void Turn(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
-        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) TurnParticle(*S, Op->LiveParticle(i));
+        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) TurnParticle(*S, Pool->Live(i));
     }
     // Claims the next chunk of a kind when it is below limit.
     static bool Claim(std::atomic<long>& next, long limit, long* c) {
@@ -274,25 +278,20 @@ void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
     TurnParticle(s, p);
 }
 
-void ParticleOperator::FreeStep(Particle& p) { FreeStepWith(StepSettings::Take(*this), Random, p); }
-
-void ParticleOperator::PathBoundStep(Particle& p) { PathBoundStepWith(StepSettings::Take(*this), p); }
-
-int32_t ParticleOperator::AgeParticles() {
-    for (int32_t i = 0; i < LiveCount; ++i) LiveParticle(i).Age += SimStep;
+int32_t ParticleSystem::Age(double simStep, double lifetime) {
+    for (int32_t i = 0; i < LiveCount; ++i) Live(i).Age += simStep;
 
     // Every particle ages at the same rate and births follow the ring order, so
     // the expired ones are all at the old end.
     int32_t retired = 0;
-    while (OldestIndex != NextIndex && std::trunc(Particles[OldestIndex].Age) >= Lifetime) {
+    while (OldestIndex != NextIndex && std::trunc(Particles[OldestIndex].Age) >= lifetime) {
         RetireOldest();
         retired += 1;
     }
     return retired;
 }
 
-void ParticleOperator::StepParticles() {
-    const StepSettings s = StepSettings::Take(*this);
+void ParticleSystem::Step(const StepSettings& s, RandomSource& random, PassRunner& runner) {
     const int32_t live = std::clamp(LiveCount, 0, int32_t(PoolSize));
     if (s.PathBinding || live < ParallelStepMinimum) {
         for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
@@ -300,25 +299,26 @@ void ParticleOperator::StepParticles() {
             if (s.PathBinding) {
                 PathBoundStepWith(s, p);
             } else {
-                FreeStepWith(s, Random, p);
+                FreeStepWith(s, random, p);
             }
         }
-    } else {
-        // The same step on the workers; each particle's values are the same as above.
-        StepPass pass;
-        pass.Op = this;
-        pass.S = &s;
-        pass.Live = live;
-        pass.Chunks = (live + StepChunk - 1) / StepChunk;
-        pass.Pulled = std::make_unique<std::atomic<bool>[]>(std::size_t(pass.Chunks));
-        const bool pulled = s.AttractorOn[0] || s.AttractorOn[1];
-        if (pulled) {
-            StepPulls.resize(std::size_t(live));
-            pass.Pulls = StepPulls.data();
-        } else {
-            for (long c = 0; c < pass.Chunks; ++c) pass.Pulled[std::size_t(c)].store(true, std::memory_order_relaxed);
-            pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
-        }
-        Passes.RunPass(pass, 2);
+        return;
     }
+    // The same step on the workers; each particle's values are the same as above.
+    StepPass pass;
+    pass.Pool = this;
+    pass.Random = &random;
+    pass.S = &s;
+    pass.Live = live;
+    pass.Chunks = (live + StepChunk - 1) / StepChunk;
+    pass.Pulled = std::make_unique<std::atomic<bool>[]>(std::size_t(pass.Chunks));
+    const bool pulled = s.AttractorOn[0] || s.AttractorOn[1];
+    if (pulled) {
+        StepPulls.resize(std::size_t(live));
+        pass.Pulls = StepPulls.data();
+    } else {
+        for (long c = 0; c < pass.Chunks; ++c) pass.Pulled[std::size_t(c)].store(true, std::memory_order_relaxed);
+        pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
+    }
+    runner.RunPass(pass, 2);
 }

@@ -3,7 +3,9 @@
 #include <cmath>
 
 #include "host/image.h"
-#include "operator/particle_operator.h"
+#include "simulation/frame_settings.h"
+#include "simulation/particle_system.h"
+#include "simulation/random_source.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ int32_t NextSlot(int32_t slot) { return slot + 1 == PoolSize ? 0 : slot + 1; }
 
 }  // namespace
 
-void ParticleOperator::BirthParticle() {
+void ParticleSystem::Birth(const FrameSettings& f, BirthSwitches on, Image* shape, RandomSource& random) {
     Particle& p = Particles[NextIndex];
     // A free slot holds no image; one left behind (a slot filled by playback) is
     // not this particle's and is not released here.
@@ -33,54 +35,54 @@ void ParticleOperator::BirthParticle() {
 
     // Every birth takes exactly fourteen draws in this order, whatever the
     // switches say: the sequence of later particles depends on it.
-    const int32_t r1 = Random.Next();
+    const int32_t r1 = random.Next();
     p.DeviationFactor = double(r1 - 16383) * InvHalfRange;
-    const int32_t r2 = Random.Next();
+    const int32_t r2 = random.Next();
     p.PathAgeOffset = double(r2 + 1) * InvRangePlus2;
 
-    if (UseBirthSpline.load(std::memory_order_relaxed)) {
+    if (on.UseBirthSpline) {
         const float t = float(double(r1) * InvRange);
-        const Vec2d q = BirthPath.PointAt(t);
-        p.Position = Vec2d((q.x + 0.5) * AspectX, (q.y + 0.5) * AspectY);
+        const Vec2d q = f.BirthPath.PointAt(t);
+        p.Position = Vec2d((q.x + 0.5) * f.AspectX, (q.y + 0.5) * f.AspectY);
     } else {
-        p.Position = EndPoint + (StartPoint - EndPoint) * (double(r1) * InvRange);
+        p.Position = f.EndPoint + (f.StartPoint - f.EndPoint) * (double(r1) * InvRange);
     }
     p.PreviousPosition = p.Position;
 
-    const int32_t r3 = Random.Next();
-    const int32_t r4 = Random.Next();
-    const int32_t r5 = Random.Next();
-    const double spreadAngle = double(r3 + r4 + r5 - 49151) * SpreadScale * Spread;
-    const int32_t r6 = Random.Next();
-    const int32_t r7 = Random.Next();
-    const int32_t r8 = Random.Next();
-    const double speedVariation = double(r6 + r7 + r8 - 49151) * SpeedVarianceScale * SpeedVariance;
+    const int32_t r3 = random.Next();
+    const int32_t r4 = random.Next();
+    const int32_t r5 = random.Next();
+    const double spreadAngle = double(r3 + r4 + r5 - 49151) * SpreadScale * f.Spread;
+    const int32_t r6 = random.Next();
+    const int32_t r7 = random.Next();
+    const int32_t r8 = random.Next();
+    const double speedVariation = double(r6 + r7 + r8 - 49151) * SpeedVarianceScale * f.SpeedVariance;
 
-    const double direction = (spreadAngle + Orientation) * DegreesToRadians;
-    const double launchSpeed = speedVariation * Speed + Speed;
+    const double direction = (spreadAngle + f.Orientation) * DegreesToRadians;
+    const double launchSpeed = speedVariation * f.Speed + f.Speed;
     p.Velocity = Vec2d(std::cos(direction) * launchSpeed, -(std::sin(direction) * launchSpeed));
 
     // Spreads the particles born in one frame over the frame's time step; the
     // previous position keeps the birth point.
-    const int32_t r9 = Random.Next();
-    p.Position += p.Velocity * (double(r9) * InvRange * SimStep);
+    const int32_t r9 = random.Next();
+    p.Position += p.Velocity * (double(r9) * InvRange * f.SimStep);
 
     p.Age = 0.0;
-    const int32_t r10 = Random.Next();
+    const int32_t r10 = random.Next();
     p.PathSpeedFactor = double(r10) * InvRangeSingle;
-    p.Angle = StartingAngle;
-    const int32_t r11 = Random.Next();
-    p.RotationSpeed = double(r11 - 16383) * 0.005 * RotationVariance + RotationSpeed;
+    p.Angle = f.StartingAngle;
+    const int32_t r11 = random.Next();
+    p.RotationSpeed = double(r11 - 16383) * 0.005 * f.RotationVariance + f.RotationSpeed;
 
-    const int32_t r12 = Random.Next();
-    const int32_t r13 = Random.Next();
-    const int32_t r14 = Random.Next();
-    double randomSize = double(r12 + r13 + r14 - 49151) * 2.5e-05 * SizeVariance + GeneralSize;
+    const int32_t r12 = random.Next();
+    const int32_t r13 = random.Next();
+    const int32_t r14 = random.Next();
+    double randomSize = double(r12 + r13 + r14 - 49151) * 2.5e-05 * f.SizeVariance + f.GeneralSize;
     if (randomSize < 0.1) randomSize = 0.1;
 
     // Without a shape copy (no shape taken yet) the particle simply has no image.
-    p.ShapeImage = Shapes.Copy() ? Shapes.Copy()->CopyOfImage() : nullptr;
-    p.Size = ScaleEnabled.load(std::memory_order_relaxed) ? randomSize : 1.0;
+    p.ShapeImage = shape ? shape->CopyOfImage() : nullptr;
+    p.Size = on.Scale ? randomSize : 1.0;
 
     NextIndex = NextSlot(NextIndex);
     LiveCount += 1;
@@ -88,7 +90,7 @@ void ParticleOperator::BirthParticle() {
     if (NextIndex == OldestIndex) RetireOldest();
 }
 
-void ParticleOperator::RetireOldest() {
+void ParticleSystem::RetireOldest() {
     if (LiveCount <= 0) return;
     Particle& p = Particles[OldestIndex];
     if (p.ShapeImage) {
@@ -99,13 +101,10 @@ void ParticleOperator::RetireOldest() {
     LiveCount -= 1;
 }
 
-void ParticleOperator::ClearParticles() {
-    // Particles of loaded motion data own no image copy, so nothing is given back
-    // while a system is loaded.
-    const bool loaded = SystemLoaded.load() != 0;
+void ParticleSystem::Clear(bool particlesOwnImages) {
     while (OldestIndex != NextIndex) {
         Particle& p = Particles[OldestIndex];
-        if (!loaded && p.ShapeImage) p.ShapeImage->Recycle();
+        if (particlesOwnImages && p.ShapeImage) p.ShapeImage->Recycle();
         p.ShapeImage = nullptr;
         OldestIndex = NextSlot(OldestIndex);
         LiveCount -= 1;

@@ -2,8 +2,9 @@
 // lifetime, as an offset from its own starting point or, in strict mode, on the
 // path itself with a sideways deviation shaped by a curve. No draws are taken.
 #include "host/parameters.h"
-#include "operator/particle_operator.h"
 #include "simulation/curve_lookup.h"
+#include "simulation/particle.h"
+#include "simulation/segment_path.h"
 #include "simulation/step_settings.h"
 
 namespace {

@@ -1,17 +1,26 @@
 #pragma once
-// The values one simulation step reads, taken once per StepParticles call: the
-// check-box flags are read a single time (the interface side may change them
-// meanwhile), and the particle loops work on plain values.
+// The values one simulation step reads, taken once per step from the frame
+// settings and the check boxes: the check boxes are read a single time (the
+// interface side may change them meanwhile), the values the particle loops
+// share are worked out once, and the loops work on plain values.
 #include <cstdint>
 
 #include "simulation/vec2d.h"
 
 class LookUpTable;
-class ParticleOperator;
-class PolyLine;
 class RandomSource;
 class SegmentPath;
+struct FrameSettings;
 struct Particle;
+
+// The check boxes a step depends on, as read for this step.
+struct StepSwitches {
+    bool Attractor[2] = {false, false};
+    bool BounceLine[2] = {false, false};
+    bool Banking = false;
+    bool PathBinding = false;
+    bool Strict = false;
+};
 
 struct StepSettings {
     struct Line {
@@ -42,7 +51,7 @@ struct StepSettings {
     double AspectX = 1.0, AspectY = 1.0;
     const SegmentPath* Path = nullptr;
 
-    static StepSettings Take(const ParticleOperator& op);
+    static StepSettings Take(const FrameSettings& f, const StepSwitches& on);
 };
 
 // One free step of a particle: forces, jitter, gravity, bounce lines, rotation.

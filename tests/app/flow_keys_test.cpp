@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/control_catalog.h"
-#include "app/flow_loader.h"
-#include "app/session.h"
+#include "app/session/control_listing.h"
+#include "app/session/control_catalog.h"
+#include "app/session/flow_loader.h"
+#include "app/session/session.h"
 #include "host/registry.h"
 
 using namespace lumets;

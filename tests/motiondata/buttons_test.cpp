@@ -187,10 +187,10 @@ TEST_F(ButtonsTest, LoadAndUnloadSwitchTheControlLayouts) {
         Press(o->InLoadSystem, Two);
         ASSERT_EQ(o->SystemLoaded, 1);
         o->ReadMotionFrame(0.0);
-        EXPECT_GT(o->LiveCount, 0);
+        EXPECT_GT(o->Pool.LiveCount, 0);
         expectLayout(c, 0);
         H->Press(o->InUnloadSystem);
-        EXPECT_TRUE(o->SystemLoaded == 0 && !o->Player.IsOpen() && o->LiveCount == 0);
+        EXPECT_TRUE(o->SystemLoaded == 0 && !o->Player.IsOpen() && o->Pool.LiveCount == 0);
         expectLayout(c, 1);
     }
     EXPECT_TRUE(Messages().empty());

@@ -49,7 +49,7 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
     const std::vector<FrameEntry> e = RecordRange(path);
     ASSERT_EQ(e.size(), 10u);
     ExpectOnlyMessage(platform::MessageKind::RecordingWritten, "Output File written!", "Confirm", 64);
-    EXPECT_EQ(Op->LiveCount, 0);  // the render end empties the pool
+    EXPECT_EQ(Op->Pool.LiveCount, 0);  // the render end empties the pool
     // Three births a frame from an empty pool, and a lifetime of 4 frames.
     EXPECT_TRUE(e[0].Live == 3 && e[0].Retired == 0 && e[9].Lifetime == 4.0 && e[9].Retired > 0);
 
@@ -62,14 +62,14 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
     H->Request_(0);
     const Bytes b = ReadBytes(path);
     const int32_t r = e[1].Retired;
-    ASSERT_EQ(Op->LiveCount, e[0].Live - r);
-    for (int32_t i = 0; i < Op->LiveCount; ++i) {
+    ASSERT_EQ(Op->Pool.LiveCount, e[0].Live - r);
+    for (int32_t i = 0; i < Op->Pool.LiveCount; ++i) {
         const Record rec = Get<Record>(b, motion_file::BlockEnd(e[0].DataOffset, r + i));
         const Particle& p = Op->LiveParticle(i);
         EXPECT_TRUE(p.Position.x == rec.X && p.Position.y == rec.Y && p.Age == rec.Age) << i;
     }
     H->Request_(20);  // outside the load range
-    EXPECT_TRUE(Op->LiveCount == 0 && Op->SystemLoaded == 1);
+    EXPECT_TRUE(Op->Pool.LiveCount == 0 && Op->SystemLoaded == 1);
 }
 
 TEST_F(EndToEndTest, PreRollDuringARecordingStaysOutOfTheFile) {

@@ -78,7 +78,7 @@ inline void RecordFrame(ParticleOperator* op, double time, double lifetime, int3
         p.Age = recs[size_t(i)].Age;
         p.Size = recs[size_t(i)].Size;
     }
-    op->Recorder.Record(RecordedFrame{time, op->RecordStartFrame, op->RecordLastFrame, lifetime, retired,
+    op->Recorder.Record(RecordedFrame{time, op->Frame.RecordStartFrame, op->Frame.RecordLastFrame, lifetime, retired,
                                       LiveRing{ring.data(), n + 1, oldest, n}});
 }
 
@@ -122,20 +122,20 @@ protected:
         H->Press(in);
     }
     void StartRecording(const std::string& path, int32_t start, int32_t last) {
-        Op->RecordStartFrame = start;
-        Op->RecordLastFrame = last;
+        Op->Frame.RecordStartFrame = start;
+        Op->Frame.RecordLastFrame = last;
         Press(Op->InSaveFile, path);
         H->Press(Op->InRecordNow);
     }
     void Load(const std::string& path, int32_t start, int32_t last) {
-        Op->LoadStartFrame = start;
-        Op->LoadLastFrame = last;
+        Op->Frame.LoadStartFrame = start;
+        Op->Frame.LoadLastFrame = last;
         Op->LoadMotionFile(path.c_str());
     }
     void StartCapture(double first, double last) {
-        Op->ImageStartFrame = first;
-        Op->ImageLastFrame = last;
-        Op->ShapeFrameCount = int32_t(last - first) + 1;
+        Op->Frame.ImageStartFrame = first;
+        Op->Frame.ImageLastFrame = last;
+        Op->Frame.ShapeFrameCount = int32_t(last - first) + 1;
         H->Press(Op->InPreloadShapes);
     }
     void ExpectOnlyMessage(platform::MessageKind kind, const std::string& text, const std::string& title,

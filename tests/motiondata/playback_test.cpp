@@ -37,8 +37,8 @@ protected:
     // The pool must hold frame k's particles from R on, blended with frame k+1's.
     void ExpectBlend(int k, double f) {
         const int32_t r = Retired[k + 1], shared = Live[k] - r;
-        ASSERT_EQ(Op->LiveCount, shared);
-        EXPECT_EQ(Op->Lifetime, Lifetimes[k]);
+        ASSERT_EQ(Op->Pool.LiveCount, shared);
+        EXPECT_EQ(Op->Frame.Lifetime, Lifetimes[k]);
         for (int i = 0; i < shared; ++i) {
             const Record a = MakeRecord(k, r + i), b = MakeRecord(k + 1, i);
             const Particle& p = Op->LiveParticle(i);
@@ -48,7 +48,7 @@ protected:
             }
             EXPECT_EQ(p.ShapeImage, nullptr);
         }
-        EXPECT_EQ(Op->ApplyBirthImage, 1);
+        EXPECT_EQ(Op->Frame.ApplyBirthImage, 1);
     }
 };
 
@@ -72,9 +72,9 @@ TEST_F(PlaybackTest, OutsideTheRangeOverASpanOfZeroOrWithoutAFileNoParticles) {
     LoadFile(GoodFile().Data, 10, 40);
     for (double t : {9.999, 40.001, -5.0}) {
         Op->ReadMotionFrame(25.0);
-        ASSERT_GT(Op->LiveCount, 0);
+        ASSERT_GT(Op->Pool.LiveCount, 0);
         Op->ReadMotionFrame(t);
-        EXPECT_EQ(Op->LiveCount, 0) << t;
+        EXPECT_EQ(Op->Pool.LiveCount, 0) << t;
     }
     EXPECT_EQ(Op->SystemLoaded, 1);
     Op->ReadMotionFrame(10.0);
@@ -82,17 +82,17 @@ TEST_F(PlaybackTest, OutsideTheRangeOverASpanOfZeroOrWithoutAFileNoParticles) {
 
     LoadFile(GoodFile().Data, 5, 5);
     Op->ReadMotionFrame(5.0);
-    EXPECT_TRUE(Op->LiveCount == 0 && Op->SystemLoaded == 1 && Messages().empty());
+    EXPECT_TRUE(Op->Pool.LiveCount == 0 && Op->SystemLoaded == 1 && Messages().empty());
 
     // The load button closes the held file before its dialog: a cancelled dialog
     // leaves the flag without a file.
     LoadFile(GoodFile().Data);
     Op->ReadMotionFrame(0.0);
-    ASSERT_GT(Op->LiveCount, 0);
+    ASSERT_GT(Op->Pool.LiveCount, 0);
     Press(Op->InLoadSystem);
     ASSERT_FALSE(Op->Player.IsOpen());
     Op->ReadMotionFrame(0.0);
-    EXPECT_EQ(Op->LiveCount, 0);
+    EXPECT_EQ(Op->Pool.LiveCount, 0);
 }
 
 TEST_F(PlaybackTest, EndOfFileEndsPlaybackSilently) {
@@ -101,9 +101,9 @@ TEST_F(PlaybackTest, EndOfFileEndsPlaybackSilently) {
     f.SetEntry(3, Lifetimes[3], Retired[3], Live[3], uint32_t(f.Data.size()));
     LoadFile(f.Data);
     Op->ReadMotionFrame(0.0);
-    EXPECT_GT(Op->LiveCount, 0);
+    EXPECT_GT(Op->Pool.LiveCount, 0);
     Op->ReadMotionFrame(30.0);
-    EXPECT_TRUE(Op->LiveCount == 0 && Op->SystemLoaded == 0 && Op->ApplyBirthImage == 0);
+    EXPECT_TRUE(Op->Pool.LiveCount == 0 && Op->SystemLoaded == 0 && Op->Frame.ApplyBirthImage == 0);
     EXPECT_FALSE(Op->Player.IsOpen());  // the file is closed
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Disabled(Op->InLoadSystem), 1);  // the playback layout stays until "Unload System"
@@ -158,9 +158,9 @@ TEST_F(PlaybackTest, DamagedFramesShowNoParticles) {
         LoadFile(f.Data);
         ASSERT_EQ(Op->SystemLoaded, 1);
         Op->ReadMotionFrame(30.0);  // frames 2 and 3 are fine
-        EXPECT_EQ(Op->LiveCount, 4);
+        EXPECT_EQ(Op->Pool.LiveCount, 4);
         Op->ReadMotionFrame(0.0);
-        EXPECT_TRUE(Op->LiveCount == 0 && Op->OldestIndex == Op->NextIndex);
+        EXPECT_TRUE(Op->Pool.LiveCount == 0 && Op->Pool.OldestIndex == Op->Pool.NextIndex);
         EXPECT_TRUE(Op->SystemLoaded == 1 && Op->Player.IsOpen() && Messages().empty());
     }
 }
@@ -168,11 +168,11 @@ TEST_F(PlaybackTest, DamagedFramesShowNoParticles) {
 TEST_F(PlaybackTest, LoadGivesBackTheShapesOfSimulatedParticles) {
     Image* shape = new Image(2, 2);
     shape->AddRef();  // the test's own reference
-    Op->Particles[0].ShapeImage = shape;
-    Op->NextIndex = 1;
-    Op->LiveCount = 1;
+    Op->Pool.Particles[0].ShapeImage = shape;
+    Op->Pool.NextIndex = 1;
+    Op->Pool.LiveCount = 1;
     LoadFile(GoodFile().Data);
     EXPECT_EQ(shape->RefCount(), 1);
-    EXPECT_EQ(Op->LiveCount, 0);
+    EXPECT_EQ(Op->Pool.LiveCount, 0);
     shape->Recycle();
 }

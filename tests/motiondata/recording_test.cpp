@@ -63,7 +63,7 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     for (double t : {9.0, 9.99, 20.0, -3.0, 1e12, std::nan("")}) RecordFrame(Op, t, 99.0, 7, MakeFrame(9, 4));
     // The range controls moved on after the file was made: a frame beyond the
     // table the file was created with is not written either.
-    Op->RecordLastFrame = 40;
+    Op->Frame.RecordLastFrame = 40;
     RecordFrame(Op, 30.0, 99.0, 0, MakeFrame(9, 1));
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(Op->Recorder.NextDataOffset(), next);

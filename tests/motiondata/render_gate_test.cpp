@@ -29,5 +29,5 @@ TEST_F(RenderGateTest, LoadAndUnloadDuringPlaybackRendersKeepTheToolWhole) {
     stop = true;
     renderer.join();
     EXPECT_TRUE(Op->SystemLoaded == 0 && !Op->Player.IsOpen() && Messages().empty());
-    EXPECT_TRUE(Op->LiveCount >= 0 && Op->LiveCount < PoolSize);
+    EXPECT_TRUE(Op->Pool.LiveCount >= 0 && Op->Pool.LiveCount < PoolSize);
 }

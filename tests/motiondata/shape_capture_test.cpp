@@ -48,7 +48,7 @@ TEST_F(ShapeCaptureTest, CompleteStoppedAndDeletedPassesWithTheButtonsAlternatin
     H->SetNumber(Op->InImageStartFrame, 2);
     H->SetNumber(Op->InImageLastFrame, 5);
     H->Request_(0);
-    ASSERT_EQ(Op->ShapeFrameCount, 4);
+    ASSERT_EQ(Op->Frame.ShapeFrameCount, 4);
 
     // Complete, although more frames than the range holds are made: the set keeps
     // its count and is present; Delete is the button to press.

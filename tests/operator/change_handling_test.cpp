@@ -83,19 +83,19 @@ TEST_F(ChangeHandling, EverySwitchSetsItsFlagAndItsControlsForEachValue) {
         // The attractors and bounce lines switch off only at exactly 0; the first
         // of each leaves the second's controls alone.
         {&P::InAttractor1Enable, NonZero,
-         {FLAG(Attractors[0].AttractorEnabled), VIS(InAttractor1), VIEW(InAttractor1), VIS(InAttractor1Strength)},
+         {FLAG(AttractorEnabled[0]), VIS(InAttractor1), VIEW(InAttractor1), VIS(InAttractor1Strength)},
          {DIS(InAttractor1), DIS(InAttractor1Strength)},
-         {VIEW(InAttractor1Strength), VIS(InAttractor2), FLAG(Attractors[1].AttractorEnabled)}},
+         {VIEW(InAttractor1Strength), VIS(InAttractor2), FLAG(AttractorEnabled[1])}},
         {&P::InAttractor2Enable, NonZero,
-         {FLAG(Attractors[1].AttractorEnabled), VIS(InAttractor2), VIEW(InAttractor2), VIS(InAttractor2Strength)},
+         {FLAG(AttractorEnabled[1]), VIS(InAttractor2), VIEW(InAttractor2), VIS(InAttractor2Strength)},
          {DIS(InAttractor2), DIS(InAttractor2Strength)}},
         {&P::InBounce1Enable, NonZero,
-         {FLAG(BounceLines[0].Enabled), VIS(InBounce1Start), VIEW(InBounce1Start), VIS(InBounce1End),
+         {FLAG(BounceLineEnabled[0]), VIS(InBounce1Start), VIEW(InBounce1Start), VIS(InBounce1End),
           VIEW(InBounce1End), VIS(InBounce1Elasticity), VIS(InBounce1Roughness)},
          {DIS(InBounce1Start), DIS(InBounce1End), DIS(InBounce1Elasticity), DIS(InBounce1Roughness)},
-         {VIEW(InBounce1Elasticity), VIEW(InBounce1Roughness), VIS(InBounce2Start), FLAG(BounceLines[1].Enabled)}},
+         {VIEW(InBounce1Elasticity), VIEW(InBounce1Roughness), VIS(InBounce2Start), FLAG(BounceLineEnabled[1])}},
         {&P::InBounce2Enable, NonZero,
-         {FLAG(BounceLines[1].Enabled), VIS(InBounce2Start), VIEW(InBounce2Start), VIS(InBounce2End),
+         {FLAG(BounceLineEnabled[1]), VIS(InBounce2Start), VIEW(InBounce2Start), VIS(InBounce2End),
           VIEW(InBounce2End), VIS(InBounce2Elasticity), VIS(InBounce2Roughness)},
          {DIS(InBounce2Start), DIS(InBounce2End), DIS(InBounce2Elasticity), DIS(InBounce2Roughness)}},
     };
@@ -175,7 +175,7 @@ TEST_F(ChangeHandling, ANullValueRunsOnlyTheHostHandlingAndANonNumberSwitchesOff
         EXPECT_EQ(op.BaseNotifyCount() - before, 1) << in->Label;
     }
     EXPECT_EQ(op.ResetRequested.load() + op.FastForwardRequested.load() + int32_t(op.Shapes.Capturing()), 0);
-    EXPECT_EQ(std::tuple(op.BankingEnabled.load(), op.Attractors[0].AttractorEnabled.load()), std::tuple(1, 0));
+    EXPECT_EQ(std::tuple(op.BankingEnabled.load(), op.AttractorEnabled[0].load()), std::tuple(1, 0));
     EXPECT_TRUE(platform::Default().Dialogs().empty());
 
     H.SetNumber(op.InAttractor1Enable, 1);
@@ -183,7 +183,7 @@ TEST_F(ChangeHandling, ANullValueRunsOnlyTheHostHandlingAndANonNumberSwitchesOff
     EXPECT_EQ(op.BankingEnabled.load(), 0);
     Text* text = new Text("1");
     op.NotifyChanged(op.InAttractor1Enable, text, 0);
-    EXPECT_EQ(op.Attractors[0].AttractorEnabled.load(), 0);
+    EXPECT_EQ(op.AttractorEnabled[0].load(), 0);
     op.NotifyChanged(op.InSaveFile, text, 0);
     EXPECT_EQ(platform::Default().Dialogs().size(), 1u);
     text->Recycle();

@@ -123,7 +123,7 @@ TEST_F(Lifecycle, DestroyingAToolClosesItsOpenFilesAndGivesBackItsImages) {
     for (Image* img : images) img->AddRef();
     op->Shapes.AdoptCopy(images[0]);
     op->Shapes.AdoptProxyCopy(images[1]);
-    op->Particles[PoolSize - 1].ShapeImage = images[2];
+    op->Pool.Particles[PoolSize - 1].ShapeImage = images[2];
 
     op->Recycle();
     EXPECT_EQ(Pf.Closed, open);

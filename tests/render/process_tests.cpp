@@ -22,9 +22,9 @@ struct Counting {
         if (rollFrames > 0) H.SetNumber(Op->InRollFrames, rollFrames);
     }
     int32_t Frame(double t, uint32_t flags = 0) {
-        const int32_t before = Op->LiveCount;
+        const int32_t before = Op->Pool.LiveCount;
         H.Request_(t, flags);
-        return Op->LiveCount - before;
+        return Op->Pool.LiveCount - before;
     }
     // Gives the tool a shape image that says it was reduced by the given scales
     // from its full size.
@@ -82,10 +82,10 @@ TEST(FrameReset, PendingResetEmptiesThePoolBeforeThisFramesBirths) {
     Counting c(3.0);
     c.Frame(0);
     c.Frame(1);
-    ASSERT_EQ(c.Op->LiveCount, 6);
+    ASSERT_EQ(c.Op->Pool.LiveCount, 6);
     c.Op->ResetRequested = 1;
     c.Frame(2);
-    EXPECT_EQ(c.Op->LiveCount, 3);
+    EXPECT_EQ(c.Op->Pool.LiveCount, 3);
     EXPECT_EQ(c.Op->ResetRequested, 0);
 }
 
@@ -107,7 +107,7 @@ TEST(FramePreRoll, RunsRollFramesTimesStepIterations) {
 TEST(FrameOutput, SimulateOnlyAndSkipCompositingGiveThePlainBackground) {
     Counting c(5.0);
     EXPECT_TRUE(SameImage(c.H.Request_(0, Request::FlagSimulateOnly), c.H.Background));
-    EXPECT_GT(c.Op->LiveCount, 0);
+    EXPECT_GT(c.Op->Pool.LiveCount, 0);
     c.Op->SkipCompositing = 1;
     EXPECT_TRUE(SameImage(c.H.Request_(1), c.H.Background));
     c.Op->SkipCompositing = 0;
@@ -138,7 +138,7 @@ TEST(ShapePreparation, ReducedFirstShapeIsUpgradedAtTheFirstFullSizeCall) {
     c.Frame(0);
     c.Frame(1);
     ShapeLibrary& shapes = op->Shapes;
-    ASSERT_TRUE(shapes.Copy() && op->LiveCount == 2);
+    ASSERT_TRUE(shapes.Copy() && op->Pool.LiveCount == 2);
     EXPECT_EQ(shapes.Copy()->Width, 2);
     EXPECT_EQ(op->LiveParticle(0).ShapeImage->Width, 2);
     EXPECT_TRUE(shapes.GetCopyFlags().FirstCopy == 1 && shapes.GetCopyFlags().RefreshCopies == 1);
@@ -148,7 +148,7 @@ TEST(ShapePreparation, ReducedFirstShapeIsUpgradedAtTheFirstFullSizeCall) {
     c.Frame(2);
     EXPECT_EQ(shapes.Copy()->Width, 4);
     EXPECT_EQ(shapes.GetCopyFlags().RefreshCopies, 0);
-    for (int32_t i = 0; i < op->LiveCount; ++i) EXPECT_EQ(op->LiveParticle(i).ShapeImage->Width, 4) << i;
+    for (int32_t i = 0; i < op->Pool.LiveCount; ++i) EXPECT_EQ(op->LiveParticle(i).ShapeImage->Width, 4) << i;
     // Later reduced calls keep the full-size copy for births.
     c.ReducedShape(2, 2, 0.5, 0.5);
     c.Frame(3);

@@ -17,10 +17,10 @@ class RenderFixture {
 public:
     RenderFixture() {
         Op = H.Op;
-        Op->AspectX = Op->AspectY = 1.0;
-        Op->Lifetime = 100.0;
-        Op->Merge = 0.0;
-        Op->HighQuality = Op->ApplyBirthImage = Op->FadeEnabled = Op->GrowEnabled = Op->TintEnabled = 0;
+        Op->Frame.AspectX = Op->Frame.AspectY = 1.0;
+        Op->Frame.Lifetime = 100.0;
+        Op->Frame.Merge = 0.0;
+        Op->Frame.HighQuality = Op->Frame.ApplyBirthImage = Op->FadeEnabled = Op->GrowEnabled = Op->TintEnabled = 0;
     }
     ~RenderFixture() {
         if (Op->OutputImage) Op->OutputImage->Recycle();
@@ -58,7 +58,7 @@ public:
     // pixel (x, y) (whole pixels); the pool takes the image reference.
     Particle& Put(int32_t slot, double x, double y, int32_t w, int32_t h, Image* shape, double size = 1.0,
                   double age = 0.0) {
-        Particle& p = Op->Particles[slot];
+        Particle& p = Op->Pool.Particles[slot];
         if (p.ShapeImage) p.ShapeImage->Recycle();
         p = Particle{};
         const Image* out = Op->OutputImage;
@@ -69,9 +69,9 @@ public:
         return p;
     }
     void Live(int32_t oldest, int32_t count) {
-        Op->OldestIndex = oldest;
-        Op->LiveCount = count;
-        Op->NextIndex = (oldest + count) % PoolSize;
+        Op->Pool.OldestIndex = oldest;
+        Op->Pool.LiveCount = count;
+        Op->Pool.NextIndex = (oldest + count) % PoolSize;
     }
     // One live particle in slot 0, composited into the output.
     void CompositeOne(double x, double y, int32_t w, int32_t h, Image* shape, double size = 1.0, double age = 0.0) {

@@ -1,7 +1,8 @@
-// Frame settings: control values copied into the operator, in simulation units,
+// Frame settings: control values read into the operator's FrameSettings, in simulation units,
 // with the field handling, bounce-line guards, gravity vector and frame ranges.
 #include <cmath>
 
+#include "common/tool_harness.h"
 #include "sim_fixture.h"
 
 class FrameSettingsTest : public ::testing::Test {
@@ -22,6 +23,7 @@ protected:
     }
     ToolHarness h{720, 576};
     const ParticleOperator& op = *h.Op;
+    const FrameSettings& f = h.Op->Frame;
 };
 
 TEST_F(FrameSettingsTest, FullFrameAndFieldImagesGiveImageHeightUnits) {
@@ -30,17 +32,17 @@ TEST_F(FrameSettingsTest, FullFrameAndFieldImagesGiveImageHeightUnits) {
     h.SetPoint(h.Op->InAttractor1, 1.0, 0.25);
     h.SetNumber(h.Op->InAttractor1Strength, 20.0);
     Refresh();
-    ExpectPairs({{op.AspectX, 1.25}, {op.AspectY, 1.0}, {op.FieldFactor, 1.0}, {op.SimStep, 0.8},
-                 {op.StartPoint.x, 0.625}, {op.StartPoint.y, 0.5}, {op.Attractors[0].Position.x, 1.25},
-                 {op.Attractors[0].Strength, 20.0 * 0.001}, {op.HighQuality, 1}});
+    ExpectPairs({{f.AspectX, 1.25}, {f.AspectY, 1.0}, {f.FieldFactor, 1.0}, {f.SimStep, 0.8},
+                 {f.StartPoint.x, 0.625}, {f.StartPoint.y, 0.5}, {f.Attractors[0].Position.x, 1.25},
+                 {f.Attractors[0].Strength, 20.0 * 0.001}, {f.HighQuality, 1}});
     Refresh(Request::FlagQuick);
-    EXPECT_EQ(op.HighQuality, 0);
+    EXPECT_EQ(f.HighQuality, 0);
     // A field halves the step and the vertical unit.
     Image* field = new Image(720, 288);
     field->ImageTags().Set({Tags::Field, 1});
     Use(field, true);
     Refresh();
-    ExpectPairs({{op.FieldFactor, 2.0}, {op.AspectX, 1.25}, {op.AspectY, 0.5}, {op.SimStep, 0.4}});
+    ExpectPairs({{f.FieldFactor, 2.0}, {f.AspectX, 1.25}, {f.AspectY, 0.5}, {f.SimStep, 0.4}});
 }
 
 TEST_F(FrameSettingsTest, GravityAngleZeroPointsAlongXAndBounceLinesAreNudgedOffTheAxes) {
@@ -52,9 +54,9 @@ TEST_F(FrameSettingsTest, GravityAngleZeroPointsAlongXAndBounceLinesAreNudgedOff
     h.SetPoint(h.Op->InBounce2End, 0.4, 0.4);
     Refresh();
     const double k = 0.017452006980802792;
-    ExpectVec(op.GravityVector, 2.0 * std::sin(90.0 * k), 2.0 * std::cos(90.0 * k));
-    EXPECT_NEAR(op.GravityVector.y / 2.0, 1.16e-4, 1e-6);
-    const BounceLine &a = op.BounceLines[0], &b = op.BounceLines[1];
+    ExpectVec(f.GravityVector, 2.0 * std::sin(90.0 * k), 2.0 * std::cos(90.0 * k));
+    EXPECT_NEAR(f.GravityVector.y / 2.0, 1.16e-4, 1e-6);
+    const FrameSettings::BounceLine &a = f.BounceLines[0], &b = f.BounceLines[1];
     ExpectPairs({{a.End.y, a.Start.y + 1e-6}, {a.End.x, 1.0}, {b.End.x, b.Start.x + 1e-6}, {b.End.y, b.Start.y + 1e-6}});
     EXPECT_NEAR(a.Normal.x, 0.0, 1e-5);
     EXPECT_NEAR(a.Normal.y, 1.0, 1e-10);
@@ -67,13 +69,13 @@ TEST_F(FrameSettingsTest, IntegerControlsAreTruncatedHeldInRangeAndFrameRangesFo
     h.SetNumber(h.Op->InImageStartFrame, 2.0);
     h.SetNumber(h.Op->InImageLastFrame, 10.5);
     Refresh();
-    ExpectPairs({{op.RollFrames, 12}, {op.ApplyBirthImage, 0}, {op.ShapeFrameCount, 9}});
+    ExpectPairs({{f.RollFrames, 12}, {f.ApplyBirthImage, 0}, {f.ShapeFrameCount, 9}});
     // Values beyond the int32 range are held at its ends instead of wrapping.
     h.SetNumber(h.Op->InRollFrames, 1e12);
     h.SetNumber(h.Op->InImageStartFrame, -1e12);
     h.TheFlow.SetExtent(5.0, 60.0);
     Refresh();
-    ExpectPairs({{op.RollFrames, INT32_MAX}, {op.ShapeFrameCount, INT32_MAX}});
+    ExpectPairs({{f.RollFrames, INT32_MAX}, {f.ShapeFrameCount, INT32_MAX}});
     for (Input* in : {op.InRecordStartFrame, op.InLoadLastFrame, op.InImageLastFrame}) {
         EXPECT_EQ(in->GetAttrDouble(Tags::RangeLow, -1.0), 5.0);
         EXPECT_EQ(in->GetAttrDouble(Tags::RangeHigh, -1.0), 60.0);
@@ -87,18 +89,18 @@ TEST_F(FrameSettingsTest, ProxyScalesAndPathsFollowTheirInputs) {
     reduced->AddRef();
     Use(reduced, false);
     Refresh();
-    ExpectPairs({{op.ProxyScaleX, 0.5}, {op.ProxyScaleY, 0.25}});
+    ExpectPairs({{f.ProxyScaleX, 0.5}, {f.ProxyScaleY, 0.25}});
     reduced->ImageTags().Set({Tags::FullWidth, 0});  // no usable full size
     reduced->ImageTags().Remove(Tags::FullHeight);
     Refresh();
-    ExpectPairs({{op.ProxyScaleX, 1.0}, {op.ProxyScaleY, 1.0}});
+    ExpectPairs({{f.ProxyScaleX, 1.0}, {f.ProxyScaleY, 1.0}});
     reduced->Recycle();
 
     // Paths rebuild only from polylines of two or more points.
     h.Set(h.Op->InPathPolyline, new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.0f}}, false));
     Refresh();
-    ExpectPairs({{op.MotionPath.SegmentCount, 1}, {op.PathPolyline->GetCount(0), 2}});
+    ExpectPairs({{f.MotionPath.SegmentCount, 1}, {f.PathPolyline->GetCount(0), 2}});
     h.Set(h.Op->InPathPolyline, new PolyLine({PolyPoint{0.1f, 0.1f}}, false));
     Refresh();
-    ExpectPairs({{op.MotionPath.SegmentCount, 1}, {op.MotionPath.PointAt(1.0f).x, 0.25}});
+    ExpectPairs({{f.MotionPath.SegmentCount, 1}, {f.MotionPath.PointAt(1.0f).x, 0.25}});
 }

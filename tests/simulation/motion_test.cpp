@@ -3,20 +3,17 @@
 #include <cstring>
 #include <vector>
 
-#include "host/operator.h"
-#include "simulation/step_settings.h"
-
 #include "sim_fixture.h"
 
 class MotionTest : public SimulationTest {
 protected:
     // Bounce line k from S to Q as the frame settings leave it (normal included).
     void SetLine(int k, Vec2d s, Vec2d q, double elasticity, double roughness = 0.0) {
-        BounceLine& line = h.Op->BounceLines[k];
+        FrameSettings::BounceLine& line = f.BounceLines[k];
         Vec2d n = q - s;
         n.Perpendicular();
         n.Normalize();
-        line.Enabled = 1;
+        on.BounceLine[k] = true;
         line.Start = s;
         line.End = q;
         line.Normal = n;
@@ -26,61 +23,59 @@ protected:
     // Steps one particle from P with velocity M; returns the draws the step took.
     int StepOne(Vec2d P, Vec2d M) {
         OneParticle(P, M);
-        const uint32_t before = h.Op->Random.GetState();
-        h.Op->StepParticles();
+        const uint32_t before = random.GetState();
+        Step();
         return DrawsSince(before);
     }
-    const Particle& First() { return h.Op->Particles[0]; }
+    const Particle& First() { return pool->Particles[0]; }
 };
 
 TEST_F(MotionTest, WithoutForcesParticlesFlyStraightAndTakeSixDrawsEach) {
-    ParticleOperator& op = *h.Op;
-    for (int i = 0; i < 3; ++i) op.BirthParticle();
-    for (int i = 0; i < 3; ++i) op.LiveParticle(i).Velocity = Vec2d(0.01 * (i + 1), -0.005);
-    const Vec2d start = op.LiveParticle(2).Position;
-    const uint32_t before = op.Random.GetState();
-    op.StepParticles();
-    op.StepParticles();
+    for (int i = 0; i < 3; ++i) Birth();
+    for (int i = 0; i < 3; ++i) pool->Live(i).Velocity = Vec2d(0.01 * (i + 1), -0.005);
+    const Vec2d start = pool->Live(2).Position;
+    const uint32_t before = random.GetState();
+    Step();
+    Step();
     EXPECT_EQ(DrawsSince(before), 36);
-    const Particle& p = op.LiveParticle(2);
+    const Particle& p = pool->Live(2);
     ExpectVec(p.Position, start.x + 0.03 + 0.03, start.y - 0.005 - 0.005);
     ExpectPairs({{p.Velocity.x, 0.03}, {p.PreviousPosition.x, p.Position.x}});
 }
 
 TEST_F(MotionTest, GravityRotationAndAttractorsActPerTimeStep) {
-    ParticleOperator& op = *h.Op;
-    op.GravityVector = Vec2d(0.0, 2.0);
-    op.SimStep = 0.5;
+    f.GravityVector = Vec2d(0.0, 2.0);
+    f.SimStep = 0.5;
     Particle& p = OneParticle({0.5, 0.5}, {0.0, 0.0});
     p.RotationSpeed = 10.0;
     p.Angle = 5.0;
-    op.StepParticles();
+    Step();
     ExpectPairs({{p.Velocity.y, 0.01}, {p.Angle, 10.0}});  // G / 100 * step
     EXPECT_DOUBLE_EQ(p.Position.y, 0.505);                  // velocity * step
 
     // Attractors pull with the inverse distance; one exactly at the particle has no
     // direction and leaves it alone; a deflector of equal strength cancels the pull.
-    op.GravityVector = Vec2d();
-    op.SimStep = 1.0;
-    op.Attractors[0].AttractorEnabled = op.Attractors[1].AttractorEnabled = 1;
-    op.Attractors[0].Position = Vec2d(0.5, 0.5);
-    op.Attractors[0].Strength = 0.002;
-    op.Attractors[1].Position = Vec2d(0.75, 0.5);
-    op.Attractors[1].Strength = 0.001;
+    f.GravityVector = Vec2d();
+    f.SimStep = 1.0;
+    on.Attractor[0] = on.Attractor[1] = 1;
+    f.Attractors[0].Position = Vec2d(0.5, 0.5);
+    f.Attractors[0].Strength = 0.002;
+    f.Attractors[1].Position = Vec2d(0.75, 0.5);
+    f.Attractors[1].Strength = 0.001;
     StepOne({0.5, 0.5}, {0.0, 0.0});
     EXPECT_DOUBLE_EQ(First().Velocity.x, 0.001 / 0.25);
     EXPECT_EQ(First().Velocity.y, 0.0);
-    op.Attractors[1].Position = Vec2d(0.5, 0.5);
-    op.Attractors[1].Strength = -0.002;
+    f.Attractors[1].Position = Vec2d(0.5, 0.5);
+    f.Attractors[1].Strength = -0.002;
     StepOne({0.25, 0.5}, {0.0, 0.0});
     EXPECT_NEAR(First().Velocity.x, 0.0, 1e-18);
-    op.Attractors[1].AttractorEnabled = 0;
+    on.Attractor[1] = 0;
     StepOne({0.25, 0.5}, {0.0, 0.0});
     EXPECT_DOUBLE_EQ(First().Velocity.x, 0.002 / 0.25);
 
     // Jitter: at most 65536 * 1e-6 * Tumble in either direction.
-    op.Attractors[0].AttractorEnabled = 0;
-    op.Tumble = 1000.0;
+    on.Attractor[0] = 0;
+    f.Tumble = 1000.0;
     StepOne({0.5, 0.5}, {0.0, 0.0});
     const Vec2d v = First().Velocity;
     EXPECT_TRUE(std::fabs(v.x) <= 65.536 && std::fabs(v.y) <= 65.536 && (v.x != 0.0 || v.y != 0.0));
@@ -102,7 +97,7 @@ TEST_F(MotionTest, StraightBounceReflectsByElasticityAndRoughStaysOnItsSide) {
     SetLine(0, {0.0, 0.0}, {0.8, -0.6}, 1.0, 50.0);
     for (int i = 0; i < 200; ++i) {
         StepOne({0.46, -0.22}, {-0.12 + 0.0004 * i, -0.3});
-        ASSERT_GE(ScalarProduct(First().Position, h.Op->BounceLines[0].Normal), -1e-15) << i;
+        ASSERT_GE(ScalarProduct(First().Position, f.BounceLines[0].Normal), -1e-15) << i;
     }
 }
 
@@ -137,7 +132,7 @@ TEST_F(MotionTest, BothLinesCrossedLeaveLineTwosOutcome) {
     SetLine(1, {0.0, 0.3}, {1.0, 0.25}, 0.5);
     EXPECT_EQ(StepOne(P, M), 12);
     const Particle both = First();
-    h.Op->BounceLines[0].Enabled = 0;
+    on.BounceLine[0] = false;
     StepOne(P, M);
     ExpectVec(both.Position, First().Position.x, First().Position.y);
     ExpectVec(both.Velocity, First().Velocity.x, First().Velocity.y);
@@ -145,7 +140,7 @@ TEST_F(MotionTest, BothLinesCrossedLeaveLineTwosOutcome) {
 }
 
 TEST_F(MotionTest, BankingTurnsIntoTheDirectionOfMotion) {
-    h.Op->BankingEnabled = 1;
+    on.Banking = 1;
     const struct {
         Vec2d v;
         double start, angle;
@@ -153,49 +148,48 @@ TEST_F(MotionTest, BankingTurnsIntoTheDirectionOfMotion) {
                  {{0.0, 0.01}, 0.0, -90.0}, {{0.0, 0.01}, 30.0, -60.0},
                  {{0.0, 0.0}, 30.0, 12.5}};  // standing still keeps its angle, no rotation
     for (const auto& c : cases) {
-        h.Op->StartingAngle = c.start;
+        f.StartingAngle = c.start;
         Particle& p = OneParticle({0.5, 0.5}, c.v);
         p.Angle = 12.5;
         p.RotationSpeed = 4.0;
-        h.Op->StepParticles();
+        Step();
         EXPECT_EQ(p.Angle, c.angle) << c.v.x << "," << c.v.y << " from " << c.start;
     }
 }
 
 TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
-    ParticleOperator& op = *h.Op;
     // Rows: lifetime, time step, ageing calls that retire the particle; at half
     // steps an age of 30.5 is still short of the lifetime 30.5 once truncated.
     const double rows[][3] = {{30.0, 1.0, 30}, {30.5, 1.0, 31}, {30.5, 0.5, 62}};
     for (const auto& [lifetime, step, calls] : rows) {
-        op.ClearParticles();
-        op.Lifetime = lifetime;
-        op.SimStep = step;
-        op.BirthParticle();
+        pool->Clear(true);
+        f.Lifetime = lifetime;
+        f.SimStep = step;
+        Birth();
         for (int call = 1; call < calls; ++call) {
-            op.AgeParticles();
-            ASSERT_EQ(op.LiveCount, 1) << lifetime << " step " << step << " call " << call;
+            Age();
+            ASSERT_EQ(pool->LiveCount, 1) << lifetime << " step " << step << " call " << call;
         }
-        EXPECT_EQ(op.LiveParticle(0).Age, (calls - 1) * step);
-        op.AgeParticles();
-        EXPECT_EQ(op.LiveCount, 0) << lifetime << " step " << step;
+        EXPECT_EQ(pool->Live(0).Age, (calls - 1) * step);
+        Age();
+        EXPECT_EQ(pool->LiveCount, 0) << lifetime << " step " << step;
     }
-    op.SimStep = 1.0;
-    op.Shapes.AdoptCopy(new Image(2, 2));
-    op.Lifetime = 3.0;
-    op.BirthParticle();
-    Image* oldest = op.LiveParticle(0).ShapeImage;
+    f.SimStep = 1.0;
+    shape = new Image(2, 2);
+    f.Lifetime = 3.0;
+    Birth();
+    Image* oldest = pool->Live(0).ShapeImage;
     oldest->AddRef();
-    op.AgeParticles();
-    op.BirthParticle();
-    op.AgeParticles();
-    op.AgeParticles();  // the first is 3 frames old, the second 2
-    ExpectPairs({{op.LiveCount, 1}, {op.LiveParticle(0).Age, 2.0}, {oldest->RefCount(), 1}});
+    Age();
+    Birth();
+    Age();
+    Age();  // the first is 3 frames old, the second 2
+    ExpectPairs({{pool->LiveCount, 1}, {pool->Live(0).Age, 2.0}, {oldest->RefCount(), 1}});
     oldest->Recycle();
-    op.Lifetime = 0.0;  // retires even a particle born this frame
-    op.BirthParticle();
-    op.AgeParticles();
-    EXPECT_EQ(op.LiveCount, 0);
+    f.Lifetime = 0.0;  // retires even a particle born this frame
+    Birth();
+    Age();
+    EXPECT_EQ(pool->LiveCount, 0);
 }
 
 // A full pool is stepped on the workers (pulls, moves in pool order with their
@@ -203,42 +197,40 @@ TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
 // the particle-by-particle step leaves them, at any thread count, with banking
 // and without, starting anywhere on the ring.
 TEST_F(MotionTest, LargePoolsStepInStagesToTheSameBits) {
-    ParticleOperator& op = *h.Op;
-    op.Tumble = 5.0;
-    op.Speed = 0.01;
-    op.Spread = 1.0;
-    op.SpeedVariance = 0.5;
-    op.RotationSpeed = 2.0;
-    op.GravityVector = Vec2d(0.0, 0.2);
-    op.StartPoint = Vec2d(0.1, 0.5);
-    op.EndPoint = Vec2d(1.15, 0.5);
-    op.Attractors[0].AttractorEnabled = 1;
-    op.Attractors[0].Position = Vec2d(0.4, 0.3);
-    op.Attractors[0].Strength = 0.002;
-    op.Attractors[1].AttractorEnabled = 1;
-    op.Attractors[1].Position = Vec2d(0.9, 0.7);
-    op.Attractors[1].Strength = -0.001;
+    f.Tumble = 5.0;
+    f.Speed = 0.01;
+    f.Spread = 1.0;
+    f.SpeedVariance = 0.5;
+    f.RotationSpeed = 2.0;
+    f.GravityVector = Vec2d(0.0, 0.2);
+    f.StartPoint = Vec2d(0.1, 0.5);
+    f.EndPoint = Vec2d(1.15, 0.5);
+    on.Attractor[0] = 1;
+    f.Attractors[0].Position = Vec2d(0.4, 0.3);
+    f.Attractors[0].Strength = 0.002;
+    on.Attractor[1] = 1;
+    f.Attractors[1].Position = Vec2d(0.9, 0.7);
+    f.Attractors[1].Strength = -0.001;
     SetLine(0, {0.0, 0.52}, {1.25, 0.53}, 0.8, 0.3);
     SetLine(1, {0.0, 0.48}, {1.25, 0.47}, 0.6);
-    op.OldestIndex = op.NextIndex = PoolSize - 700;  // the live run wraps past the last slot
-    for (int i = 0; i < 9000; ++i) op.BirthParticle();
-    const std::vector<Particle> start(op.Particles, op.Particles + PoolSize);
-    const uint32_t seed = op.Random.GetState();
+    pool->OldestIndex = pool->NextIndex = PoolSize - 700;  // the live run wraps past the last slot
+    for (int i = 0; i < 9000; ++i) Birth();
+    const std::vector<Particle> start(pool->Particles, pool->Particles + PoolSize);
+    const uint32_t seed = random.GetState();
     for (int banking : {1, 0}) {
-        op.BankingEnabled = banking;
+        on.Banking = banking;
         std::vector<Particle> want = start;
-        RandomSource random(seed);
-        const StepSettings s = StepSettings::Take(op);
-        for (int32_t i = 0; i < op.LiveCount; ++i)
-            FreeStepWith(s, random, want[std::size_t((op.OldestIndex + i) % PoolSize)]);
-        for (int threads : {1, 2}) {
-            SetWorkerThreads(threads);
-            std::copy(start.begin(), start.end(), op.Particles);
-            op.Random.Seed(seed);
-            op.StepParticles();
-            EXPECT_EQ(op.Random.GetState(), random.GetState()) << banking << threads;
-            EXPECT_EQ(std::memcmp(op.Particles, want.data(), sizeof(Particle) * PoolSize), 0) << banking << threads;
+        RandomSource reference(seed);
+        const StepSettings s = StepSettings::Take(f, on);
+        for (int32_t i = 0; i < pool->LiveCount; ++i)
+            FreeStepWith(s, reference, want[std::size_t((pool->OldestIndex + i) % PoolSize)]);
+        for (bool threads : {false, true}) {
+            runner.Threads = threads;
+            std::copy(start.begin(), start.end(), pool->Particles);
+            random.Seed(seed);
+            Step();
+            EXPECT_EQ(random.GetState(), reference.GetState()) << banking << threads;
+            EXPECT_EQ(std::memcmp(pool->Particles, want.data(), sizeof(Particle) * PoolSize), 0) << banking << threads;
         }
     }
-    SetWorkerThreads(0);
 }

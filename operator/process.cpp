@@ -3,6 +3,7 @@
 // advances the simulation by one step (or rebuilds the frame from loaded motion
 // data), composites the particles and hands the picture to the host.
 #include "operator/particle_operator.h"
+#include "simulation/step_settings.h"
 
 namespace {
 
@@ -15,9 +16,9 @@ void ApplyPendingReset(ParticleOperator& op) {
 }
 
 void MakeOwedBirths(ParticleOperator& op) {
-    while (op.BirthAccumulator >= 1.0) {
+    while (op.Pool.BirthAccumulator >= 1.0) {
         op.BirthParticle();
-        op.BirthAccumulator -= 1.0;
+        op.Pool.BirthAccumulator -= 1.0;
     }
 }
 
@@ -27,9 +28,9 @@ void MakeOwedBirths(ParticleOperator& op) {
 // them goes into the file.
 void RunPendingPreRoll(ParticleOperator& op) {
     if (!op.FastForwardRequested.exchange(0)) return;
-    const double roll = op.RollFrames * op.SimStep;
+    const double roll = op.Frame.RollFrames * op.Frame.SimStep;
     for (int64_t i = 0; double(i) < roll; ++i) {
-        op.BirthAccumulator += op.Birthrate * op.SimStep;
+        op.Pool.BirthAccumulator += op.Frame.Birthrate * op.Frame.SimStep;
         MakeOwedBirths(op);
         op.StepParticles();
         op.AgeParticles();
@@ -38,10 +39,10 @@ void RunPendingPreRoll(ParticleOperator& op) {
 
 // One frame step of the simulation, written to the recording while one runs.
 void AdvanceSimulation(ParticleOperator& op, double time) {
-    op.BirthAccumulator += op.Birthrate * op.SimStep;
+    op.Pool.BirthAccumulator += op.Frame.Birthrate * op.Frame.SimStep;
     if (op.Shapes.RefreshForSimulation(op.ShapeSource, op.ShapeSourceScale())) {
         // Particles born from a scaled first shape get the full-size one.
-        for (int32_t n = 0; n < op.LiveCount; ++n) {
+        for (int32_t n = 0; n < op.Pool.LiveCount; ++n) {
             Particle& p = op.LiveParticle(n);
             if (p.ShapeImage) p.ShapeImage->Recycle();
             p.ShapeImage = ShapeLibrary::CopyOf(op.Shapes.Copy());
@@ -52,11 +53,37 @@ void AdvanceSimulation(ParticleOperator& op, double time) {
     const int32_t retired = op.AgeParticles();
     op.StepParticles();
     if (op.Recording)
-        op.Recorder.Record(RecordedFrame{time, op.RecordStartFrame, op.RecordLastFrame, op.Lifetime, retired,
-                                         LiveRing{op.Particles, PoolSize, op.OldestIndex, op.LiveCount}});
+        op.Recorder.Record(RecordedFrame{time, op.Frame.RecordStartFrame, op.Frame.RecordLastFrame, op.Frame.Lifetime, retired,
+                                         LiveRing{op.Pool.Particles, PoolSize, op.Pool.OldestIndex, op.Pool.LiveCount}});
 }
 
 }  // namespace
+
+void ParticleOperator::BirthParticle() {
+    const BirthSwitches on{UseBirthSpline.load(std::memory_order_relaxed) != 0,
+                           ScaleEnabled.load(std::memory_order_relaxed) != 0};
+    Pool.Birth(Frame, on, Shapes.Copy(), Random);
+}
+
+void ParticleOperator::ClearParticles() {
+    // Particles of loaded motion data own no image copy, so nothing is given back
+    // while a system is loaded.
+    Pool.Clear(SystemLoaded.load() == 0);
+}
+
+int32_t ParticleOperator::AgeParticles() { return Pool.Age(Frame.SimStep, Frame.Lifetime); }
+
+void ParticleOperator::StepParticles() {
+    StepSwitches on;
+    for (int k = 0; k < 2; ++k) {
+        on.Attractor[k] = AttractorEnabled[k].load() != 0;
+        on.BounceLine[k] = BounceLineEnabled[k].load() != 0;
+    }
+    on.Banking = BankingEnabled.load() != 0;
+    on.PathBinding = PathBindingEnabled.load() != 0;
+    on.Strict = StrictModeEnabled.load() != 0;
+    Pool.Step(StepSettings::Take(Frame, on), Random, Passes);
+}
 
 void ParticleOperator::Process(Request* req) {
     // Interface-side actions that free shapes or close files wait for the frame.
