@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "host/messages.h"
-#include "motiondata/user_dialogs.h"
+#include "operator/user_dialogs.h"
 #include "operator/particle_operator.h"
 
 void ParticleOperator::OnPreloadShapes(double /*time*/) {

@@ -7,7 +7,7 @@
 
 #include "host/messages.h"
 #include "motiondata/motion_file.h"
-#include "motiondata/user_dialogs.h"
+#include "operator/user_dialogs.h"
 #include "operator/particle_operator.h"
 
 namespace {

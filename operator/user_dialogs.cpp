@@ -1,4 +1,4 @@
-#include "motiondata/user_dialogs.h"
+#include "operator/user_dialogs.h"
 
 namespace user_dialogs {
 
