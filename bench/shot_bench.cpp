@@ -73,15 +73,15 @@ struct ShotScene {
             for (int32_t x = 0; x < n; ++x) shape->SetPixel(x, y, DiscPixel(n, x, y));
         H.SetImages(H.Background, shape);
         shape->Recycle();
-        H.SetNumber(H.Op->InSlowMotion, 0.0);
-        H.SetNumber(H.Op->InBirthrate, 0.0);
-        H.SetNumber(H.Op->InLifetime, 100.0);
-        H.SetNumber(H.Op->InMerge, 0.5);
+        H.SetNumber(H.Op->ControlInput("SlowMotion"), 0.0);
+        H.SetNumber(H.Op->ControlInput("Birthrate"), 0.0);
+        H.SetNumber(H.Op->ControlInput("Lifetime"), 100.0);
+        H.SetNumber(H.Op->ControlInput("Merge"), 0.5);
         if (sigma > 0.0) {
-            H.SetNumber(H.Op->InEnableBlur, 1.0);
-            H.Set(H.Op->InBlurSpline, new LookUpTable(std::vector<uint16_t>(16, 65535)));
-            H.SetNumber(H.Op->InMaximumBlur, sigma * 10.0);
-            H.SetNumber(H.Op->InBlurQuality, quality);
+            H.SetNumber(H.Op->ControlInput("EnableBlur"), 1.0);
+            H.Set(H.Op->ControlInput("BlurSpline"), new LookUpTable(std::vector<uint16_t>(16, 65535)));
+            H.SetNumber(H.Op->ControlInput("MaximumBlur"), sigma * 10.0);
+            H.SetNumber(H.Op->ControlInput("BlurQuality"), quality);
         }
         ParticleOperator* op = H.Op;
         const std::vector<Sprite> sprites = MakeSprites(count, scale);

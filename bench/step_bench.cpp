@@ -31,14 +31,14 @@ void FillPool(ParticleOperator& op) {
     op.Frame.Lifetime = 1e9;
     op.Frame.AspectX = 1.25;
     op.Frame.AspectY = 1.0;
-    op.Frame.StartPoint = Vec2d(0.1, 0.5);
-    op.Frame.EndPoint = Vec2d(1.15, 0.5);
-    op.Frame.Speed = 0.01;
-    op.Frame.Spread = 1.0;
-    op.Frame.SpeedVariance = 0.5;
+    op.Frame.Birth.StartPoint = Vec2d(0.1, 0.5);
+    op.Frame.Birth.EndPoint = Vec2d(1.15, 0.5);
+    op.Frame.Birth.Speed = 0.01;
+    op.Frame.Birth.Spread = 1.0;
+    op.Frame.Birth.SpeedVariance = 0.5;
     op.Frame.Tumble = 5.0;
     op.Frame.GravityVector = Vec2d(0.0, 0.2);
-    op.Frame.RotationSpeed = 2.0;
+    op.Frame.Birth.RotationSpeed = 2.0;
     for (int i = 0; i < Live; ++i) op.BirthParticle();
 }
 

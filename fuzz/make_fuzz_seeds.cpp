@@ -26,15 +26,15 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
 // Records frames first..last of a small system into the file.
 void Record(const std::string& path, int first, int last, double birthrate, double lifetime, bool gravity) {
     ToolHarness h(48, 32, 4, 4);
-    h.SetNumber(h.Op->InBirthrate, birthrate);
-    h.SetNumber(h.Op->InLifetime, lifetime);
-    if (gravity) h.SetNumber(h.Op->InGravity, 0.5);
-    h.SetNumber(h.Op->InRecordStartFrame, first);
-    h.SetNumber(h.Op->InRecordLastFrame, last);
+    h.SetNumber(h.Op->ControlInput("Birthrate"), birthrate);
+    h.SetNumber(h.Op->ControlInput("Lifetime"), lifetime);
+    if (gravity) h.SetNumber(h.Op->ControlInput("Gravity"), 0.5);
+    h.SetNumber(h.Op->ControlInput("RecordStartFrame"), first);
+    h.SetNumber(h.Op->ControlInput("RecordLastFrame"), last);
     h.Request_(first);  // the recording range reaches the frame settings
     platform::Default().QueueDialogAnswer(path);
-    h.Press(h.Op->InSaveFile);
-    h.Press(h.Op->InRecordNow);
+    h.Press(h.Op->ControlInput("SaveFile"));
+    h.Press(h.Op->ControlInput("RecordNow"));
     h.ServeMessages();
 }
 
@@ -67,10 +67,10 @@ int main(int argc, char** argv) {
     {
         // Three shapes captured from a 3 x 2 particle image over frames 0..2.
         ToolHarness h(16, 12, 3, 2);
-        h.SetNumber(h.Op->InImageStartFrame, 0);
-        h.SetNumber(h.Op->InImageLastFrame, 2);
+        h.SetNumber(h.Op->ControlInput("ImageStartFrame"), 0);
+        h.SetNumber(h.Op->ControlInput("ImageLastFrame"), 2);
         h.Request_(0);
-        h.Press(h.Op->InPreloadShapes);
+        h.Press(h.Op->ControlInput("PreloadShapes"));
         h.ServeMessages();
         if (!h.Op->Shapes.HasPreloaded()) {
             std::fprintf(stderr, "make_fuzz_seeds: the shape capture did not complete\n");

@@ -41,15 +41,15 @@ struct Fixture {
                 p->Recycle();
             }
         }
-        H.SetNumber(H.Op->InLoadStartFrame, LoadFirst);
-        H.SetNumber(H.Op->InLoadLastFrame, LoadLast);
+        H.SetNumber(H.Op->ControlInput("LoadStartFrame"), LoadFirst);
+        H.SetNumber(H.Op->ControlInput("LoadLastFrame"), LoadLast);
         H.Request_(0);  // the load range reaches the frame settings
     }
 };
 
 void Replay(Fixture& fx, bool reverse) {
     ParticleOperator* op = fx.H.Op;
-    fx.H.SetNumber(op->InReverse, reverse ? 1.0 : 0.0);
+    fx.H.SetNumber(op->ControlInput("Reverse"), reverse ? 1.0 : 0.0);
     // Before, at and after the range ends, whole and fractional times inside it;
     // full frames (read and composited) at 2.5 and 11.9.
     for (double t : {-1.0, 0.0, 0.25, 1.0, 2.5, 5.0, 7.75, 11.0, 11.9, 12.0, 13.0}) {
@@ -86,7 +86,7 @@ int RunMotionPlaybackInput(const uint8_t* data, size_t size) {
         if (!op->SystemLoaded) op->LoadMotionFile("input.lpd");
         if (op->SystemLoaded) Replay(*fx, true);
     }
-    fx->H.Press(op->InUnloadSystem);
+    fx->H.Press(op->ControlInput("UnloadSystem"));
     Check(op->SystemLoaded == 0, "still loaded after Unload System");
     Check(!op->Player.IsOpen(), "playback file held after Unload System");
     Check(op->Pool.LiveCount == 0, "particles left after Unload System");

@@ -61,11 +61,11 @@ void RenderWith(ParticleOperator* op) {
     Image* background = new Image(20, 15);
     Image* shape = new Image(3, 3);
     shape->Fill(HostPixel{65535, 65535, 65535, 65535});
-    op->InImage->SetValue(background, 0, 1);
-    op->InParticleImage->SetValue(shape, 0, 1);
+    op->ControlInput("Image")->SetValue(background, 0, 1);
+    op->ControlInput("ParticleImage")->SetValue(shape, 0, 1);
     Number* rate = new Number(4.0);
-    op->InBirthrate->SetValue(rate, 0, 1);
-    op->NotifyChanged(op->InBirthrate, rate, 0);
+    op->ControlInput("Birthrate")->SetValue(rate, 0, 1);
+    op->NotifyChanged(op->ControlInput("Birthrate"), rate, 0);
     rate->Recycle();
     flow.FrameDone = [](Operator*, double, Image* img) {
         if (img) img->Recycle();

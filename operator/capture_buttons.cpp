@@ -10,7 +10,7 @@
 
 void ParticleOperator::OnPreloadShapes(double /*time*/) {
     std::lock_guard<std::mutex> gate(RenderGate);
-    const int32_t count = Frame.ShapeFrameCount;
+    const int32_t count = Frame.Range.ShapeFrameCount;
     if (count < 1 || count > ShapeLibrary::MaxCaptureFrames) {
         if (count < 1)
             user_dialogs::Warn(platform::MessageKind::CaptureRangeEmpty, "Shape range is empty!");
@@ -26,7 +26,7 @@ void ParticleOperator::OnPreloadShapes(double /*time*/) {
     Shapes.StartCapture();
     SetDisabled(InDeletePreloaded, 0);
     if (MsgPort* port = GetMsgPort()) {
-        port->PutMsg(new RenderMessage(Frame.ImageStartFrame, Frame.ImageLastFrame, 0, nullptr, this, 0, 1));
+        port->PutMsg(new RenderMessage(Frame.Range.ImageStartFrame, Frame.Range.ImageLastFrame, 0, nullptr, this, 0, 1));
     }
     SetDisabled(InPreloadShapes, 1);
 }

@@ -22,7 +22,7 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     look.AspectX = op.Frame.AspectX;
     look.AspectY = op.Frame.AspectY;
     look.Lifetime = op.Frame.Lifetime;
-    look.MaximumSize = op.Frame.MaximumSize;
+    look.MaximumSize = op.Frame.Look.MaximumSize;
     look.ProxyX = op.Frame.ProxyScaleX;
     look.ProxyY = op.Frame.ProxyScaleY;
     look.Fade = op.FadeEnabled != 0;
@@ -30,20 +30,20 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     look.Tint = op.TintEnabled != 0;
     look.Blur = op.BlurEnabled != 0;
     if (look.Blur) {
-        look.BlurCurve.Set(op.Frame.BlurLut);
-        look.MaximumBlur = op.Frame.MaximumBlur;
-        look.BlurPasses = std::clamp(op.Frame.BlurQuality, 1, 7);
+        look.BlurCurve.Set(op.Frame.Look.BlurLut);
+        look.MaximumBlur = op.Frame.Look.MaximumBlur;
+        look.BlurPasses = std::clamp(op.Frame.Look.BlurQuality, 1, 7);
     }
-    if (look.Fade) look.Merge.Set(op.Frame.MergeLut);
-    if (look.Grow) look.GrowCurve.Set(op.Frame.GrowLut);
+    if (look.Fade) look.Merge.Set(op.Frame.Look.MergeLut);
+    if (look.Grow) look.GrowCurve.Set(op.Frame.Look.GrowLut);
     if (look.Tint) {
-        look.Red.Set(op.Frame.RedLut);
-        look.Green.Set(op.Frame.GreenLut);
-        look.Blue.Set(op.Frame.BlueLut);
-        look.Morph.Set(op.Frame.MorphLut);
+        look.Red.Set(op.Frame.Look.RedLut);
+        look.Green.Set(op.Frame.Look.GreenLut);
+        look.Blue.Set(op.Frame.Look.BlueLut);
+        look.Morph.Set(op.Frame.Look.MorphLut);
     }
-    look.M = Limit16(op.Frame.Merge * 65535.0);
-    look.Quality = unsigned(op.Frame.HighQuality);
+    look.M = Limit16(op.Frame.Look.Merge * 65535.0);
+    look.Quality = unsigned(op.Frame.Look.HighQuality);
 
     // A captured set with no levels draws from the host images instead.
     bool working = false;
@@ -53,7 +53,7 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     } else if (op.ShapeSourceScale().ScaledInBothAxes()) {
         look.UseShared = true;
         look.Shared = op.Shapes.ProxyCopy();
-    } else if (op.Frame.ApplyBirthImage != 0) {
+    } else if (op.Frame.Birth.ApplyBirthImage != 0) {
         look.UseShared = true;
         look.Shared = op.Shapes.Copy();
     }

@@ -2,7 +2,6 @@
 
 #include "host/fourcc.h"
 #include "host/tags.h"
-#include "operator/control_handles.h"
 #include "operator/control_table.h"
 #include "operator/particle_operator.h"
 

@@ -76,25 +76,25 @@ void SettleBounceLine(FrameSettings::BounceLine& line) {
 void ParticleOperator::RefreshScalarSettings(Request* req) {
     FrameSettings& f = Frame;
     // The scalar controls.
-    f.RollFrames = TruncToInt(NumberOf(req, InRollFrames, f.RollFrames));
-    f.Speed = NumberOf(req, InSpeed, f.Speed);
-    f.Orientation = NumberOf(req, InOrientation, f.Orientation);
-    f.Spread = NumberOf(req, InSpread, f.Spread);
-    f.SpeedVariance = NumberOf(req, InSpeedVariance, f.SpeedVariance);
+    f.Range.RollFrames = TruncToInt(NumberOf(req, InRollFrames, f.Range.RollFrames));
+    f.Birth.Speed = NumberOf(req, InSpeed, f.Birth.Speed);
+    f.Birth.Orientation = NumberOf(req, InOrientation, f.Birth.Orientation);
+    f.Birth.Spread = NumberOf(req, InSpread, f.Birth.Spread);
+    f.Birth.SpeedVariance = NumberOf(req, InSpeedVariance, f.Birth.SpeedVariance);
     f.Gravity = NumberOf(req, InGravity, f.Gravity);
     f.GravityAngle = NumberOf(req, InGravityAngle, f.GravityAngle);
     f.Lifetime = NumberOf(req, InLifetime, f.Lifetime);
     f.SlowMotion = NumberOf(req, InSlowMotion, f.SlowMotion);
     f.Tumble = NumberOf(req, InTumble, f.Tumble);
-    f.BlurQuality = TruncToInt(NumberOf(req, InBlurQuality, f.BlurQuality));
-    f.Birthrate = NumberOf(req, InBirthrate, f.Birthrate);
-    f.StartingAngle = NumberOf(req, InStartingAngle, f.StartingAngle);
-    f.RotationSpeed = NumberOf(req, InRotationSpeed, f.RotationSpeed);
-    f.RotationVariance = NumberOf(req, InRotationVariance, f.RotationVariance);
-    f.Merge = NumberOf(req, InMerge, f.Merge);
-    f.ApplyBirthImage = TruncToInt(NumberOf(req, InApplyBirthImage, f.ApplyBirthImage));
+    f.Look.BlurQuality = TruncToInt(NumberOf(req, InBlurQuality, f.Look.BlurQuality));
+    f.Birth.Birthrate = NumberOf(req, InBirthrate, f.Birth.Birthrate);
+    f.Birth.StartingAngle = NumberOf(req, InStartingAngle, f.Birth.StartingAngle);
+    f.Birth.RotationSpeed = NumberOf(req, InRotationSpeed, f.Birth.RotationSpeed);
+    f.Birth.RotationVariance = NumberOf(req, InRotationVariance, f.Birth.RotationVariance);
+    f.Look.Merge = NumberOf(req, InMerge, f.Look.Merge);
+    f.Birth.ApplyBirthImage = TruncToInt(NumberOf(req, InApplyBirthImage, f.Birth.ApplyBirthImage));
     f.PathSpeedVariance = float(NumberOf(req, InPathSpeedVariance, f.PathSpeedVariance));
-    f.HighQuality = (req && (req->Flags() & Request::FlagQuick)) ? 0 : 1;
+    f.Look.HighQuality = (req && (req->Flags() & Request::FlagQuick)) ? 0 : 1;
 
     // Images: the background, the shape source and its proxy scales, and the
     // output copy.
@@ -132,19 +132,19 @@ void ParticleOperator::FinishFrameSettings(Request* req) {
     if (!std::isfinite(f.AspectX)) f.AspectX = 1.0;
     if (!std::isfinite(f.AspectY)) f.AspectY = 1.0;
 
-    f.StartPoint = PointOf(req, InStart, f.AspectX, f.AspectY, f.StartPoint);
-    f.EndPoint = PointOf(req, InEnd, f.AspectX, f.AspectY, f.EndPoint);
+    f.Birth.StartPoint = PointOf(req, InStart, f.AspectX, f.AspectY, f.Birth.StartPoint);
+    f.Birth.EndPoint = PointOf(req, InEnd, f.AspectX, f.AspectY, f.Birth.EndPoint);
     f.Attractors[0].Position = PointOf(req, InAttractor1, f.AspectX, f.AspectY, f.Attractors[0].Position);
     f.Attractors[0].Strength = NumberOf(req, InAttractor1Strength, f.Attractors[0].Strength * 1000.0) * 0.001;
     f.Attractors[1].Position = PointOf(req, InAttractor2, f.AspectX, f.AspectY, f.Attractors[1].Position);
     f.Attractors[1].Strength = NumberOf(req, InAttractor2Strength, f.Attractors[1].Strength * 1000.0) * 0.001;
-    f.GeneralSize = NumberOf(req, InGeneralSize, f.GeneralSize);
-    f.SizeVariance = NumberOf(req, InSizeVariance, f.SizeVariance);
-    f.MergeLut = TableOf(req, InMergeSpline);
-    f.GrowLut = TableOf(req, InGrowSpline);
-    f.MaximumSize = NumberOf(req, InMaximumSize, f.MaximumSize);
-    f.BlurLut = TableOf(req, InBlurSpline);
-    f.MaximumBlur = NumberOf(req, InMaximumBlur, f.MaximumBlur);
+    f.Birth.GeneralSize = NumberOf(req, InGeneralSize, f.Birth.GeneralSize);
+    f.Birth.SizeVariance = NumberOf(req, InSizeVariance, f.Birth.SizeVariance);
+    f.Look.MergeLut = TableOf(req, InMergeSpline);
+    f.Look.GrowLut = TableOf(req, InGrowSpline);
+    f.Look.MaximumSize = NumberOf(req, InMaximumSize, f.Look.MaximumSize);
+    f.Look.BlurLut = TableOf(req, InBlurSpline);
+    f.Look.MaximumBlur = NumberOf(req, InMaximumBlur, f.Look.MaximumBlur);
 
     // Bounce lines.
     Input* const lineInputs[2][4] = {{InBounce1Elasticity, InBounce1Roughness, InBounce1Start, InBounce1End},
@@ -170,25 +170,25 @@ void ParticleOperator::FinishFrameSettings(Request* req) {
     for (Input* in : frameInputs) {
         if (in) in->SetAttrs({{Tags::RangeLow, extent.Start}, {Tags::RangeHigh, extent.End}});
     }
-    f.RecordStartFrame = TruncToInt(NumberOf(req, InRecordStartFrame, f.RecordStartFrame));
-    f.RecordLastFrame = TruncToInt(NumberOf(req, InRecordLastFrame, f.RecordLastFrame));
-    f.LoadStartFrame = TruncToInt(NumberOf(req, InLoadStartFrame, f.LoadStartFrame));
-    f.LoadLastFrame = TruncToInt(NumberOf(req, InLoadLastFrame, f.LoadLastFrame));
-    f.ImageStartFrame = NumberOf(req, InImageStartFrame, f.ImageStartFrame);
-    f.ImageLastFrame = NumberOf(req, InImageLastFrame, f.ImageLastFrame);
-    const int32_t span = TruncToInt(f.ImageLastFrame - f.ImageStartFrame);
-    f.ShapeFrameCount = span == INT32_MAX ? INT32_MAX : span + 1;
+    f.Range.RecordStartFrame = TruncToInt(NumberOf(req, InRecordStartFrame, f.Range.RecordStartFrame));
+    f.Range.RecordLastFrame = TruncToInt(NumberOf(req, InRecordLastFrame, f.Range.RecordLastFrame));
+    f.Range.LoadStartFrame = TruncToInt(NumberOf(req, InLoadStartFrame, f.Range.LoadStartFrame));
+    f.Range.LoadLastFrame = TruncToInt(NumberOf(req, InLoadLastFrame, f.Range.LoadLastFrame));
+    f.Range.ImageStartFrame = NumberOf(req, InImageStartFrame, f.Range.ImageStartFrame);
+    f.Range.ImageLastFrame = NumberOf(req, InImageLastFrame, f.Range.ImageLastFrame);
+    const int32_t span = TruncToInt(f.Range.ImageLastFrame - f.Range.ImageStartFrame);
+    f.Range.ShapeFrameCount = span == INT32_MAX ? INT32_MAX : span + 1;
 
     // Paths keep their last binding while their polyline has fewer than two points.
     f.PathPolyline = PolyLineOf(req, InPathPolyline);
-    f.BirthPolyline = PolyLineOf(req, InBirthSpline);
+    f.Birth.BirthPolyline = PolyLineOf(req, InBirthSpline);
     if (f.PathPolyline && f.PathPolyline->GetCount(0) > 1) f.MotionPath.BuildFromPolyLine(f.PathPolyline);
-    if (f.BirthPolyline && f.BirthPolyline->GetCount(0) > 1) f.BirthPath.BuildFromPolyLine(f.BirthPolyline);
+    if (f.Birth.BirthPolyline && f.Birth.BirthPolyline->GetCount(0) > 1) f.Birth.BirthPath.BuildFromPolyLine(f.Birth.BirthPolyline);
 
-    f.RedLut = TableOf(req, InRedSpline);
-    f.GreenLut = TableOf(req, InGreenSpline);
-    f.BlueLut = TableOf(req, InBlueSpline);
-    f.MorphLut = TableOf(req, InColorMorph);
+    f.Look.RedLut = TableOf(req, InRedSpline);
+    f.Look.GreenLut = TableOf(req, InGreenSpline);
+    f.Look.BlueLut = TableOf(req, InBlueSpline);
+    f.Look.MorphLut = TableOf(req, InColorMorph);
     f.StrictDeviationLut = TableOf(req, InStrictDeviation);
     f.MaximumDeviation = float(NumberOf(req, InMaximumDeviation, f.MaximumDeviation));
 }

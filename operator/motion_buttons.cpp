@@ -12,9 +12,33 @@
 
 namespace {
 
+// A switch's value at a time; on means above 0.5.
+bool SwitchOn(Input* in, double time) {
+    Parameter* p = in->GetValue(time);
+    if (!p) return false;
+    bool on = p->DataType == DT_Number && static_cast<Number*>(p)->Value > 0.5;
+    p->Recycle();
+    return on;
+}
+
+void Show(Input* in, bool viewControl) {
+    ParticleOperator::SetDisabled(in, 0);
+    ParticleOperator::SetVisible(in, 1);
+    if (viewControl) ParticleOperator::SetViewVisible(in, 1);
+}
+
+void SetSystemFileText(Input* in, const std::string& name, double time) {
+    Text* text = new Text(name);
+    in->SetValue(text, time, 1);
+    text->Recycle();
+}
+
+}  // namespace
+
 // The controls of the simulation disappear while a system plays back.
-void SwitchControlsToPlayback(ParticleOperator& op) {
+void ParticleOperator::SwitchControlsToPlayback() {
     using P = ParticleOperator;
+    ParticleOperator& op = *this;
     P::SetDisabled(op.InLoadSystem, 1);
     P::SetDisabled(op.InUnloadSystem, 0);
     for (Input* in : {op.InResetPosition, op.InFastForward}) P::SetVisible(in, 0);
@@ -45,24 +69,11 @@ void SwitchControlsToPlayback(ParticleOperator& op) {
     }
 }
 
-// A switch's value at a time; on means above 0.5.
-bool SwitchOn(Input* in, double time) {
-    Parameter* p = in->GetValue(time);
-    if (!p) return false;
-    bool on = p->DataType == DT_Number && static_cast<Number*>(p)->Value > 0.5;
-    p->Recycle();
-    return on;
-}
-
-void Show(Input* in, bool viewControl) {
-    ParticleOperator::SetDisabled(in, 0);
-    ParticleOperator::SetVisible(in, 1);
-    if (viewControl) ParticleOperator::SetViewVisible(in, 1);
-}
 
 // Back to the simulation's controls; the dependent controls follow their switches.
-void SwitchControlsToSimulation(ParticleOperator& op, double time) {
+void ParticleOperator::SwitchControlsToSimulation(double time) {
     using P = ParticleOperator;
+    ParticleOperator& op = *this;
     P::SetDisabled(op.InLoadSystem, 0);
     P::SetDisabled(op.InUnloadSystem, 1);
     for (Input* in : {op.InResetPosition,   op.InFastForward,      op.InRollFrames,    op.InStartingAngle,
@@ -121,14 +132,6 @@ void SwitchControlsToSimulation(ParticleOperator& op, double time) {
     }
 }
 
-void SetSystemFileText(Input* in, const std::string& name, double time) {
-    Text* text = new Text(name);
-    in->SetValue(text, time, 1);
-    text->Recycle();
-}
-
-}  // namespace
-
 // Closes both motion-data files and ends playback and recording. The control
 // layout stays as it is. Runs on the render thread (reset, end of a loaded file)
 // under the render gate, so it takes no lock itself.
@@ -152,11 +155,11 @@ void ParticleOperator::LoadMotionFile(const char* name) {
     if (!SystemLoaded) ClearParticles();
     ResetRequested = 1;
     Pool.BirthAccumulator = 0.0;
-    Frame.ApplyBirthImage = 1;
+    Frame.Birth.ApplyBirthImage = 1;
     // A pending reset from before the load empties the pool but keeps this file.
     CloseFilesOnReset = 0;
     SystemLoaded = 1;
-    SwitchControlsToPlayback(*this);
+    SwitchControlsToPlayback();
 }
 
 // Rebuilds the live particles for the request time from the loaded file. A frame
@@ -166,16 +169,16 @@ void ParticleOperator::LoadMotionFile(const char* name) {
 void ParticleOperator::ReadMotionFrame(double time) {
     ClearParticles();
     const MotionPlayer::Frame frame =
-        Player.ReadFrame(time, PlaybackRange{Frame.LoadStartFrame, Frame.LoadLastFrame, ReversePlayback != 0},
+        Player.ReadFrame(time, PlaybackRange{Frame.Range.LoadStartFrame, Frame.Range.LoadLastFrame, ReversePlayback != 0},
                          PoolSlots{Pool.Particles, PoolSize, &Pool.NextIndex, &Pool.LiveCount});
     if (frame.Lifetime) Frame.Lifetime = *frame.Lifetime;
     if (frame.Result == MotionPlayer::Outcome::Shown) {
-        Frame.ApplyBirthImage = 1;
+        Frame.Birth.ApplyBirthImage = 1;
     } else if (frame.Result == MotionPlayer::Outcome::Ended) {
         // Loaded particles own no shape image; the pool is already empty while
         // SystemLoaded still says so.
         CloseMotionFiles();
-        Frame.ApplyBirthImage = 0;
+        Frame.Birth.ApplyBirthImage = 0;
     }
 }
 
@@ -215,7 +218,7 @@ void ParticleOperator::OnUnloadSystem(double time) {
         SystemLoaded = 0;
     }
     SetSystemFileText(InSystemFile, std::string(), time);
-    SwitchControlsToSimulation(*this, time);
+    SwitchControlsToSimulation(time);
 }
 
 void ParticleOperator::OnSaveFile(double /*time*/) {
@@ -247,7 +250,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
         user_dialogs::Warn(platform::MessageKind::NoSaveFile, "No Save File Specified!");
         return;
     }
-    int64_t frames = int64_t(Frame.RecordLastFrame) - int64_t(Frame.RecordStartFrame) + 1;
+    int64_t frames = int64_t(Frame.Range.RecordLastFrame) - int64_t(Frame.Range.RecordStartFrame) + 1;
     if (frames < 1) {
         // A last frame before the start frame gives no frame to record; refuse before
         // an existing file of that name is replaced.
@@ -271,7 +274,7 @@ void ParticleOperator::OnRecordNow(double /*time*/) {
     Recording = 1;
     SkipCompositing = 1;
     if (MsgPort* port = GetMsgPort()) {
-        port->PutMsg(new RenderMessage(double(Frame.RecordStartFrame), double(Frame.RecordLastFrame), 0, nullptr, this, 0, 1));
+        port->PutMsg(new RenderMessage(double(Frame.Range.RecordStartFrame), double(Frame.Range.RecordLastFrame), 0, nullptr, this, 0, 1));
     }
 }
 

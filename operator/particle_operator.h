@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/operator.h"
@@ -102,33 +104,13 @@ public:
     void OnPreloadShapes(double time);  // the capture buttons (operator/)
     void OnDeletePreloaded(double time);
 
-    // --- control handles (named after the inputs) ---
-    Input *InResetPosition = nullptr, *InFastForward = nullptr, *InRollFrames = nullptr;
-    Input *InBirthrate = nullptr, *InLifetime = nullptr, *InSlowMotion = nullptr;
-    Input *InApplyBirthImage = nullptr, *InEnableScale = nullptr, *InGeneralSize = nullptr;
-    Input *InSizeVariance = nullptr, *InStart = nullptr, *InEnd = nullptr;
-    Input *InUseBirthSpline = nullptr, *InBirthSpline = nullptr;
-    Input *InOrientation = nullptr, *InSpread = nullptr, *InSpeed = nullptr, *InSpeedVariance = nullptr;
-    Input *InGravity = nullptr, *InGravityAngle = nullptr;
-    Input *InEnableFade = nullptr, *InMergeSpline = nullptr, *InEnableGrow = nullptr, *InGrowSpline = nullptr;
-    Input *InMaximumSize = nullptr, *InEnableBlur = nullptr, *InBlurSpline = nullptr, *InMaximumBlur = nullptr;
-    Input *InMerge = nullptr, *InBlurQuality = nullptr, *InImageStartFrame = nullptr, *InImageLastFrame = nullptr;
-    Input *InPreloadShapes = nullptr, *InDeletePreloaded = nullptr, *InFreeze = nullptr;
-    Input *InRotationSpeed = nullptr, *InRotationVariance = nullptr, *InStartingAngle = nullptr, *InBanking = nullptr;
-    Input *InAttractor1Enable = nullptr, *InAttractor1 = nullptr, *InAttractor1Strength = nullptr;
-    Input *InAttractor2Enable = nullptr, *InAttractor2 = nullptr, *InAttractor2Strength = nullptr;
-    Input *InBounce1Enable = nullptr, *InBounce1Elasticity = nullptr, *InBounce1Roughness = nullptr;
-    Input *InBounce1Start = nullptr, *InBounce1End = nullptr;
-    Input *InBounce2Enable = nullptr, *InBounce2Elasticity = nullptr, *InBounce2Roughness = nullptr;
-    Input *InBounce2Start = nullptr, *InBounce2End = nullptr, *InTumble = nullptr;
-    Input *InSaveFile = nullptr, *InRecordStartFrame = nullptr, *InRecordLastFrame = nullptr, *InRecordNow = nullptr;
-    Input *InLoadStartFrame = nullptr, *InLoadLastFrame = nullptr, *InLoadSystem = nullptr, *InReverse = nullptr;
-    Input *InLoadedNotice = nullptr, *InUnloadSystem = nullptr, *InSystemFile = nullptr;
-    Input *InPathBinding = nullptr, *InPathPolyline = nullptr, *InPathSpeedVariance = nullptr;
-    Input *InStrictMode = nullptr, *InStrictDeviation = nullptr, *InMaximumDeviation = nullptr;
-    Input *InColorTinting = nullptr, *InRedSpline = nullptr, *InGreenSpline = nullptr, *InBlueSpline = nullptr;
-    Input *InEditRed = nullptr, *InEditGreen = nullptr, *InEditBlue = nullptr, *InColorMorph = nullptr;
-    Input *InParticleImage = nullptr, *InImage = nullptr;
+    // The input a flow names by the given key ("Birthrate"), or null: for code
+    // outside the tool (tests, tools) that drives its controls.
+    Input* ControlInput(std::string_view key) const;
+    // The input handles, one for each input of the control table that holds a
+    // value, in table order.
+    static std::span<Input* ParticleOperator::* const> ControlHandles();
+
     Output* OutImage = nullptr;
 
     // --- request links (valid during one request) ---
@@ -178,6 +160,40 @@ public:
 
 protected:
     ~ParticleOperator() override;
+
+private:
+    // The controls of the simulation hide while a system plays back, and come
+    // back (the dependent ones following their switches) when it is unloaded.
+    void SwitchControlsToPlayback();
+    void SwitchControlsToSimulation(double time);
+
+    // --- control handles (named after the inputs) ---
+    Input *InResetPosition = nullptr, *InFastForward = nullptr, *InRollFrames = nullptr;
+    Input *InBirthrate = nullptr, *InLifetime = nullptr, *InSlowMotion = nullptr;
+    Input *InApplyBirthImage = nullptr, *InEnableScale = nullptr, *InGeneralSize = nullptr;
+    Input *InSizeVariance = nullptr, *InStart = nullptr, *InEnd = nullptr;
+    Input *InUseBirthSpline = nullptr, *InBirthSpline = nullptr;
+    Input *InOrientation = nullptr, *InSpread = nullptr, *InSpeed = nullptr, *InSpeedVariance = nullptr;
+    Input *InGravity = nullptr, *InGravityAngle = nullptr;
+    Input *InEnableFade = nullptr, *InMergeSpline = nullptr, *InEnableGrow = nullptr, *InGrowSpline = nullptr;
+    Input *InMaximumSize = nullptr, *InEnableBlur = nullptr, *InBlurSpline = nullptr, *InMaximumBlur = nullptr;
+    Input *InMerge = nullptr, *InBlurQuality = nullptr, *InImageStartFrame = nullptr, *InImageLastFrame = nullptr;
+    Input *InPreloadShapes = nullptr, *InDeletePreloaded = nullptr, *InFreeze = nullptr;
+    Input *InRotationSpeed = nullptr, *InRotationVariance = nullptr, *InStartingAngle = nullptr, *InBanking = nullptr;
+    Input *InAttractor1Enable = nullptr, *InAttractor1 = nullptr, *InAttractor1Strength = nullptr;
+    Input *InAttractor2Enable = nullptr, *InAttractor2 = nullptr, *InAttractor2Strength = nullptr;
+    Input *InBounce1Enable = nullptr, *InBounce1Elasticity = nullptr, *InBounce1Roughness = nullptr;
+    Input *InBounce1Start = nullptr, *InBounce1End = nullptr;
+    Input *InBounce2Enable = nullptr, *InBounce2Elasticity = nullptr, *InBounce2Roughness = nullptr;
+    Input *InBounce2Start = nullptr, *InBounce2End = nullptr, *InTumble = nullptr;
+    Input *InSaveFile = nullptr, *InRecordStartFrame = nullptr, *InRecordLastFrame = nullptr, *InRecordNow = nullptr;
+    Input *InLoadStartFrame = nullptr, *InLoadLastFrame = nullptr, *InLoadSystem = nullptr, *InReverse = nullptr;
+    Input *InLoadedNotice = nullptr, *InUnloadSystem = nullptr, *InSystemFile = nullptr;
+    Input *InPathBinding = nullptr, *InPathPolyline = nullptr, *InPathSpeedVariance = nullptr;
+    Input *InStrictMode = nullptr, *InStrictDeviation = nullptr, *InMaximumDeviation = nullptr;
+    Input *InColorTinting = nullptr, *InRedSpline = nullptr, *InGreenSpline = nullptr, *InBlueSpline = nullptr;
+    Input *InEditRed = nullptr, *InEditGreen = nullptr, *InEditBlue = nullptr, *InColorMorph = nullptr;
+    Input *InParticleImage = nullptr, *InImage = nullptr;
 };
 
 // The frame snapshot the compositor draws from, taken from the tool's current

@@ -28,9 +28,9 @@ void MakeOwedBirths(ParticleOperator& op) {
 // them goes into the file.
 void RunPendingPreRoll(ParticleOperator& op) {
     if (!op.FastForwardRequested.exchange(0)) return;
-    const double roll = op.Frame.RollFrames * op.Frame.SimStep;
+    const double roll = op.Frame.Range.RollFrames * op.Frame.SimStep;
     for (int64_t i = 0; double(i) < roll; ++i) {
-        op.Pool.BirthAccumulator += op.Frame.Birthrate * op.Frame.SimStep;
+        op.Pool.BirthAccumulator += op.Frame.Birth.Birthrate * op.Frame.SimStep;
         MakeOwedBirths(op);
         op.StepParticles();
         op.AgeParticles();
@@ -39,7 +39,7 @@ void RunPendingPreRoll(ParticleOperator& op) {
 
 // One frame step of the simulation, written to the recording while one runs.
 void AdvanceSimulation(ParticleOperator& op, double time) {
-    op.Pool.BirthAccumulator += op.Frame.Birthrate * op.Frame.SimStep;
+    op.Pool.BirthAccumulator += op.Frame.Birth.Birthrate * op.Frame.SimStep;
     if (op.Shapes.RefreshForSimulation(op.ShapeSource, op.ShapeSourceScale())) {
         // Particles born from a scaled first shape get the full-size one.
         for (int32_t n = 0; n < op.Pool.LiveCount; ++n) {
@@ -53,7 +53,7 @@ void AdvanceSimulation(ParticleOperator& op, double time) {
     const int32_t retired = op.AgeParticles();
     op.StepParticles();
     if (op.Recording)
-        op.Recorder.Record(RecordedFrame{time, op.Frame.RecordStartFrame, op.Frame.RecordLastFrame, op.Frame.Lifetime, retired,
+        op.Recorder.Record(RecordedFrame{time, op.Frame.Range.RecordStartFrame, op.Frame.Range.RecordLastFrame, op.Frame.Lifetime, retired,
                                          LiveRing{op.Pool.Particles, PoolSize, op.Pool.OldestIndex, op.Pool.LiveCount}});
 }
 

@@ -62,7 +62,7 @@ std::unique_ptr<SimulationState> ParticleOperator::SaveState() {
         s->BounceEnabled[i] = BounceLineEnabled[i].load();
     }
     s->MotionPath = Frame.MotionPath;
-    s->BirthPath = Frame.BirthPath;
+    s->BirthPath = Frame.Birth.BirthPath;
     return s;
 }
 
@@ -92,6 +92,6 @@ bool ParticleOperator::RestoreState(const SimulationState& state) {
         BounceLineEnabled[i] = s->BounceEnabled[i];
     }
     Frame.MotionPath = s->MotionPath;
-    Frame.BirthPath = s->BirthPath;
+    Frame.Birth.BirthPath = s->BirthPath;
     return true;
 }

@@ -23,40 +23,67 @@ struct FrameSettings {
         Vec2d Start, End, Normal;
     };
 
-    int32_t RollFrames = 0;
-    double Speed = 0, Orientation = 0, Spread = 0, SpeedVariance = 0, Gravity = 0, GravityAngle = 0;
-    double Lifetime = 0, SlowMotion = 0, Tumble = 0;
-    int32_t BlurQuality = 0;
-    double Birthrate = 0, StartingAngle = 0, RotationSpeed = 0, RotationVariance = 0, Merge = 0;
-    int32_t ApplyBirthImage = 0;
-    float PathSpeedVariance = 0;
-    int32_t HighQuality = 1;
-    double ProxyScaleX = 1.0, ProxyScaleY = 1.0;
+    // How particles are born: rate, place, launch, size and spin.
+    struct Births {
+        double Birthrate = 0;
+        Vec2d StartPoint, EndPoint;  // the birth line
+        double Speed = 0, Orientation = 0, Spread = 0, SpeedVariance = 0;
+        double GeneralSize = 1, SizeVariance = 0;
+        double StartingAngle = 0, RotationSpeed = 0, RotationVariance = 0;
+        int32_t ApplyBirthImage = 0;
+        // The birth polyline (valid during its request only, null without one)
+        // and the path built from it, which keeps its last binding while the
+        // polyline has fewer than two points.
+        PolyLine* BirthPolyline = nullptr;
+        SegmentPath BirthPath;
+    };
+    // How particles are drawn: the curves over age (valid during their request
+    // only, null when the input has none) and their limits.
+    struct Looks {
+        double Merge = 0;
+        LookUpTable* MergeLut = nullptr;
+        LookUpTable* GrowLut = nullptr;
+        double MaximumSize = 2;
+        LookUpTable* BlurLut = nullptr;
+        double MaximumBlur = 50;
+        int32_t BlurQuality = 0;
+        LookUpTable *RedLut = nullptr, *GreenLut = nullptr, *BlueLut = nullptr, *MorphLut = nullptr;
+        int32_t HighQuality = 1;
+    };
+    // The frame ranges of the pre-roll, the recording, the playback and the
+    // shape capture.
+    struct Ranges {
+        int32_t RollFrames = 0;
+        int32_t RecordStartFrame = 0, RecordLastFrame = 100, LoadStartFrame = 0, LoadLastFrame = 100;
+        double ImageStartFrame = 0, ImageLastFrame = 100;
+        int32_t ShapeFrameCount = 101;
+    };
+
+    Births Birth;
+    Looks Look;
+    Ranges Range;
+
+    // Time and space: the step, field handling, the picture's aspect and the
+    // proxy scales of the shape source.
+    double Lifetime = 0, SlowMotion = 0;
     double SimStep = 0;
     float FieldFactor = 1.0f;
     double AspectX = 1.0, AspectY = 1.0;
-    Vec2d StartPoint, EndPoint, GravityVector;
+    double ProxyScaleX = 1.0, ProxyScaleY = 1.0;
+
+    // Forces.
+    double Gravity = 0, GravityAngle = 0;
+    Vec2d GravityVector;
+    double Tumble = 0;
     Attractor Attractors[2];
     BounceLine BounceLines[2];
-    double GeneralSize = 1, SizeVariance = 0;
-    double MaximumSize = 2;
-    double MaximumBlur = 50;
-    int32_t RecordStartFrame = 0, RecordLastFrame = 100, LoadStartFrame = 0, LoadLastFrame = 100;
-    double ImageStartFrame = 0, ImageLastFrame = 100;
-    int32_t ShapeFrameCount = 101;
-    float MaximumDeviation = 1.0f;
 
-    // The request's curves and polylines: valid during that request only (null
-    // when the input has none).
-    LookUpTable* MergeLut = nullptr;
-    LookUpTable* GrowLut = nullptr;
-    LookUpTable* BlurLut = nullptr;
-    LookUpTable *RedLut = nullptr, *GreenLut = nullptr, *BlueLut = nullptr, *MorphLut = nullptr;
-    LookUpTable* StrictDeviationLut = nullptr;
+    // Path binding: the polyline (valid during its request only), the path built
+    // from it (kept while the polyline has fewer than two points) and the
+    // deviation curve of strict mode.
     PolyLine* PathPolyline = nullptr;
-    PolyLine* BirthPolyline = nullptr;
-
-    // The paths built from the polylines; each keeps its last binding while its
-    // polyline has fewer than two points.
-    SegmentPath MotionPath, BirthPath;
+    SegmentPath MotionPath;
+    float PathSpeedVariance = 0;
+    LookUpTable* StrictDeviationLut = nullptr;
+    float MaximumDeviation = 1.0f;
 };

@@ -117,7 +117,7 @@ StepSettings StepSettings::Take(const FrameSettings& f, const StepSwitches& on) 
     s.GravityStep = f.GravityVector / 100.0;
     s.SimStep = f.SimStep;
     s.Banking = on.Banking;
-    s.StartingAngle = f.StartingAngle;
+    s.StartingAngle = f.Birth.StartingAngle;
 
     s.PathBinding = on.PathBinding;
     s.Strict = on.Strict;

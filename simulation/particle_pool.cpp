@@ -42,24 +42,24 @@ void ParticleSystem::Birth(const FrameSettings& f, BirthSwitches on, Image* shap
 
     if (on.UseBirthSpline) {
         const float t = float(double(r1) * InvRange);
-        const Vec2d q = f.BirthPath.PointAt(t);
+        const Vec2d q = f.Birth.BirthPath.PointAt(t);
         p.Position = Vec2d((q.x + 0.5) * f.AspectX, (q.y + 0.5) * f.AspectY);
     } else {
-        p.Position = f.EndPoint + (f.StartPoint - f.EndPoint) * (double(r1) * InvRange);
+        p.Position = f.Birth.EndPoint + (f.Birth.StartPoint - f.Birth.EndPoint) * (double(r1) * InvRange);
     }
     p.PreviousPosition = p.Position;
 
     const int32_t r3 = random.Next();
     const int32_t r4 = random.Next();
     const int32_t r5 = random.Next();
-    const double spreadAngle = double(r3 + r4 + r5 - 49151) * SpreadScale * f.Spread;
+    const double spreadAngle = double(r3 + r4 + r5 - 49151) * SpreadScale * f.Birth.Spread;
     const int32_t r6 = random.Next();
     const int32_t r7 = random.Next();
     const int32_t r8 = random.Next();
-    const double speedVariation = double(r6 + r7 + r8 - 49151) * SpeedVarianceScale * f.SpeedVariance;
+    const double speedVariation = double(r6 + r7 + r8 - 49151) * SpeedVarianceScale * f.Birth.SpeedVariance;
 
-    const double direction = (spreadAngle + f.Orientation) * DegreesToRadians;
-    const double launchSpeed = speedVariation * f.Speed + f.Speed;
+    const double direction = (spreadAngle + f.Birth.Orientation) * DegreesToRadians;
+    const double launchSpeed = speedVariation * f.Birth.Speed + f.Birth.Speed;
     p.Velocity = Vec2d(std::cos(direction) * launchSpeed, -(std::sin(direction) * launchSpeed));
 
     // Spreads the particles born in one frame over the frame's time step; the
@@ -70,14 +70,14 @@ void ParticleSystem::Birth(const FrameSettings& f, BirthSwitches on, Image* shap
     p.Age = 0.0;
     const int32_t r10 = random.Next();
     p.PathSpeedFactor = double(r10) * InvRangeSingle;
-    p.Angle = f.StartingAngle;
+    p.Angle = f.Birth.StartingAngle;
     const int32_t r11 = random.Next();
-    p.RotationSpeed = double(r11 - 16383) * 0.005 * f.RotationVariance + f.RotationSpeed;
+    p.RotationSpeed = double(r11 - 16383) * 0.005 * f.Birth.RotationVariance + f.Birth.RotationSpeed;
 
     const int32_t r12 = random.Next();
     const int32_t r13 = random.Next();
     const int32_t r14 = random.Next();
-    double randomSize = double(r12 + r13 + r14 - 49151) * 2.5e-05 * f.SizeVariance + f.GeneralSize;
+    double randomSize = double(r12 + r13 + r14 - 49151) * 2.5e-05 * f.Birth.SizeVariance + f.Birth.GeneralSize;
     if (randomSize < 0.1) randomSize = 0.1;
 
     // Without a shape copy (no shape taken yet) the particle simply has no image.

@@ -53,8 +53,8 @@ public:
             Shape->Recycle();
             Shape = shape;
         }
-        Op->InImage->SetValue(Background, 0, 1);
-        Op->InParticleImage->SetValue(Shape, 0, 1);
+        Op->ControlInput("Image")->SetValue(Background, 0, 1);
+        Op->ControlInput("ParticleImage")->SetValue(Shape, 0, 1);
     }
 
     // A user's edit: the value is set, then the tool is notified.

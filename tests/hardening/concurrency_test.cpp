@@ -70,9 +70,9 @@ protected:
         platform::Default().ClearRecords();
         H = std::make_unique<ToolHarness>(40, 30, 3, 3);
         Op = H->Op;
-        for (auto [in, v] : {std::pair{Op->InBirthrate, 6}, {Op->InLifetime, 5}, {Op->InRecordStartFrame, 0},
-                             {Op->InRecordLastFrame, Frames - 1}, {Op->InImageStartFrame, 0},
-                             {Op->InImageLastFrame, 2}})
+        for (auto [in, v] : {std::pair{Op->ControlInput("Birthrate"), 6}, {Op->ControlInput("Lifetime"), 5}, {Op->ControlInput("RecordStartFrame"), 0},
+                             {Op->ControlInput("RecordLastFrame"), Frames - 1}, {Op->ControlInput("ImageStartFrame"), 0},
+                             {Op->ControlInput("ImageLastFrame"), 2}})
             H->SetNumber(in, v);
         H->Request_(0);  // ranges reach the frame settings
     }
@@ -112,18 +112,18 @@ TEST_F(InterfaceDuringRenderTest, ButtonsPressedDuringRendersLeaveCompleteRecord
     std::vector<std::string> files;
     constexpr int Rounds = 100;
     for (int round = 0; round < Rounds; ++round) {
-        H->Press(Op->InResetPosition);
-        H->Press(Op->InUnloadSystem);
-        if (round % 4 == 0) H->Press(Op->InPreloadShapes);
-        H->Press(Op->InDeletePreloaded);
+        H->Press(Op->ControlInput("ResetPosition"));
+        H->Press(Op->ControlInput("UnloadSystem"));
+        if (round % 4 == 0) H->Press(Op->ControlInput("PreloadShapes"));
+        H->Press(Op->ControlInput("DeletePreloaded"));
         const std::string path = Dir + "/run" + std::to_string(round) + ".lpd";
         platform::Default().QueueDialogAnswer(path);
-        H->Press(Op->InSaveFile);
-        H->Press(Op->InRecordNow);
+        H->Press(Op->ControlInput("SaveFile"));
+        H->Press(Op->ControlInput("RecordNow"));
         files.push_back(path);
         waitRenders(1 + round % 4);
-        if (round % 2 == 0) H->Press(Op->InRecordNow);      // stops it early
-        if (round % 5 == 0) H->Press(Op->InResetPosition);  // closes it at the next frame
+        if (round % 2 == 0) H->Press(Op->ControlInput("RecordNow"));      // stops it early
+        if (round % 5 == 0) H->Press(Op->ControlInput("ResetPosition"));  // closes it at the next frame
         waitRenders(1);
     }
     renderer.Join();
@@ -156,13 +156,13 @@ TEST_F(InterfaceDuringRenderTest, RecordingStartedDuringRendersKeepsEveryFrame) 
     for (int round = 0; round < 10; ++round) {
         const std::string path = Dir + "/full" + std::to_string(round) + ".lpd";
         const int writtenBefore = CountMessages("Output File written!");
-        H->Press(Op->InResetPosition);
-        H->Press(Op->InDeletePreloaded);
+        H->Press(Op->ControlInput("ResetPosition"));
+        H->Press(Op->ControlInput("DeletePreloaded"));
         WaitFor([&, seen = rendered.load()] { return rendered >= seen + 2; });  // a frame carries out the reset
         const int before = passes;
         platform::Default().QueueDialogAnswer(path);
-        H->Press(Op->InSaveFile);
-        H->Press(Op->InRecordNow);
+        H->Press(Op->ControlInput("SaveFile"));
+        H->Press(Op->ControlInput("RecordNow"));
         WaitFor([&] { return passes != before && CountMessages("Output File written!") != writtenBefore; });
         ASSERT_EQ(CountMessages("Output File written!"), writtenBefore + 1) << "round " << round;
         EXPECT_EQ(CheckRecording(path, Frames), Frames) << "round " << round;
@@ -173,10 +173,10 @@ TEST_F(InterfaceDuringRenderTest, RecordingStartedDuringRendersKeepsEveryFrame) 
 // frame (it used to, leaving a file that holds only its count).
 TEST_F(InterfaceDuringRenderTest, ResetPressedBeforeRecordNowKeepsTheRecording) {
     const std::string path = Dir + "/after-reset.lpd";
-    H->Press(Op->InResetPosition);
+    H->Press(Op->ControlInput("ResetPosition"));
     platform::Default().QueueDialogAnswer(path);
-    H->Press(Op->InSaveFile);
-    H->Press(Op->InRecordNow);
+    H->Press(Op->ControlInput("SaveFile"));
+    H->Press(Op->ControlInput("RecordNow"));
     EXPECT_EQ(H->ServeMessages(), 1);
     EXPECT_EQ(CountMessages("Output File written!"), 1);
     EXPECT_EQ(CheckRecording(path, Frames), Frames);

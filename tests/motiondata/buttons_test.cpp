@@ -46,7 +46,7 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
     };
     const std::vector<Row> rows = {
         {"Record now after a cancelled save dialog", K::NoSaveFile, "No Save File Specified!", "Warning", 48, true,
-         [&] { Press(Op->InSaveFile, Run); Press(Op->InSaveFile); H->Press(Op->InRecordNow); }},
+         [&] { Press(Op->ControlInput("SaveFile"), Run); Press(Op->ControlInput("SaveFile")); H->Press(Op->ControlInput("RecordNow")); }},
         {"record file cannot be created", K::FileNotCreated, "Error on opening file", "Warning", 48, true,
          [&] { StartRecording(Path("no/such/dir/a.lpd"), 0, 10); EXPECT_EQ(Op->ResetRequested, 0); }},
         {"recording range empty (the file is kept)", K::RecordingRangeEmpty,
@@ -57,7 +57,7 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
          [&] { StartRecording(Run, -2000000000, 2000000000); EXPECT_FALSE(std::filesystem::exists(Run)); }},
         {"Record now pressed twice, then its render", K::RecordingStopped, Run, "Particle Data Saved in File", 0, false,
          [&] {
-             Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InRecordNow);
+             Press(Op->ControlInput("SaveFile"), Run); H->Press(Op->ControlInput("RecordNow")); H->Press(Op->ControlInput("RecordNow"));
              EXPECT_EQ(H->ServeMessages(), 1);
              EXPECT_EQ(ReadBytes(Run).size(), 4u);  // stopped before any frame
          }},
@@ -71,17 +71,17 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
              const auto previous = std::signal(SIGXFSZ, SIG_IGN);
              const struct rlimit none {0, old.rlim_max};
              setrlimit(RLIMIT_FSIZE, &none);
-             Press(Op->InSaveFile, Run);
-             H->Press(Op->InRecordNow);
-             H->Press(Op->InRecordNow);
+             Press(Op->ControlInput("SaveFile"), Run);
+             H->Press(Op->ControlInput("RecordNow"));
+             H->Press(Op->ControlInput("RecordNow"));
              setrlimit(RLIMIT_FSIZE, &old);
              std::signal(SIGXFSZ, previous);
          }},
         {"reset during the recording's render", K::Unspecified, "", "", 0, false,
          [&] {
-             Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow);
+             Press(Op->ControlInput("SaveFile"), Run); H->Press(Op->ControlInput("RecordNow"));
              H->TheFlow.PrepareFrame = [this](Operator*, double t) {
-                 if (t == 13) H->Press(Op->InResetPosition);
+                 if (t == 13) H->Press(Op->ControlInput("ResetPosition"));
                  return true;
              };
              H->ServeMessages();
@@ -94,20 +94,20 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
         {"Load System during a recording (no load dialog)", K::FileAlreadyOpen,
          "Output File Open!", "Warning", 48, false,
          [&] {
-             Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); H->Press(Op->InLoadSystem);
+             Press(Op->ControlInput("SaveFile"), Run); H->Press(Op->ControlInput("RecordNow")); H->Press(Op->ControlInput("LoadSystem"));
              EXPECT_TRUE(Op->SystemLoaded == 0 && platform::Default().Dialogs().size() == 1u);
          }},
         {"Record now while a system is loaded", K::FileAlreadyOpen, "Input File Open!", "Warning", 48, true,
-         [&] { Load(Two, 0, 10); Press(Op->InSaveFile, Run); H->Press(Op->InRecordNow); }},
+         [&] { Load(Two, 0, 10); Press(Op->ControlInput("SaveFile"), Run); H->Press(Op->ControlInput("RecordNow")); }},
         {"load dialog cancelled", K::NoFileChosen,
-         "Error on opening file", "Warning", 48, true, [&] { Press(Op->InLoadSystem); }},
+         "Error on opening file", "Warning", 48, true, [&] { Press(Op->ControlInput("LoadSystem")); }},
         {"loaded file missing (layout kept, the flow keeps no name)", K::LoadFailed,
          "Error on Loading File", "WARNING", 48, true,
          [&] {
-             const int32_t loadDisabled = Disabled(Op->InLoadSystem);
-             Press(Op->InLoadSystem, Missing);
-             EXPECT_TRUE(Op->SystemLoaded == 0 && Disabled(Op->InLoadSystem) == loadDisabled);
-             EXPECT_NE(TextValue(Op->InSystemFile), Missing);
+             const int32_t loadDisabled = Disabled(Op->ControlInput("LoadSystem"));
+             Press(Op->ControlInput("LoadSystem"), Missing);
+             EXPECT_TRUE(Op->SystemLoaded == 0 && Disabled(Op->ControlInput("LoadSystem")) == loadDisabled);
+             EXPECT_NE(TextValue(Op->ControlInput("SystemFile")), Missing);
          }},
         {"shape range empty (the earlier set stays)", K::CaptureRangeEmpty,
          "Shape range is empty!", "Warning", 48, true,
@@ -137,10 +137,10 @@ TEST_F(ButtonsTest, EveryMessageInItsSituation) {
 }
 
 TEST_F(ButtonsTest, DialogsAskForALumetFileFromTheCurrentFolder) {
-    Press(Op->InSaveFile, Run);
+    Press(Op->ControlInput("SaveFile"), Run);
     EXPECT_EQ(Op->MotionFileName, Run);
     EXPECT_FALSE(std::filesystem::exists(Run));  // nothing is created yet
-    Press(Op->InLoadSystem);
+    Press(Op->ControlInput("LoadSystem"));
     const auto d = platform::Default().Dialogs();
     ASSERT_EQ(d.size(), 2u);
     EXPECT_EQ(d[0].Title + "|" + d[1].Title, "Save Positon Data to File|Load Positon Data to File");
@@ -153,43 +153,43 @@ TEST_F(ButtonsTest, DialogsAskForALumetFileFromTheCurrentFolder) {
 
 TEST_F(ButtonsTest, LoadAndUnloadSwitchTheControlLayouts) {
     ParticleOperator* o = Op;
-    const int32_t fadeVisible = Visible(o->InMergeSpline);
+    const int32_t fadeVisible = Visible(o->ControlInput("MergeSpline"));
     // Per set of switches turned on: the controls an unload shows, the view
     // controls it shows, and the controls of switches that are off.
     struct Config { std::vector<Input*> on, shown, views, hidden; };
     const std::vector<Config> configs = {
-        {{o->InEnableScale, o->InAttractor1Enable, o->InBounce2Enable, o->InUseBirthSpline, o->InStrictMode},
-         {o->InResetPosition, o->InFastForward, o->InBirthrate, o->InGeneralSize, o->InSizeVariance,
-          o->InAttractor1Strength, o->InBounce2Roughness, o->InStrictDeviation, o->InPathBinding},
-         {o->InOrientation, o->InGravityAngle, o->InAttractor1, o->InBounce2Start, o->InBirthSpline},
-         {o->InAttractor2, o->InAttractor2Strength, o->InBounce1Start, o->InStart, o->InPathPolyline}},
-        {{o->InPathBinding}, {o->InPathSpeedVariance, o->InStrictMode}, {o->InStart, o->InEnd, o->InPathPolyline},
-         {o->InBirthSpline, o->InGeneralSize, o->InStrictDeviation, o->InAttractor1}},
+        {{o->ControlInput("EnableScale"), o->ControlInput("Attractor1Enable"), o->ControlInput("Bounce2Enable"), o->ControlInput("UseBirthSpline"), o->ControlInput("StrictMode")},
+         {o->ControlInput("ResetPosition"), o->ControlInput("FastForward"), o->ControlInput("Birthrate"), o->ControlInput("GeneralSize"), o->ControlInput("SizeVariance"),
+          o->ControlInput("Attractor1Strength"), o->ControlInput("Bounce2Roughness"), o->ControlInput("StrictDeviation"), o->ControlInput("PathBinding")},
+         {o->ControlInput("Orientation"), o->ControlInput("GravityAngle"), o->ControlInput("Attractor1"), o->ControlInput("Bounce2Start"), o->ControlInput("BirthSpline")},
+         {o->ControlInput("Attractor2"), o->ControlInput("Attractor2Strength"), o->ControlInput("Bounce1Start"), o->ControlInput("Start"), o->ControlInput("PathPolyline")}},
+        {{o->ControlInput("PathBinding")}, {o->ControlInput("PathSpeedVariance"), o->ControlInput("StrictMode")}, {o->ControlInput("Start"), o->ControlInput("End"), o->ControlInput("PathPolyline")},
+         {o->ControlInput("BirthSpline"), o->ControlInput("GeneralSize"), o->ControlInput("StrictDeviation"), o->ControlInput("Attractor1")}},
     };
     // on: 1 for the simulation's layout, 0 for playback's.
     const auto expectLayout = [&](const Config& c, int32_t on) {
         for (Input* in : c.shown) EXPECT_EQ(Visible(in), on) << in->Label;
         for (Input* in : c.views) EXPECT_EQ(Visible(in) + ViewVisible(in), 2 * on) << in->Label;
         for (Input* in : c.hidden) EXPECT_EQ(Visible(in), 0) << in->Label;
-        for (Input* in : {o->InBirthrate, o->InLifetime, o->InOrientation, o->InLoadSystem}) {
+        for (Input* in : {o->ControlInput("Birthrate"), o->ControlInput("Lifetime"), o->ControlInput("Orientation"), o->ControlInput("LoadSystem")}) {
             EXPECT_EQ(Disabled(in), 1 - on) << in->Label;
         }
-        EXPECT_EQ(Disabled(o->InUnloadSystem), on);
-        EXPECT_EQ(Visible(o->InMergeSpline), fadeVisible);     // not part of the switch
-        EXPECT_EQ(TextValue(o->InSystemFile), on ? "" : Two);  // the flow loads the same file when opened
+        EXPECT_EQ(Disabled(o->ControlInput("UnloadSystem")), on);
+        EXPECT_EQ(Visible(o->ControlInput("MergeSpline")), fadeVisible);     // not part of the switch
+        EXPECT_EQ(TextValue(o->ControlInput("SystemFile")), on ? "" : Two);  // the flow loads the same file when opened
     };
     for (const Config& c : configs) {
-        for (Input* in : {o->InEnableScale, o->InAttractor1Enable, o->InAttractor2Enable, o->InBounce1Enable,
-                          o->InBounce2Enable, o->InUseBirthSpline, o->InPathBinding, o->InStrictMode}) {
+        for (Input* in : {o->ControlInput("EnableScale"), o->ControlInput("Attractor1Enable"), o->ControlInput("Attractor2Enable"), o->ControlInput("Bounce1Enable"),
+                          o->ControlInput("Bounce2Enable"), o->ControlInput("UseBirthSpline"), o->ControlInput("PathBinding"), o->ControlInput("StrictMode")}) {
             H->SetNumber(in, 0);
         }
         for (Input* in : c.on) H->SetNumber(in, 1);
-        Press(o->InLoadSystem, Two);
+        Press(o->ControlInput("LoadSystem"), Two);
         ASSERT_EQ(o->SystemLoaded, 1);
         o->ReadMotionFrame(0.0);
         EXPECT_GT(o->Pool.LiveCount, 0);
         expectLayout(c, 0);
-        H->Press(o->InUnloadSystem);
+        H->Press(o->ControlInput("UnloadSystem"));
         EXPECT_TRUE(o->SystemLoaded == 0 && !o->Player.IsOpen() && o->Pool.LiveCount == 0);
         expectLayout(c, 1);
     }

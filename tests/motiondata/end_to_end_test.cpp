@@ -35,8 +35,8 @@ protected:
         NewTool(true);
     }
     std::vector<FrameEntry> RecordRange(const std::string& path) {
-        Press(Op->InSaveFile, path);
-        H->Press(Op->InRecordNow);
+        Press(Op->ControlInput("SaveFile"), path);
+        H->Press(Op->ControlInput("RecordNow"));
         EXPECT_EQ(H->ServeMessages(), 1);
         std::vector<FrameEntry> e = ConsistentEntries(ReadBytes(path));
         EXPECT_EQ(e.size(), 10u);
@@ -55,9 +55,9 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
 
     // Played back over frames 0..9, frame 0 shows frame 0's records from the
     // first R on, exactly as written.
-    H->SetNumber(Op->InLoadStartFrame, 0);
-    H->SetNumber(Op->InLoadLastFrame, 9);
-    Press(Op->InLoadSystem, path);
+    H->SetNumber(Op->ControlInput("LoadStartFrame"), 0);
+    H->SetNumber(Op->ControlInput("LoadLastFrame"), 9);
+    Press(Op->ControlInput("LoadSystem"), path);
     ASSERT_EQ(Op->SystemLoaded, 1);
     H->Request_(0);
     const Bytes b = ReadBytes(path);
@@ -73,8 +73,8 @@ TEST_F(EndToEndTest, RecordedRunPlaysBackItsRecords) {
 }
 
 TEST_F(EndToEndTest, PreRollDuringARecordingStaysOutOfTheFile) {
-    H->SetNumber(Op->InRollFrames, 7);
-    H->Press(Op->InFastForward);
+    H->SetNumber(Op->ControlInput("RollFrames"), 7);
+    H->Press(Op->ControlInput("FastForward"));
     // The pre-roll ran in the first frame of the pass: it starts developed, and
     // the file holds nothing of its iterations.
     const std::vector<FrameEntry> e = RecordRange(Path("roll.lpd"));

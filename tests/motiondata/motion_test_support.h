@@ -78,7 +78,7 @@ inline void RecordFrame(ParticleOperator* op, double time, double lifetime, int3
         p.Age = recs[size_t(i)].Age;
         p.Size = recs[size_t(i)].Size;
     }
-    op->Recorder.Record(RecordedFrame{time, op->Frame.RecordStartFrame, op->Frame.RecordLastFrame, lifetime, retired,
+    op->Recorder.Record(RecordedFrame{time, op->Frame.Range.RecordStartFrame, op->Frame.Range.RecordLastFrame, lifetime, retired,
                                       LiveRing{ring.data(), n + 1, oldest, n}});
 }
 
@@ -107,10 +107,10 @@ protected:
         H = std::make_unique<ToolHarness>();
         Op = H->Op;
         if (!recordRange) return;
-        H->SetNumber(Op->InLifetime, 4);
-        H->SetNumber(Op->InBirthrate, 3);
-        H->SetNumber(Op->InRecordStartFrame, 10);
-        H->SetNumber(Op->InRecordLastFrame, 19);
+        H->SetNumber(Op->ControlInput("Lifetime"), 4);
+        H->SetNumber(Op->ControlInput("Birthrate"), 3);
+        H->SetNumber(Op->ControlInput("RecordStartFrame"), 10);
+        H->SetNumber(Op->ControlInput("RecordLastFrame"), 19);
         H->Request_(0);
     }
     std::string Path(const std::string& name) const { return (Scratch.Path / name).string(); }
@@ -122,21 +122,21 @@ protected:
         H->Press(in);
     }
     void StartRecording(const std::string& path, int32_t start, int32_t last) {
-        Op->Frame.RecordStartFrame = start;
-        Op->Frame.RecordLastFrame = last;
-        Press(Op->InSaveFile, path);
-        H->Press(Op->InRecordNow);
+        Op->Frame.Range.RecordStartFrame = start;
+        Op->Frame.Range.RecordLastFrame = last;
+        Press(Op->ControlInput("SaveFile"), path);
+        H->Press(Op->ControlInput("RecordNow"));
     }
     void Load(const std::string& path, int32_t start, int32_t last) {
-        Op->Frame.LoadStartFrame = start;
-        Op->Frame.LoadLastFrame = last;
+        Op->Frame.Range.LoadStartFrame = start;
+        Op->Frame.Range.LoadLastFrame = last;
         Op->LoadMotionFile(path.c_str());
     }
     void StartCapture(double first, double last) {
-        Op->Frame.ImageStartFrame = first;
-        Op->Frame.ImageLastFrame = last;
-        Op->Frame.ShapeFrameCount = int32_t(last - first) + 1;
-        H->Press(Op->InPreloadShapes);
+        Op->Frame.Range.ImageStartFrame = first;
+        Op->Frame.Range.ImageLastFrame = last;
+        Op->Frame.Range.ShapeFrameCount = int32_t(last - first) + 1;
+        H->Press(Op->ControlInput("PreloadShapes"));
     }
     void ExpectOnlyMessage(platform::MessageKind kind, const std::string& text, const std::string& title,
                            int32_t icon) {

@@ -48,7 +48,7 @@ protected:
             }
             EXPECT_EQ(p.ShapeImage, nullptr);
         }
-        EXPECT_EQ(Op->Frame.ApplyBirthImage, 1);
+        EXPECT_EQ(Op->Frame.Birth.ApplyBirthImage, 1);
     }
 };
 
@@ -89,7 +89,7 @@ TEST_F(PlaybackTest, OutsideTheRangeOverASpanOfZeroOrWithoutAFileNoParticles) {
     LoadFile(GoodFile().Data);
     Op->ReadMotionFrame(0.0);
     ASSERT_GT(Op->Pool.LiveCount, 0);
-    Press(Op->InLoadSystem);
+    Press(Op->ControlInput("LoadSystem"));
     ASSERT_FALSE(Op->Player.IsOpen());
     Op->ReadMotionFrame(0.0);
     EXPECT_EQ(Op->Pool.LiveCount, 0);
@@ -103,14 +103,14 @@ TEST_F(PlaybackTest, EndOfFileEndsPlaybackSilently) {
     Op->ReadMotionFrame(0.0);
     EXPECT_GT(Op->Pool.LiveCount, 0);
     Op->ReadMotionFrame(30.0);
-    EXPECT_TRUE(Op->Pool.LiveCount == 0 && Op->SystemLoaded == 0 && Op->Frame.ApplyBirthImage == 0);
+    EXPECT_TRUE(Op->Pool.LiveCount == 0 && Op->SystemLoaded == 0 && Op->Frame.Birth.ApplyBirthImage == 0);
     EXPECT_FALSE(Op->Player.IsOpen());  // the file is closed
     EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(Disabled(Op->InLoadSystem), 1);  // the playback layout stays until "Unload System"
+    EXPECT_EQ(Disabled(Op->ControlInput("LoadSystem")), 1);  // the playback layout stays until "Unload System"
 }
 
 TEST_F(PlaybackTest, FilesThatCannotBeInterpolatedAreRefused) {
-    const int32_t loadDisabled = Disabled(Op->InLoadSystem);
+    const int32_t loadDisabled = Disabled(Op->ControlInput("LoadSystem"));
     MotionFileBuilder one(1);
     one.AddFrame(0, 10.0, 0, 3);
     const Bytes negative{0xf9, 0xff, 0xff, 0xff}, huge{0x00, 0xa3, 0xe1, 0x11};  // -7; a table past 4 GiB
@@ -123,7 +123,7 @@ TEST_F(PlaybackTest, FilesThatCannotBeInterpolatedAreRefused) {
         platform::Default().ClearRecords();
         data ? LoadFile(*data) : Load(Path("missing.lpd"), 0, 30);
         EXPECT_TRUE(Op->SystemLoaded == 0 && !Op->Player.IsOpen() && Op->ResetRequested == 0);
-        EXPECT_EQ(Disabled(Op->InLoadSystem), loadDisabled);
+        EXPECT_EQ(Disabled(Op->ControlInput("LoadSystem")), loadDisabled);
         ExpectOnlyMessage(platform::MessageKind::LoadFailed, "Error on Loading File", "WARNING", 48);
     }
 }

@@ -63,7 +63,7 @@ TEST_F(RecordingTest, FramesOutsideTheRangeWriteNothing) {
     for (double t : {9.0, 9.99, 20.0, -3.0, 1e12, std::nan("")}) RecordFrame(Op, t, 99.0, 7, MakeFrame(9, 4));
     // The range controls moved on after the file was made: a frame beyond the
     // table the file was created with is not written either.
-    Op->Frame.RecordLastFrame = 40;
+    Op->Frame.Range.RecordLastFrame = 40;
     RecordFrame(Op, 30.0, 99.0, 0, MakeFrame(9, 1));
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(Op->Recorder.NextDataOffset(), next);
@@ -105,15 +105,15 @@ TEST_F(RecordingTest, FourGigabyteLimitStopsTheRecordingCleanly) {
     // 12 bytes below the limit, so a frame without particles fits and one with does not.
     const int32_t frames = int32_t((motion_file::OffsetLimit - 4) / 20);
     const std::string path = Path("run.lpd");
-    H->SetNumber(Op->InLifetime, 4);
-    H->SetNumber(Op->InBirthrate, 0);
-    H->SetNumber(Op->InRecordStartFrame, 0);
-    H->SetNumber(Op->InRecordLastFrame, frames - 1);
+    H->SetNumber(Op->ControlInput("Lifetime"), 4);
+    H->SetNumber(Op->ControlInput("Birthrate"), 0);
+    H->SetNumber(Op->ControlInput("RecordStartFrame"), 0);
+    H->SetNumber(Op->ControlInput("RecordLastFrame"), frames - 1);
     H->Request_(0);  // the buttons use the last request's range
-    Press(Op->InSaveFile, path);
-    H->Press(Op->InRecordNow);
+    Press(Op->ControlInput("SaveFile"), path);
+    H->Press(Op->ControlInput("RecordNow"));
     H->Request_(0);
-    H->SetNumber(Op->InBirthrate, 3);
+    H->SetNumber(Op->ControlInput("Birthrate"), 3);
     H->Request_(1);
     H->Request_(2);
     Op->OnEndRender();

@@ -14,16 +14,16 @@ TEST_F(RenderGateTest, LoadAndUnloadDuringPlaybackRendersKeepTheToolWhole) {
     MotionFileBuilder f(3);
     for (int k = 0; k < 3; ++k) f.AddFrame(k, 10.0, 0, 50);
     WriteBytes(Path("three.lpd"), f.Data);
-    H->SetNumber(Op->InBirthrate, 20);
+    H->SetNumber(Op->ControlInput("Birthrate"), 20);
     std::atomic<bool> stop{false};
     std::atomic<int> frames{0};
     std::thread renderer([&] {
         for (int i = 0; !stop; ++i, ++frames) H->Request_(double(i % 4));
     });
     for (int round = 0; round < 40; ++round) {
-        Press(Op->InLoadSystem, Path("three.lpd"));
+        Press(Op->ControlInput("LoadSystem"), Path("three.lpd"));
         std::this_thread::yield();
-        H->Press(Op->InUnloadSystem);
+        H->Press(Op->ControlInput("UnloadSystem"));
     }
     for (const int seen = frames; frames < seen + 3;) std::this_thread::yield();  // frames after the last press
     stop = true;

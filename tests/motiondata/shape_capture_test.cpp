@@ -14,8 +14,8 @@ protected:
         ASSERT_TRUE(Op->Shapes.HasWorking());
     }
     void ExpectButtons(int32_t preloadDisabled) {
-        EXPECT_EQ(Disabled(Op->InPreloadShapes), preloadDisabled);
-        EXPECT_EQ(Disabled(Op->InDeletePreloaded), 1 - preloadDisabled);
+        EXPECT_EQ(Disabled(Op->ControlInput("PreloadShapes")), preloadDisabled);
+        EXPECT_EQ(Disabled(Op->ControlInput("DeletePreloaded")), 1 - preloadDisabled);
     }
     void ExpectNoShapes() {
         const ShapeLibrary& s = Op->Shapes;
@@ -45,14 +45,14 @@ TEST_F(ShapeCaptureTest, StartReplacesTheSetAndPostsTheRangeRender) {
 }
 
 TEST_F(ShapeCaptureTest, CompleteStoppedAndDeletedPassesWithTheButtonsAlternating) {
-    H->SetNumber(Op->InImageStartFrame, 2);
-    H->SetNumber(Op->InImageLastFrame, 5);
+    H->SetNumber(Op->ControlInput("ImageStartFrame"), 2);
+    H->SetNumber(Op->ControlInput("ImageLastFrame"), 5);
     H->Request_(0);
-    ASSERT_EQ(Op->Frame.ShapeFrameCount, 4);
+    ASSERT_EQ(Op->Frame.Range.ShapeFrameCount, 4);
 
     // Complete, although more frames than the range holds are made: the set keeps
     // its count and is present; Delete is the button to press.
-    H->Press(Op->InPreloadShapes);
+    H->Press(Op->ControlInput("PreloadShapes"));
     H->TheFlow.Port().GetMsg();
     H->Render(0, 9);
     EXPECT_TRUE(!Op->Shapes.Capturing() && Op->Shapes.HasPreloaded() && Op->SkipCompositing == 0);
@@ -63,17 +63,17 @@ TEST_F(ShapeCaptureTest, CompleteStoppedAndDeletedPassesWithTheButtonsAlternatin
     ExpectButtons(1);
     // Delete frees the set and the working shapes; Preload is the button again.
     GiveWorkingShapes();
-    H->Press(Op->InDeletePreloaded);
+    H->Press(Op->ControlInput("DeletePreloaded"));
     ExpectNoShapes();
     ExpectButtons(0);
 
     // Stopped after two frames: it says so and keeps nothing; Delete stays the button.
-    H->Press(Op->InPreloadShapes);
+    H->Press(Op->ControlInput("PreloadShapes"));
     ServePass([](double t) { return t < 4; });
     ExpectOnlyMessage(platform::MessageKind::CaptureIncomplete, "Image Sequence not completed!", "Confirm", 64);
     ExpectNoShapes();
     ExpectButtons(1);
-    H->Press(Op->InDeletePreloaded);
+    H->Press(Op->ControlInput("DeletePreloaded"));
     ExpectButtons(0);
     H->Render(0, 0);  // a later render end has nothing to complete
     EXPECT_EQ(Messages().size(), 1u);
@@ -81,11 +81,11 @@ TEST_F(ShapeCaptureTest, CompleteStoppedAndDeletedPassesWithTheButtonsAlternatin
     // Deleted during its pass: abandoned, the frames after store nothing, and its
     // end has nothing to say.
     platform::Default().ClearRecords();
-    H->Press(Op->InPreloadShapes);
+    H->Press(Op->ControlInput("PreloadShapes"));
     ServePass([this](double t) {
         if (t == 3) {
             GiveWorkingShapes();
-            H->Press(Op->InDeletePreloaded);
+            H->Press(Op->ControlInput("DeletePreloaded"));
         }
         return true;
     });

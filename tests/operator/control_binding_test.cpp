@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "host/registry.h"
-#include "operator/control_handles.h"
 #include "operator/control_table.h"
 #include "operator/input_names.h"
 #include "operator/particle_operator.h"
@@ -15,7 +14,7 @@ TEST(ControlBinding, EveryInputWithAValueHasItsOwnHandle) {
     auto* op = static_cast<ParticleOperator*>(CreateParticleOperator(&reg, nullptr, nullptr));
     size_t withValue = 0;
     for (const controls::Control& c : controls::All()) withValue += c.HasValue();
-    const auto handles = ControlHandles();
+    const auto handles = ParticleOperator::ControlHandles();
     ASSERT_EQ(handles.size(), withValue);
     size_t next = 0;
     for (const controls::Control& c : controls::All()) {

@@ -43,7 +43,7 @@ protected:
     ParticleOperator* NewTool(const std::string& systemFile = "") {
         auto* op = static_cast<ParticleOperator*>(CreateParticleOperator(&Reg, nullptr, nullptr));
         Text* t = new Text(systemFile);
-        op->InSystemFile->SetValue(t, 0, 1);
+        op->ControlInput("SystemFile")->SetValue(t, 0, 1);
         t->Recycle();
         return op;
     }
@@ -66,8 +66,8 @@ TEST_F(Lifecycle, AStoredFileNameLoadsTheSystemWhenAddedAndAMissingOneWarnsOnce)
     flow.AddTool(stored);
     EXPECT_TRUE(stored->Player.IsOpen());
     EXPECT_EQ(std::tuple(stored->SystemLoaded.load(), stored->ResetRequested.load(),
-                         stored->InLoadSystem->GetAttrLong(Tags::Disabled, -1),
-                         stored->InUnloadSystem->GetAttrLong(Tags::Disabled, -1)),
+                         stored->ControlInput("LoadSystem")->GetAttrLong(Tags::Disabled, -1),
+                         stored->ControlInput("UnloadSystem")->GetAttrLong(Tags::Disabled, -1)),
               std::tuple(1, 1, 1, 0));
     EXPECT_TRUE(Pf.Messages().empty());
 

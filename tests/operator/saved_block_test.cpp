@@ -82,8 +82,8 @@ TEST_F(SavedBlock, ToolWithoutShapesAddsAZeroSizeAndTheEndMarkerAndRestoresWitho
     auto restored = Restore(WithBlock(Words({0, 0xDEADBEEF})));  // the end marker is not checked
     EXPECT_EQ(Left, 0u);
     EXPECT_EQ(std::tuple(restored->Shapes.HasPreloaded(), restored->Shapes.Preloaded().Count(),
-                         restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
-                         restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1)),
+                         restored->ControlInput("PreloadShapes")->GetAttrLong(Tags::Disabled, -1),
+                         restored->ControlInput("DeletePreloaded")->GetAttrLong(Tags::Disabled, -1)),
               std::tuple(false, 0, 0, 1));
     // A capture still running is not saved.
     ASSERT_TRUE(Op->Shapes.ReserveCapture(1));
@@ -126,8 +126,8 @@ TEST_F(SavedBlock, ShapesOfAnySizeAreWrittenInOrderAndRestoreBitForBitAndSwapThe
                   std::tuple(a.Width, a.Height, Bits(a.ScaleX), Bits(a.ScaleY))) << i;
         EXPECT_EQ(b.Pixels, a.Pixels) << i;
     }
-    EXPECT_EQ(std::tuple(restored->Shapes.HasPreloaded(), restored->InPreloadShapes->GetAttrLong(Tags::Disabled, -1),
-                         restored->InDeletePreloaded->GetAttrLong(Tags::Disabled, -1)),
+    EXPECT_EQ(std::tuple(restored->Shapes.HasPreloaded(), restored->ControlInput("PreloadShapes")->GetAttrLong(Tags::Disabled, -1),
+                         restored->ControlInput("DeletePreloaded")->GetAttrLong(Tags::Disabled, -1)),
               std::tuple(true, 1, 0));
     EXPECT_EQ(SaveOf(restored.get()), saved) << "saved again, the restored tool writes the same bytes";
 

@@ -16,9 +16,9 @@ constexpr HostPixel OpaqueWhite{65535, 65535, 65535, 65535};
 // Blur on, the identity curve and a given maximum: sigma = t * maximum / 10.
 void BlurOn(RenderFixture& f, double maximum, int32_t quality = 3) {
     f.Op->BlurEnabled = 1;
-    f.Op->Frame.BlurLut = f.Hold(new LookUpTable());
-    f.Op->Frame.MaximumBlur = maximum;
-    f.Op->Frame.BlurQuality = quality;
+    f.Op->Frame.Look.BlurLut = f.Hold(new LookUpTable());
+    f.Op->Frame.Look.MaximumBlur = maximum;
+    f.Op->Frame.Look.BlurQuality = quality;
 }
 
 std::vector<uint16_t> Pixels(const Image* img) {
@@ -142,7 +142,7 @@ TEST(CompositeBlur, SharpAtBirthSoftAtTheEndOffIsUnchanged) {
     auto draw = [](bool blur, double maximum, double age, int32_t quality = 3) {
         RenderFixture f;
         f.Output(48, 40, OpaqueBlack);
-        f.Op->Frame.HighQuality = 1;
+        f.Op->Frame.Look.HighQuality = 1;
         if (blur) BlurOn(f, maximum, quality);
         f.CompositeOne(16, 12, 16, 16, RenderFixture::Solid(16, 16, OpaqueWhite), 1.0, age);
         const std::vector<uint16_t> banded = Pixels(f.Op->OutputImage);

@@ -75,7 +75,7 @@ TEST(CompositeBlend, IdentityFadeKeepsAlphaOneAtAgeZeroAndDrawsLikeNoFadePastThe
         RenderFixture f;
         f.Output(4, 4, r.bg);
         f.Op->FadeEnabled = 1;
-        f.Op->Frame.MergeLut = f.Hold(new LookUpTable());
+        f.Op->Frame.Look.MergeLut = f.Hold(new LookUpTable());
         f.CompositeOne(0, 0, 4, 4, White(4, 4), 1.0, r.age);
         EXPECT_EQ(f.At(2, 2).R, r.want) << r.age;
         EXPECT_EQ(f.At(2, 2).A, r.want) << r.age;
@@ -87,7 +87,7 @@ TEST(CompositeBlend, AdditiveWhiteReachesTheLimitFromBackgroundTwo) {
     Image* out = f.Output(4, 2, OpaqueBlack);
     for (uint32_t v = 0; v < 3; ++v) out->SetPixel(int32_t(v), 0, HostPixel{v, v, v, v});
     out->SetPixel(3, 0, HostPixel{40000, 3, 40000, 3});
-    f.Op->Frame.Merge = 1.0;
+    f.Op->Frame.Look.Merge = 1.0;
     f.CompositeOne(0, 0, 4, 2, White(4, 2));
     const uint32_t want[4] = {65534, 65534, 65535, 65535};
     for (int32_t x = 0; x < 4; ++x) {
@@ -114,8 +114,8 @@ TEST(CompositeSize, LifetimeZeroDrawsAtTheEndOfLife) {
     RenderFixture f;
     f.Output(16, 16, OpaqueBlack);
     f.Op->GrowEnabled = 1;
-    f.Op->Frame.GrowLut = f.Hold(new LookUpTable());
-    f.Op->Frame.MaximumSize = 2.0;
+    f.Op->Frame.Look.GrowLut = f.Hold(new LookUpTable());
+    f.Op->Frame.Look.MaximumSize = 2.0;
     f.Op->Frame.Lifetime = 0.0;
     f.CompositeOne(4, 4, 8, 8, White(4, 4), 1.0, 3.0);
     EXPECT_EQ(f.Changed(OpaqueBlack), 64);  // t = 1: grown to twice the size
@@ -163,10 +163,10 @@ TEST(CompositeTint, ColourCurvesMixIntoTheParticle) {
     RenderFixture f;
     f.Output(4, 4, Clear);
     f.Op->TintEnabled = 1;
-    f.Op->Frame.RedLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 65535)));
-    f.Op->Frame.GreenLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 0)));
-    f.Op->Frame.BlueLut = f.Hold(new LookUpTable());
-    f.Op->Frame.MorphLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 32768)));
+    f.Op->Frame.Look.RedLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 65535)));
+    f.Op->Frame.Look.GreenLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 0)));
+    f.Op->Frame.Look.BlueLut = f.Hold(new LookUpTable());
+    f.Op->Frame.Look.MorphLut = f.Hold(new LookUpTable(std::vector<uint16_t>(16, 32768)));
     f.CompositeOne(0, 0, 4, 4, RenderFixture::Solid(4, 4, HostPixel{20000, 20000, 20000, 65535}), 1.0, 50.0);
     const uint32_t kept = (20000u * (65535 - 32768)) >> 16;
     const uint32_t red = kept + ((65535u * 32768u) >> 16), blue = kept + ((uint32_t(0.5 * 65535.0) * 32768u) >> 16);
@@ -231,24 +231,24 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
             std::copy(background.begin(), background.end(), out->Data());
         };
         f.Op->Frame.AspectX = double(w) / h;
-        f.Op->Frame.Merge = rng() % 4 == 0 ? 1.0 : uni(0.0, 1.0);
-        f.Op->Frame.HighQuality = int32_t(rng() % 2);
+        f.Op->Frame.Look.Merge = rng() % 4 == 0 ? 1.0 : uni(0.0, 1.0);
+        f.Op->Frame.Look.HighQuality = int32_t(rng() % 2);
         f.Op->FadeEnabled = int32_t(rng() % 2);
         f.Op->GrowEnabled = int32_t(rng() % 2);
         f.Op->TintEnabled = int32_t(rng() % 2);
-        f.Op->Frame.MaximumSize = uni(0.5, 3.0);
+        f.Op->Frame.Look.MaximumSize = uni(0.5, 3.0);
         f.Op->Frame.Lifetime = uni(5.0, 50.0);
-        for (LookUpTable** lut : {&f.Op->Frame.MergeLut, &f.Op->Frame.GrowLut, &f.Op->Frame.RedLut, &f.Op->Frame.GreenLut, &f.Op->Frame.BlueLut,
-                                  &f.Op->Frame.MorphLut})
+        for (LookUpTable** lut : {&f.Op->Frame.Look.MergeLut, &f.Op->Frame.Look.GrowLut, &f.Op->Frame.Look.RedLut, &f.Op->Frame.Look.GreenLut, &f.Op->Frame.Look.BlueLut,
+                                  &f.Op->Frame.Look.MorphLut})
             *lut = randomLut(f);
         if (blur) {
             f.Op->BlurEnabled = 1;
-            f.Op->Frame.BlurLut = randomLut(f);
-            f.Op->Frame.MaximumBlur = uni(0.0, 60.0);
-            f.Op->Frame.BlurQuality = int32_t(rng() % 8);  // 0 counts as 1
+            f.Op->Frame.Look.BlurLut = randomLut(f);
+            f.Op->Frame.Look.MaximumBlur = uni(0.0, 60.0);
+            f.Op->Frame.Look.BlurQuality = int32_t(rng() % 8);  // 0 counts as 1
         }
         const int kind = round % 3;  // own images, one shared image, captured levels
-        f.Op->Frame.ApplyBirthImage = kind == 1 ? 1 : 0;
+        f.Op->Frame.Birth.ApplyBirthImage = kind == 1 ? 1 : 0;
         if (kind == 1) f.Op->Shapes.AdoptCopy(randomImage(24));
         if (kind == 2) {
             std::vector<ShapeLevel> levels(1 + rng() % 5);

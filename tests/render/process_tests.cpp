@@ -16,10 +16,10 @@ struct Counting {
     ToolHarness H{64, 48, 4, 4};
     ParticleOperator* Op = H.Op;
     explicit Counting(double birthrate, double slowMotion = 1.0, double rollFrames = 0) {
-        H.SetNumber(Op->InBirthrate, birthrate);
-        H.SetNumber(Op->InSlowMotion, slowMotion);
-        H.SetNumber(Op->InLifetime, 10000);
-        if (rollFrames > 0) H.SetNumber(Op->InRollFrames, rollFrames);
+        H.SetNumber(Op->ControlInput("Birthrate"), birthrate);
+        H.SetNumber(Op->ControlInput("SlowMotion"), slowMotion);
+        H.SetNumber(Op->ControlInput("Lifetime"), 10000);
+        if (rollFrames > 0) H.SetNumber(Op->ControlInput("RollFrames"), rollFrames);
     }
     int32_t Frame(double t, uint32_t flags = 0) {
         const int32_t before = Op->Pool.LiveCount;

@@ -19,8 +19,8 @@ public:
         Op = H.Op;
         Op->Frame.AspectX = Op->Frame.AspectY = 1.0;
         Op->Frame.Lifetime = 100.0;
-        Op->Frame.Merge = 0.0;
-        Op->Frame.HighQuality = Op->Frame.ApplyBirthImage = Op->FadeEnabled = Op->GrowEnabled = Op->TintEnabled = 0;
+        Op->Frame.Look.Merge = 0.0;
+        Op->Frame.Look.HighQuality = Op->Frame.Birth.ApplyBirthImage = Op->FadeEnabled = Op->GrowEnabled = Op->TintEnabled = 0;
     }
     ~RenderFixture() {
         if (Op->OutputImage) Op->OutputImage->Recycle();

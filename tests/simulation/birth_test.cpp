@@ -6,8 +6,8 @@
 using BirthTest = SimulationTest;
 
 TEST_F(BirthTest, FirstDrawPlacesTheBirthOnTheLineOrTheBirthPath) {
-    f.StartPoint = Vec2d(0.75, 0.25);
-    f.EndPoint = Vec2d(0.25, 0.5);
+    f.Birth.StartPoint = Vec2d(0.75, 0.25);
+    f.Birth.EndPoint = Vec2d(0.25, 0.5);
     auto birthWithFirstDraw = [&](int32_t r1) -> const Particle& {
         uint32_t s = 0;  // a generator state whose next draw is r1 (searched, not guessed)
         while (RandomSource(s).Next() != r1) ++s;
@@ -25,7 +25,7 @@ TEST_F(BirthTest, FirstDrawPlacesTheBirthOnTheLineOrTheBirthPath) {
     births.UseBirthSpline = 1;
     ExpectVec(birthWithFirstDraw(0).PreviousPosition, (double(0.1f) + 0.5) * 1.25, double(0.1f) + 0.5);
     PolyLine* line = new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, -0.125f}}, false);
-    f.BirthPath.BuildFromPolyLine(line);
+    f.Birth.BirthPath.BuildFromPolyLine(line);
     line->Recycle();
     ExpectVec(birthWithFirstDraw(32767).PreviousPosition, 0.75 * 1.25, 0.375);
 }
@@ -44,23 +44,23 @@ TEST_F(BirthTest, EveryBirthTakesFourteenDrawsAndKeepsItsFieldsInRange) {
 }
 
 TEST_F(BirthTest, LaunchAlongOrientationSpreadOverTheTimeStepAndClampedSize) {
-    f.Speed = 0.02;
-    f.Orientation = 90.0;
-    f.SimStep = f.GeneralSize = 0.0;
+    f.Birth.Speed = 0.02;
+    f.Birth.Orientation = 90.0;
+    f.SimStep = f.Birth.GeneralSize = 0.0;
     births.Scale = 1;
     Birth();
     const Particle& p = pool->Particles[0];
     const double k = 0.017452006980802792;
     ExpectVec(p.Velocity, std::cos(90.0 * k) * 0.02, -(std::sin(90.0 * k) * 0.02));
     ExpectPairs({{p.Position.x, p.PreviousPosition.x}, {p.Age, 0.0}, {p.Size, 0.1}});  // no step, no advance
-    f.Orientation = 0.0;
+    f.Birth.Orientation = 0.0;
     f.SimStep = 1.0;
-    f.StartPoint = f.EndPoint = Vec2d(0.5, 0.5);
+    f.Birth.StartPoint = f.Birth.EndPoint = Vec2d(0.5, 0.5);
     Birth();
     const Particle& q = pool->Particles[1];
     EXPECT_TRUE(q.PreviousPosition.x == 0.5 && q.Position.x >= 0.5 && q.Position.x <= 0.52) << q.Position.x;
     births.Scale = 0;  // the size is only used with scaling on
-    f.GeneralSize = f.SizeVariance = 3.0;
+    f.Birth.GeneralSize = f.Birth.SizeVariance = 3.0;
     Birth();
     EXPECT_EQ(pool->Particles[2].Size, 1.0);
 }

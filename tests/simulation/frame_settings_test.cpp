@@ -27,16 +27,16 @@ protected:
 };
 
 TEST_F(FrameSettingsTest, FullFrameAndFieldImagesGiveImageHeightUnits) {
-    h.SetNumber(h.Op->InSlowMotion, 0.8);
-    h.SetPoint(h.Op->InStart, 0.5, 0.5);
-    h.SetPoint(h.Op->InAttractor1, 1.0, 0.25);
-    h.SetNumber(h.Op->InAttractor1Strength, 20.0);
+    h.SetNumber(h.Op->ControlInput("SlowMotion"), 0.8);
+    h.SetPoint(h.Op->ControlInput("Start"), 0.5, 0.5);
+    h.SetPoint(h.Op->ControlInput("Attractor1"), 1.0, 0.25);
+    h.SetNumber(h.Op->ControlInput("Attractor1Strength"), 20.0);
     Refresh();
     ExpectPairs({{f.AspectX, 1.25}, {f.AspectY, 1.0}, {f.FieldFactor, 1.0}, {f.SimStep, 0.8},
-                 {f.StartPoint.x, 0.625}, {f.StartPoint.y, 0.5}, {f.Attractors[0].Position.x, 1.25},
-                 {f.Attractors[0].Strength, 20.0 * 0.001}, {f.HighQuality, 1}});
+                 {f.Birth.StartPoint.x, 0.625}, {f.Birth.StartPoint.y, 0.5}, {f.Attractors[0].Position.x, 1.25},
+                 {f.Attractors[0].Strength, 20.0 * 0.001}, {f.Look.HighQuality, 1}});
     Refresh(Request::FlagQuick);
-    EXPECT_EQ(f.HighQuality, 0);
+    EXPECT_EQ(f.Look.HighQuality, 0);
     // A field halves the step and the vertical unit.
     Image* field = new Image(720, 288);
     field->ImageTags().Set({Tags::Field, 1});
@@ -46,12 +46,12 @@ TEST_F(FrameSettingsTest, FullFrameAndFieldImagesGiveImageHeightUnits) {
 }
 
 TEST_F(FrameSettingsTest, GravityAngleZeroPointsAlongXAndBounceLinesAreNudgedOffTheAxes) {
-    h.SetNumber(h.Op->InGravity, 2.0);
-    h.SetNumber(h.Op->InGravityAngle, 0.0);
-    h.SetPoint(h.Op->InBounce1Start, 0.2, 0.5);
-    h.SetPoint(h.Op->InBounce1End, 0.8, 0.5);
-    h.SetPoint(h.Op->InBounce2Start, 0.4, 0.4);
-    h.SetPoint(h.Op->InBounce2End, 0.4, 0.4);
+    h.SetNumber(h.Op->ControlInput("Gravity"), 2.0);
+    h.SetNumber(h.Op->ControlInput("GravityAngle"), 0.0);
+    h.SetPoint(h.Op->ControlInput("Bounce1Start"), 0.2, 0.5);
+    h.SetPoint(h.Op->ControlInput("Bounce1End"), 0.8, 0.5);
+    h.SetPoint(h.Op->ControlInput("Bounce2Start"), 0.4, 0.4);
+    h.SetPoint(h.Op->ControlInput("Bounce2End"), 0.4, 0.4);
     Refresh();
     const double k = 0.017452006980802792;
     ExpectVec(f.GravityVector, 2.0 * std::sin(90.0 * k), 2.0 * std::cos(90.0 * k));
@@ -64,19 +64,19 @@ TEST_F(FrameSettingsTest, GravityAngleZeroPointsAlongXAndBounceLinesAreNudgedOff
 }
 
 TEST_F(FrameSettingsTest, IntegerControlsAreTruncatedHeldInRangeAndFrameRangesFollowTheExtent) {
-    h.SetNumber(h.Op->InRollFrames, 12.9);
-    h.SetNumber(h.Op->InApplyBirthImage, 0.7);
-    h.SetNumber(h.Op->InImageStartFrame, 2.0);
-    h.SetNumber(h.Op->InImageLastFrame, 10.5);
+    h.SetNumber(h.Op->ControlInput("RollFrames"), 12.9);
+    h.SetNumber(h.Op->ControlInput("ApplyBirthImage"), 0.7);
+    h.SetNumber(h.Op->ControlInput("ImageStartFrame"), 2.0);
+    h.SetNumber(h.Op->ControlInput("ImageLastFrame"), 10.5);
     Refresh();
-    ExpectPairs({{f.RollFrames, 12}, {f.ApplyBirthImage, 0}, {f.ShapeFrameCount, 9}});
+    ExpectPairs({{f.Range.RollFrames, 12}, {f.Birth.ApplyBirthImage, 0}, {f.Range.ShapeFrameCount, 9}});
     // Values beyond the int32 range are held at its ends instead of wrapping.
-    h.SetNumber(h.Op->InRollFrames, 1e12);
-    h.SetNumber(h.Op->InImageStartFrame, -1e12);
+    h.SetNumber(h.Op->ControlInput("RollFrames"), 1e12);
+    h.SetNumber(h.Op->ControlInput("ImageStartFrame"), -1e12);
     h.TheFlow.SetExtent(5.0, 60.0);
     Refresh();
-    ExpectPairs({{f.RollFrames, INT32_MAX}, {f.ShapeFrameCount, INT32_MAX}});
-    for (Input* in : {op.InRecordStartFrame, op.InLoadLastFrame, op.InImageLastFrame}) {
+    ExpectPairs({{f.Range.RollFrames, INT32_MAX}, {f.Range.ShapeFrameCount, INT32_MAX}});
+    for (Input* in : {op.ControlInput("RecordStartFrame"), op.ControlInput("LoadLastFrame"), op.ControlInput("ImageLastFrame")}) {
         EXPECT_EQ(in->GetAttrDouble(Tags::RangeLow, -1.0), 5.0);
         EXPECT_EQ(in->GetAttrDouble(Tags::RangeHigh, -1.0), 60.0);
     }
@@ -97,10 +97,10 @@ TEST_F(FrameSettingsTest, ProxyScalesAndPathsFollowTheirInputs) {
     reduced->Recycle();
 
     // Paths rebuild only from polylines of two or more points.
-    h.Set(h.Op->InPathPolyline, new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.0f}}, false));
+    h.Set(h.Op->ControlInput("PathPolyline"), new PolyLine({PolyPoint{-0.25f, 0.0f}, PolyPoint{0.25f, 0.0f}}, false));
     Refresh();
     ExpectPairs({{f.MotionPath.SegmentCount, 1}, {f.PathPolyline->GetCount(0), 2}});
-    h.Set(h.Op->InPathPolyline, new PolyLine({PolyPoint{0.1f, 0.1f}}, false));
+    h.Set(h.Op->ControlInput("PathPolyline"), new PolyLine({PolyPoint{0.1f, 0.1f}}, false));
     Refresh();
     ExpectPairs({{f.MotionPath.SegmentCount, 1}, {f.MotionPath.PointAt(1.0f).x, 0.25}});
 }

@@ -148,7 +148,7 @@ TEST_F(MotionTest, BankingTurnsIntoTheDirectionOfMotion) {
                  {{0.0, 0.01}, 0.0, -90.0}, {{0.0, 0.01}, 30.0, -60.0},
                  {{0.0, 0.0}, 30.0, 12.5}};  // standing still keeps its angle, no rotation
     for (const auto& c : cases) {
-        f.StartingAngle = c.start;
+        f.Birth.StartingAngle = c.start;
         Particle& p = OneParticle({0.5, 0.5}, c.v);
         p.Angle = 12.5;
         p.RotationSpeed = 4.0;
@@ -198,13 +198,13 @@ TEST_F(MotionTest, AgeingRetiresOldestFirstAtTheTruncatedLifetime) {
 // and without, starting anywhere on the ring.
 TEST_F(MotionTest, LargePoolsStepInStagesToTheSameBits) {
     f.Tumble = 5.0;
-    f.Speed = 0.01;
-    f.Spread = 1.0;
-    f.SpeedVariance = 0.5;
-    f.RotationSpeed = 2.0;
+    f.Birth.Speed = 0.01;
+    f.Birth.Spread = 1.0;
+    f.Birth.SpeedVariance = 0.5;
+    f.Birth.RotationSpeed = 2.0;
     f.GravityVector = Vec2d(0.0, 0.2);
-    f.StartPoint = Vec2d(0.1, 0.5);
-    f.EndPoint = Vec2d(1.15, 0.5);
+    f.Birth.StartPoint = Vec2d(0.1, 0.5);
+    f.Birth.EndPoint = Vec2d(1.15, 0.5);
     on.Attractor[0] = 1;
     f.Attractors[0].Position = Vec2d(0.4, 0.3);
     f.Attractors[0].Strength = 0.002;

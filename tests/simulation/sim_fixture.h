@@ -45,7 +45,7 @@ struct TestRunner final : PassRunner {
 class SimulationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        f.SimStep = f.GeneralSize = f.AspectY = 1.0;
+        f.SimStep = f.Birth.GeneralSize = f.AspectY = 1.0;
         f.Lifetime = 100.0;
         f.AspectX = 1.25;
     }
