@@ -218,6 +218,7 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
         return RandomImage(rng, w, h, ax, uni(0.5, 2.0));
     };
     uint64_t hash = 1469598103934665603ull;
+    int drawn = 0;
     for (int round = 0; round < rounds; ++round) {
         RenderFixture f;
         const int32_t w = 90 + int32_t(rng() % 80), h = 60 + int32_t(rng() % 70);
@@ -280,7 +281,9 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
 
         f.CompositeReference();
         const std::vector<uint16_t> want(f.Op->OutputImage->Data(), f.Op->OutputImage->Data() + background.size());
-        ASSERT_NE(want, background);
+        // A round may draw nothing visible (every particle off the picture or faded
+        // out by its curves); most must draw something for the comparison to mean much.
+        drawn += want != background ? 1 : 0;
         const std::pair<int, CompositeOptions> variants[] = {
             {1, {}},
             {2, {}},
@@ -317,6 +320,7 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
             f.Op->Shapes.AdoptCopy(nullptr);
         }
     }
+    EXPECT_GE(drawn * 10, rounds * 9) << drawn << " of " << rounds << " rounds drew something";
 }
 
 }  // namespace
