@@ -485,7 +485,11 @@ const std::vector<Control>& Table() {
     return table;
 }
 
-void AppendLine(std::string& text, uint32_t id, const std::string& name) {
+}  // namespace
+
+std::span<const Control> All() { return Table(); }
+
+void AppendNameLine(std::string& text, uint32_t id, const std::string& name) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08x ", unsigned(id));
     text += hex;
@@ -493,9 +497,6 @@ void AppendLine(std::string& text, uint32_t id, const std::string& name) {
     text += '\n';
 }
 
-}  // namespace
-
-std::span<const Control> All() { return Table(); }
 
 const Control* ByKey(const std::string& key) {
     if (key.empty()) return nullptr;
@@ -538,8 +539,8 @@ std::vector<TagItem> CreationTags(const Control& c, const std::function<const vo
 std::string NameResourceText() {
     std::string text;
     for (const Control& c : Table())
-        if (c.HasValue()) AppendLine(text, c.Id, c.ResourceName());
-    AppendLine(text, OutputId, OutputName);
+        if (c.HasValue()) AppendNameLine(text, c.Id, c.ResourceName());
+    AppendNameLine(text, OutputId, OutputName);
     return text;
 }
 

@@ -77,5 +77,7 @@ std::vector<TagItem> CreationTags(const Control& c, const std::function<const vo
 // The name resource: one line per input with a key and for the output,
 // "<ID as 8 hex digits> <name>\n", in creation order.
 std::string NameResourceText();
+// Appends one line of the name resource: "<id as 8 hex digits> <name>\n".
+void AppendNameLine(std::string& text, uint32_t id, const std::string& name);
 
 }  // namespace controls

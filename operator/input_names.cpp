@@ -1,21 +1,7 @@
 #include "operator/input_names.h"
 
-#include <cstdio>
-
 #include "operator/control_table.h"
 #include "operator/particle_operator.h"
-
-namespace {
-
-void AppendLine(std::string& text, uint32_t id, const std::string& name) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08x ", unsigned(id));
-    text += hex;
-    text += name;
-    text += '\n';
-}
-
-}  // namespace
 
 std::span<Input* ParticleOperator::* const> ParticleOperator::ControlHandles() {
     using P = ParticleOperator;
@@ -63,8 +49,8 @@ std::string InputNameTable(const ParticleOperator& op) {
     size_t next = 0;
     for (const controls::Control& c : controls::All()) {
         if (!c.HasValue() || next >= handles.size()) continue;
-        if (const Input* in = op.*handles[next++]) AppendLine(text, in->ID, c.ResourceName());
+        if (const Input* in = op.*handles[next++]) controls::AppendNameLine(text, in->ID, c.ResourceName());
     }
-    if (op.OutImage) AppendLine(text, op.OutImage->ID, controls::OutputName);
+    if (op.OutImage) controls::AppendNameLine(text, op.OutImage->ID, controls::OutputName);
     return text;
 }
