@@ -154,104 +154,6 @@ async function showFrame(quick) {
   return true;
 }
 
-function layout() {
-  if (!S.width) return;
-  const viewer = $("viewer");
-  let scale = 1;
-  if (S.fit) scale = Math.min((viewer.clientWidth - 4) / S.width, (viewer.clientHeight - 4) / S.height);
-  S.scale = scale > 0 ? scale : 1;
-  viewer.classList.toggle("fit", S.fit);
-  const img = $("frame");
-  img.style.width = Math.max(1, Math.floor(S.width * scale)) + "px";
-  img.style.height = Math.max(1, Math.floor(S.height * scale)) + "px";
-  $("overlay").setAttribute("viewBox", `0 0 ${S.width} ${S.height}`);
-  drawOverlay();
-}
-
-// Point controls as handles on the viewer; lines between the pairs that make one.
-function drawOverlay() {
-  const svg = $("overlay");
-  svg.replaceChildren();
-  if (!S.description || !S.width) return;
-  const ns = "http://www.w3.org/2000/svg";
-  // A point shows as a handle while the tool shows it and its switch is on.
-  const at = (name) => {
-    const c = S.controls[name];
-    const live = !Context.handleSwitch[name] || Context.handleSwitch[name](S.controls);
-    return c && !c.hidden && !c.disabled && live && Array.isArray(c.value) ? c.value : null;
-  };
-  for (const [a, b] of [["Start", "End"], ["Bounce1Start", "Bounce1End"], ["Bounce2Start", "Bounce2End"]]) {
-    const p = at(a), q = at(b);
-    if (!p || !q) continue;
-    const line = document.createElementNS(ns, "line");
-    line.setAttribute("class", "line");
-    line.setAttribute("stroke-width", 1 / (S.scale || 1));
-    line.setAttribute("x1", p[0] * S.width); line.setAttribute("y1", p[1] * S.height);
-    line.setAttribute("x2", q[0] * S.width); line.setAttribute("y2", q[1] * S.height);
-    svg.append(line);
-  }
-  // Handles and labels keep their size on the screen whatever the zoom.
-  const px = 1 / (S.scale || 1);
-  const r = 6 * px;
-  // Labels that would cover one another (handles on the same spot) move down a line.
-  const placed = [];
-  const lineHeight = 14 * px;
-  for (const page of S.description.pages) {
-    for (const input of page.inputs) {
-      if (input.type !== "Poin" || !input.key) continue;
-      const name = input.key;
-      const p = at(name);
-      if (!p) continue;
-      const dot = document.createElementNS(ns, "circle");
-      dot.setAttribute("class", "handle");
-      dot.setAttribute("cx", p[0] * S.width);
-      dot.setAttribute("cy", p[1] * S.height);
-      dot.setAttribute("r", r);
-      dot.setAttribute("stroke-width", 1.5 * px);
-      dot.dataset.control = name;
-      dot.addEventListener("pointerdown", (e) => startDrag(e, dot, name));
-      const label = document.createElementNS(ns, "text");
-      const lx = p[0] * S.width + r + 2;
-      let ly = p[1] * S.height - r;
-      label.setAttribute("x", lx);
-      label.setAttribute("font-size", 11 * px);
-      label.dataset.control = name;
-      label.textContent = input.label;
-      svg.append(dot, label);
-      const width = label.getComputedTextLength() || input.label.length * 6.5 * px;
-      while (placed.some((b) => Math.abs(b.y - ly) < lineHeight && lx < b.x + b.width && b.x < lx + width))
-        ly += lineHeight;
-      placed.push({ x: lx, y: ly, width });
-      label.setAttribute("y", ly);
-    }
-  }
-}
-
-function startDrag(e, dot, name) {
-  e.preventDefault();
-  dot.setPointerCapture(e.pointerId);
-  dot.classList.add("dragging");
-  S.dragging = name;
-  const rect = $("frame").getBoundingClientRect();
-  const pos = (ev) => [Math.min(1, Math.max(0, (ev.clientX - rect.left) / rect.width)),
-                       Math.min(1, Math.max(0, (ev.clientY - rect.top) / rect.height))];
-  const move = (ev) => {
-    const p = pos(ev);
-    dot.setAttribute("cx", p[0] * S.width);
-    dot.setAttribute("cy", p[1] * S.height);
-    edit(name, p, false);
-  };
-  const up = (ev) => {
-    dot.removeEventListener("pointermove", move);
-    dot.removeEventListener("pointerup", up);
-    dot.classList.remove("dragging");
-    S.dragging = null;
-    edit(name, pos(ev), true);
-  };
-  dot.addEventListener("pointermove", move);
-  dot.addEventListener("pointerup", up);
-}
-
 // --- edits ---
 
 // One edit in flight per control; while a slider or handle moves only its
@@ -397,12 +299,10 @@ async function start() {
   $("back").addEventListener("click", () => goTo(S.frame - 1));
   $("forward").addEventListener("click", () => goTo(S.frame + 1));
   $("play").addEventListener("click", play);
-  $("fit").addEventListener("click", () => { S.fit = true; $("fit").classList.add("on"); $("actual").classList.remove("on"); layout(); });
-  $("actual").addEventListener("click", () => { S.fit = false; $("actual").classList.add("on"); $("fit").classList.remove("on"); layout(); });
+  installViewer();
   $("save").addEventListener("click", () => save(null));
   $("save-as").addEventListener("click", () => save($("save-as-name").value.trim()));
   $("render").addEventListener("click", render);
-  window.addEventListener("resize", layout);
   $("clear-messages").addEventListener("click", () => { $("messages").replaceChildren(); messagesChanged(); });
   await showFrame(false);
   document.body.dataset.ready = "1";
