@@ -92,6 +92,12 @@ function splineSegments(v) {
   return segments;
 }
 
+function labelOf(name) {
+  for (const page of S.description.pages)
+    for (const input of page.inputs) if (input.key === name && input.label.trim()) return input.label;
+  return name;
+}
+
 function setSpline(name, value, final) {
   if (final) V.drag = null;
   edit(name, value, final);
@@ -216,7 +222,7 @@ function drawOverlay() {
     });
     svg.append(group);
     const first = v.points[0];
-    labels.push({ name, text: name, x: (first.x + 0.5) * S.width, y: (first.y + 0.5) * S.height, faint: !live });
+    labels.push({ name, text: labelOf(name), x: (first.x + 0.5) * S.width, y: (first.y + 0.5) * S.height, faint: !live });
   }
   for (const page of S.description.pages) {
     for (const input of page.inputs) {
@@ -236,7 +242,7 @@ function drawOverlay() {
   const placed = [];
   const lineHeight = 14 * px;
   for (const l of labels) {
-    const label = svgElement("text", { x: l.x + r + 2 * px, "font-size": 11 * px });
+    const label = svgElement("text", { x: l.x + r + 2 * px, "font-size": 11 * px, "stroke-width": 3 * px });
     if (l.faint) label.setAttribute("class", "faint");
     label.dataset.control = l.name;
     label.textContent = l.text;
