@@ -131,7 +131,8 @@ function toggleClosed() {
   setSpline(V.selected.name, next, true);
 }
 
-function startSplineDrag(e, name, index) {
+// Drags a spline's point, or with `which` ("in" or "out") one of its handles.
+function startSplineDrag(e, name, index, which) {
   if (e.button !== 0 || V.space) return;
   e.preventDefault();
   e.stopPropagation();
@@ -144,8 +145,9 @@ function startSplineDrag(e, name, index) {
   const place = (ev) => {
     const [u, w] = imageAt(ev);
     const p = V.drag.value.points[index];
-    p.x = round4(Math.min(1.5, Math.max(-1.5, u - 0.5)));
-    p.y = round4(Math.min(1.5, Math.max(-1.5, w - 0.5)));
+    const x = Math.min(1.5, Math.max(-1.5, u - 0.5)), y = Math.min(1.5, Math.max(-1.5, w - 0.5));
+    if (which) p[which] = [round4(x - p.x), round4(y - p.y)];
+    else [p.x, p.y] = [round4(x), round4(y)];
     return copySpline(V.drag.value);
   };
   const move = (ev) => {
@@ -212,6 +214,19 @@ function drawOverlay() {
     }
     v.points.forEach((p, i) => {
       const selected = V.selected && V.selected.name === name && V.selected.index === i;
+      // The selected point's Bezier handles that are not zero, as lines to small squares.
+      for (const which of selected && live ? ["in", "out"] : []) {
+        const h = p[which];
+        if (!h[0] && !h[1]) continue;
+        const x1 = (p.x + 0.5) * S.width, y1 = (p.y + 0.5) * S.height;
+        const x2 = (p.x + h[0] + 0.5) * S.width, y2 = (p.y + h[1] + 0.5) * S.height;
+        group.append(svgElement("line", { class: "tangent", x1, y1, x2, y2, "stroke-width": px }));
+        const end = svgElement("rect", { class: "handle tangent-handle", x: x2 - 3.5 * px, y: y2 - 3.5 * px,
+                                         width: 7 * px, height: 7 * px, "stroke-width": 1.5 * px });
+        Object.assign(end.dataset, { control: name, index: i, handle: which });
+        end.addEventListener("pointerdown", (e) => startSplineDrag(e, name, i, which));
+        group.append(end);
+      }
       const dot = svgElement("circle", { class: "handle point" + (selected ? " selected" : ""),
                                          cx: (p.x + 0.5) * S.width, cy: (p.y + 0.5) * S.height,
                                          r: 4.5 * px, "stroke-width": 1.5 * px });
@@ -292,6 +307,8 @@ function startPan(e) {
   const viewer = $("viewer");
   if (!(e.button === 1 || (e.button === 0 && V.space))) {
     if (e.button === 0 && [viewer, $("stage"), $("frame"), $("overlay")].includes(e.target)) {
+      // Kept for a double-click that follows, which adds a point to that spline.
+      V.deselected = V.selected;
       V.selected = null;
       drawOverlay();
     }
@@ -386,10 +403,16 @@ function installViewer() {
   viewer.addEventListener("pointerdown", startPan);
   viewer.addEventListener("mousedown", (e) => { if (e.button === 1) e.preventDefault(); });
   viewer.addEventListener("dblclick", (e) => {
-    // Off the line: a point added after the last one of the selected spline.
-    const sel = V.selected;
-    const v = sel && e.target.tagName !== "circle" && splineOf(sel.name);
-    if (v && splineLive(sel.name)) insertSplinePoint(sel.name, v.points.length - 1, e);
+    // Off the line: a point added after the last one of the spline selected, or
+    // of a spline in use that has fewer than two points (no line to click yet).
+    if (e.target.tagName === "circle" || e.target.tagName === "rect") return;
+    const sel = V.selected || V.deselected;
+    const name = sel && splineOf(sel.name) ? sel.name : Object.keys(Splines).find((n) => {
+      const v = splineOf(n);
+      return v && v.points.length < 2;
+    });
+    const v = name && splineOf(name);
+    if (v && splineLive(name)) insertSplinePoint(name, v.points.length - 1, e);
   });
   document.addEventListener("keydown", onKeyDown);
   document.addEventListener("keyup", onKeyUp);

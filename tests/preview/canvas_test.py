@@ -8,6 +8,7 @@ import os
 import shutil
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -35,7 +36,8 @@ BIRTH = [[-0.3, 0.2], [0.0, 0.3], [0.3, 0.2]]
 
 def with_splines(flow):
     flow["controls"]["UseBirthSpline"] = 1
-    flow["controls"]["BirthSpline"] = {"closed": False, "points": BIRTH}
+    last = {"x": BIRTH[2][0], "y": BIRTH[2][1], "in": [-0.1, 0]}
+    flow["controls"]["BirthSpline"] = {"closed": False, "points": BIRTH[:2] + [last]}
     # Path binding stays off: its spline is drawn faint and cannot be edited.
     flow["controls"]["PathPolyline"] = {"points": [[-0.4, -0.3], [0.4, -0.3]]}
 
@@ -83,6 +85,18 @@ class Viewer(unittest.TestCase):
             'return [[f.left, f.top, f.width, f.height], Array.from(document.querySelectorAll('
             '`#overlay circle[data-control="${arguments[0]}"]`), (c) => {'
             ' const b = c.getBoundingClientRect(); return [b.left + b.width / 2, b.top + b.height / 2]; })]', name)
+
+    def settled(self, name="BirthSpline"):
+        """drawn() once the layout holds still (a new message resizes the viewer)."""
+        last = [None]
+
+        def same(d):
+            now = self.drawn(name)
+            if now == last[0]:
+                return now
+            last[0] = now
+            time.sleep(0.15)
+        return self.wait(same)
 
     def on_screen(self, point, box):
         return [box[0] + (point[0] + 0.5) * box[2], box[1] + (point[1] + 0.5) * box[3]]
@@ -137,7 +151,7 @@ class Viewer(unittest.TestCase):
         self.assert_at_image_positions()
 
     def test_2_dragged_point_is_saved(self):
-        box, centres = self.drawn()
+        box, centres = self.settled()
         ActionChains(self.driver).move_to_element(self.driver.find_element(
             By.CSS_SELECTOR, '#overlay circle[data-control="BirthSpline"][data-index="1"]')) \
             .click_and_hold().move_by_offset(40, -30).release().perform()
@@ -152,9 +166,19 @@ class Viewer(unittest.TestCase):
         self.assertAlmostEqual(moved[0], want[0], delta=2 / box[2])
         self.assertAlmostEqual(moved[1], want[1], delta=2 / box[3])
         self.assert_at_image_positions()
+        # A selected point shows its Bezier handles, which drag too.
+        box, centres = self.settled()
+        self.pointer(*centres[2]).click().perform()
+        self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#overlay rect[data-handle="in"]'))
+        self.pointer(*self.on_screen([BIRTH[2][0] - 0.1, BIRTH[2][1]], box)).click_and_hold() \
+            .move_by_offset(0, 30).release().perform()
+        handle = lambda: self.p.request("GET", "/api/controls")[1]["controls"]["BirthSpline"]["value"]["points"][2]["in"]
+        self.wait(lambda d: handle()[1] > 0)
+        self.assertAlmostEqual(handle()[0], -0.1, delta=1.5 / box[2])
+        self.assertAlmostEqual(handle()[1], 30 / box[3], delta=1.5 / box[3])
 
     def test_3_point_added_deleted_closed_and_undone(self):
-        box, centres = self.drawn()
+        box, centres = self.settled()
         # A double-click on the line between the first two points puts a point there.
         (a, b) = centres[0], centres[1]
         middle = [(a[0] + b[0]) / 2, (a[1] + b[1]) / 2]
@@ -167,7 +191,7 @@ class Viewer(unittest.TestCase):
         self.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.DELETE)
         self.wait(lambda d: len(self.spline()[1]) == 3)
         self.assertNotIn(added, self.spline()[1])
-        self.driver.find_element(By.CSS_SELECTOR, '#overlay circle[data-control="BirthSpline"][data-index="0"]').click()
+        self.pointer(*self.settled()[1][0]).click().perform()
         self.driver.find_element(By.ID, "spline-closed").click()
         self.wait(lambda d: self.spline()[0] is True)
         self.assertEqual(len(self.drawn()[1]), 3)
@@ -201,6 +225,20 @@ class Viewer(unittest.TestCase):
         self.wait(lambda d: d.find_element(By.ID, "play").text == "Pause")
         body.send_keys(Keys.SPACE)
         self.wait(lambda d: d.find_element(By.ID, "play").text == "Play")
+
+    def test_5_fit_follows_the_message_area(self):
+        self.driver.find_element(By.ID, "fit").click()
+        self.driver.execute_script('document.getElementById("clear-messages").click()')
+        self.settled()
+        boxes = lambda: self.driver.execute_script(
+            'return ["frame", "viewer"].map((id) => document.getElementById(id).getBoundingClientRect())')
+        before, viewer = boxes()
+        for n in range(4):
+            self.driver.execute_script("message(arguments[0], 'info')", "note %d" % n)
+        self.wait(lambda d: boxes()[1]["height"] < viewer["height"] - 40)
+        self.wait(lambda d: boxes()[0]["bottom"] <= boxes()[1]["bottom"] + 0.5)
+        self.assertLess(boxes()[0]["height"], before["height"])
+        self.assert_at_image_positions()
 
 
 if __name__ == "__main__":
