@@ -1,6 +1,7 @@
 // The preview page's viewer: the frame with the tool's points and splines drawn
 // over it at their image positions, zoom and pan, and the page's keyboard
-// shortcuts. Loaded before preview.js, whose state (S), edits and timeline it uses.
+// shortcuts. Loaded before preview.js, whose state (S), edits and timeline it uses
+// once the page has started.
 "use strict";
 
 const SvgNs = "http://www.w3.org/2000/svg";
