@@ -417,6 +417,8 @@ function installViewer() {
   });
   document.addEventListener("keydown", onKeyDown);
   document.addEventListener("keyup", onKeyUp);
+  // A Space released in another window must not leave the left button panning.
+  window.addEventListener("blur", () => { V.space = null; viewer.classList.remove("pan-ready"); });
   // The fit follows the viewer's size: the window, and the message area under it.
   new ResizeObserver(() => { if (S.fit) layout(); }).observe(viewer);
 }
