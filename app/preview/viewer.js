@@ -349,14 +349,15 @@ async function undoRedo(which) {
   await window.lumetsEdited();
 }
 
-// Shortcuts act only while no field takes the keys.
-function typing(e) {
+// Shortcuts act only while no text or number field takes the keys.
+function keysForField(e) {
   const t = e.target;
-  return !!t && (t.isContentEditable || ["INPUT", "TEXTAREA", "SELECT"].includes(t.tagName));
+  return !!t && (t.isContentEditable || ["TEXTAREA", "SELECT"].includes(t.tagName) ||
+                 (t.tagName === "INPUT" && !["range", "checkbox", "radio", "button"].includes(t.type)));
 }
 
 function onKeyDown(e) {
-  if (typing(e) || e.altKey) return;
+  if (keysForField(e) || e.altKey) return;
   const ctrl = e.ctrlKey || e.metaKey;
   const key = e.key.length === 1 ? e.key.toLowerCase() : e.key;
   let done = true;
@@ -383,7 +384,7 @@ function onKeyUp(e) {
   const tap = !V.space.used;
   V.space = null;
   $("viewer").classList.remove("pan-ready");
-  if (tap && !typing(e)) play();
+  if (tap && !keysForField(e)) play();
 }
 
 window.lumetsEdited = window.lumetsEdited || (async () => {
