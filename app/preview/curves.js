@@ -28,7 +28,7 @@ function pointsOfTable(table) {
   const keep = new Set([0, n]);
   const split = (a, b) => {
     const [xa, ya] = at(a), [xb, yb] = at(b);
-    let worst = -1, far = 0.0015;
+    let worst = -1, far = 0.003;
     for (let i = a + 1; i < b; ++i) {
       const [x, y] = at(i);
       const d = Math.abs(y - (ya + (yb - ya) * (x - xa) / (xb - xa)));
@@ -70,8 +70,9 @@ let particlePixels = null;
 async function readParticleSize() {
   try {
     const flow = await api("GET", "/api/flow");
-    const p = flow && flow.particle;
-    if (p && typeof p === "object" && typeof p.size === "number") particlePixels = p.size;
+    // Without "particle" the flow draws the built-in dot of 32 pixels.
+    const p = flow && (flow.particle === undefined ? { shape: "dot", size: 32 } : flow.particle);
+    if (p && typeof p === "object" && p.shape) particlePixels = typeof p.size === "number" ? p.size : 32;
   } catch (err) {
     particlePixels = null;  // an image file: its size is not known here
   }

@@ -94,18 +94,20 @@ function keysInit() {
 }
 
 // Texts typed into a field are not shortcuts.
-const typing = (el) => el && (el.tagName === "TEXTAREA" ||
+const typingIn = (el) => el && (el.tagName === "TEXTAREA" ||
   (el.tagName === "INPUT" && !["range", "checkbox", "button"].includes(el.type)));
 
 function onKey(e) {
   if (e.ctrlKey || e.metaKey || e.altKey) return;
-  if ((e.key === "k" || e.key === "K") && !(typing(e.target) && e.target.type !== "number")) {
+  if ((e.key === "k" || e.key === "K") && !(typingIn(e.target) && e.target.type !== "number")) {
     const name = controlOf(document.activeElement) || Keys.selected;
     if (!name || !S.widgets[name] || !S.widgets[name].row.querySelector("button.key")) return;
     e.preventDefault();
     keyHere(name, false);
-  } else if ((e.key === "Delete" || e.key === "Backspace") && Keys.mark !== null && !typing(e.target)) {
+  } else if ((e.key === "Delete" || e.key === "Backspace") && Keys.mark !== null && !typingIn(e.target)) {
+    // The selected key goes, and nothing else that Delete removes.
     e.preventDefault();
+    e.stopImmediatePropagation();
     const frame = Keys.mark;
     Keys.mark = null;
     keyRequest({ name: Keys.selected, frame, remove: true });

@@ -28,10 +28,26 @@ if not (CHROMIUM and DRIVER and webdriver):
     sys.exit(77)
 
 
+def tabulate(points, n=1024):
+    """A curve's table as the session makes it from points."""
+    def at(x):
+        if x <= points[0][0]:
+            return points[0][1]
+        if x >= points[-1][0]:
+            return points[-1][1]
+        (x0, y0), (x1, y1) = next((a, b) for a, b in zip(points, points[1:]) if b[0] >= x)
+        return y0 + (y1 - y0) * (x - x0) / (x1 - x0)
+    return [int(at(i / (n - 1)) * 65535 + 0.5) for i in range(n)]
+
+
+CORNERS = [[0, 0], [0.2, 0.9], [0.6, 0.1], [1, 0.5]]
+TABLE = tabulate(CORNERS)
+
+
 class CurvesAndKeys(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.p = Preview(LUMETS, SOURCE)
+        cls.p = Preview(LUMETS, SOURCE, edit=lambda flow: flow["controls"].update(StrictDeviation={"table": TABLE}))
         cls.profile = tempfile.mkdtemp(prefix="lumets-chromium-")
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
@@ -123,6 +139,28 @@ class CurvesAndKeys(unittest.TestCase):
         self.undo("typed y")
         self.undo("dragged point")
         self.assertEqual(points(), [[0, 1], [0.7, 0.8], [1, 0]])
+
+    def test_1b_table_curve_keeps_its_shape_when_edited(self):
+        self.open_page("Path")
+        editor = self.control("StrictDeviation")
+        canvas = editor.find_element(By.TAG_NAME, "canvas")
+        w, h = canvas.size["width"], canvas.size["height"]
+        pad = 6 * w / int(canvas.get_attribute("width"))
+        ActionChains(self.driver).move_to_element_with_offset(canvas, w / 2 - pad, -h / 2 + pad + 0.5 * (h - 2 * pad)) \
+            .click().perform()  # the last point, (1, 0.5)
+        y = editor.find_elements(By.CSS_SELECTOR, "input[type=number]")[1]
+        self.wait(lambda d: abs(float(y.get_attribute("value") or 9) - 0.5) < 0.003)
+        y.clear()
+        y.send_keys("0.75", Keys.ENTER)
+        curve = lambda: self.flow_controls()["StrictDeviation"]
+        self.wait(lambda d: "points" in curve())
+        got = curve()["points"]
+        self.assertEqual(len(got), len(CORNERS), got)
+        for (x, y), (cx, cy) in zip(got, CORNERS[:-1] + [[1, 0.75]]):
+            self.assertAlmostEqual(x, cx, delta=0.003)
+            self.assertAlmostEqual(y, cy, delta=0.003)
+        self.undo("typed y")
+        self.assertEqual(curve(), {"table": TABLE})
 
     def test_2_keys_set_interpolated_moved_removed(self):
         self.open_page("Setup")
