@@ -13,6 +13,7 @@
 #include "app/io/errors.h"
 #include "app/io/frame_pattern.h"
 #include "app/io/image_io.h"
+#include "app/io/input_files.h"
 #include "app/session/control_listing.h"
 #include "app/session/session.h"
 #include "host/parameters.h"
@@ -90,6 +91,136 @@ bool HasControlCharacters(const std::string& text) {
 // A text control that is not a button is a file the tool opens: SystemFile, the
 // motion data loaded when the flow is opened.
 bool IsFileNameControl(const ControlInfo& info) { return info.Type == DT_Text && !info.Button; }
+
+// Undo keeps this many edits (and redo as many).
+constexpr size_t HistoryLimit = 200;
+
+// Values from the page are rounded before they enter the flow, so that a drag's
+// long fractions never reach the file and the frames shown are those of the
+// values saved: numbers to 6 significant digits, positions (points, polyline
+// points and their handles) and curve points to 1e-4 (of the picture, of the
+// curve's range). A value typed with fewer digits is kept as typed.
+double Significant(double v, int digits) {
+    if (!std::isfinite(v) || v == 0.0) return v;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    return std::strtod(text, nullptr);
+}
+double ToStep(double v) {
+    if (!std::isfinite(v)) return v;
+    const double r = std::round(v * 1e4) / 1e4;
+    return r == 0.0 ? 0.0 : r;  // no -0
+}
+void RoundPair(Json& pair) {
+    if (!pair.is_array()) return;
+    for (Json& c : pair)
+        if (c.is_number_float()) c = ToStep(c.get<double>());
+}
+
+Json RoundedValue(const ControlInfo& info, const Json& given) {
+    Json v = given;
+    if (v.is_object() && v.contains("keys") && v["keys"].is_array()) {
+        for (Json& k : v["keys"])
+            if (k.is_array() && k.size() == 2) k[1] = RoundedValue(info, k[1]);
+        return v;
+    }
+    switch (info.Type) {
+        case DT_Number:
+            if (v.is_number_float()) v = info.Integer ? std::round(v.get<double>()) : Significant(v.get<double>(), 6);
+            break;
+        case DT_Point: RoundPair(v); break;
+        case DT_PolyLine:
+            if (v.is_object() && v.contains("points") && v["points"].is_array())
+                for (Json& q : v["points"]) {
+                    if (q.is_array()) RoundPair(q);
+                    if (!q.is_object()) continue;
+                    for (const char* c : {"x", "y"})
+                        if (q.contains(c) && q[c].is_number_float()) q[c] = ToStep(q[c].get<double>());
+                    for (const char* h : {"in", "out"})
+                        if (q.contains(h)) RoundPair(q[h]);
+                }
+            break;
+        case DT_LookUpTable:
+            if (v.is_object() && v.contains("points") && v["points"].is_array()) {
+                Json rounded = v;
+                double last = -1.0;
+                bool increasing = true;
+                for (Json& q : rounded["points"]) {
+                    RoundPair(q);
+                    if (q.is_array() && !q.empty() && q[0].is_number()) {
+                        increasing = increasing && q[0].get<double>() > last;
+                        last = q[0].get<double>();
+                    }
+                }
+                // Points closer than the step keep their digits rather than merge.
+                if (increasing) v = std::move(rounded);
+            }
+            break;
+        default: break;
+    }
+    return v;
+}
+
+// A value on one line, with a space after each comma and colon.
+void CompactText(const Json& v, std::string& out) {
+    if (v.is_object()) {
+        out += '{';
+        bool first = true;
+        for (const auto& [k, e] : v.items()) {
+            if (!first) out += ", ";
+            first = false;
+            out += Json(k).dump(-1, ' ', false, Json::error_handler_t::replace);
+            out += ": ";
+            CompactText(e, out);
+        }
+        out += '}';
+    } else if (v.is_array()) {
+        out += '[';
+        for (size_t i = 0; i < v.size(); ++i) {
+            if (i) out += ", ";
+            CompactText(v[i], out);
+        }
+        out += ']';
+    } else {
+        out += v.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+}
+
+// A flow as saved: one top-level key a line, one control a line, each value on
+// its line, in the flow's own order.
+std::string TidyText(const Json& flow) {
+    std::string out = "{\n";
+    bool first = true;
+    for (const auto& [k, v] : flow.items()) {
+        if (!first) out += ",\n";
+        first = false;
+        out += "  " + Json(k).dump(-1, ' ', false, Json::error_handler_t::replace) + ": ";
+        if (k == "controls" && v.is_object() && !v.empty()) {
+            out += "{\n";
+            bool firstControl = true;
+            for (const auto& [name, value] : v.items()) {
+                if (!firstControl) out += ",\n";
+                firstControl = false;
+                out += "    " + Json(name).dump(-1, ' ', false, Json::error_handler_t::replace) + ": ";
+                CompactText(value, out);
+            }
+            out += "\n  }";
+        } else {
+            CompactText(v, out);
+        }
+    }
+    out += "\n}\n";
+    return out;
+}
+
+// The key frames of a keyed flow value.
+std::vector<int64_t> KeyFrames(const Json& value) {
+    std::vector<int64_t> frames;
+    if (IsKeyframed(value) && value["keys"].is_array())
+        for (const Json& k : value["keys"])
+            if (k.is_array() && !k.empty() && k[0].is_number()) frames.push_back(int64_t(std::llround(k[0].get<double>())));
+    return frames;
+}
 
 }  // namespace
 
@@ -173,7 +304,14 @@ PreviewDocument::PreviewDocument(const std::string& path, const std::string& fra
     FlowFile flow = LoadFlowFile(path);
     Folder = flow.Folder;
     Name = flow.Name;
-    Raw = flow.Raw;
+    Raw = SavedRaw = flow.Raw;
+    // The text as written, kept while the flow is untouched.
+    try {
+        SavedText = ReadInputFile(path, uint64_t(256) << 20, "flow file");
+        if (ParseJsonText(SavedText, path) != Raw) SavedText.clear();
+    } catch (const UserError&) {
+        SavedText.clear();
+    }
     FlowFirst = TimelineFirst = flow.First;
     FlowLast = TimelineLast = flow.Last;
     if (!frames.empty()) {
@@ -218,8 +356,10 @@ Json PreviewDocument::Describe(int64_t frame) {
             if (t.Info == &c) track = &t;
         if (track) {
             s["value"] = ValueJson(track->At(double(frame)));
-            s["keyed"] = track->Animated;
-            s["flow"] = controls[track->Key];
+            const Json& flowValue = controls[track->Key];
+            s["keyed"] = track->Animated || IsKeyframed(flowValue);
+            if (IsKeyframed(flowValue)) s["keys"] = KeyFrames(flowValue);
+            s["flow"] = flowValue;
         } else {
             Parameter* p = c.In->GetValue(double(frame));
             s["value"] = ParameterJson(p);
@@ -238,7 +378,29 @@ Json PreviewDocument::Describe(int64_t frame) {
     return out;
 }
 
-std::vector<std::string> PreviewDocument::Set(const std::string& name, const Json& given, int64_t frame) {
+std::optional<ControlTrack> PreviewDocument::Commit(Json candidate, const ControlInfo& info, const std::string& label,
+                                     bool continuesDrag, std::vector<std::string>* warnings) {
+    const ControlCatalog& catalog = Live->Catalog();
+    // The same checks and limits as a flow's values.
+    const std::vector<ControlTrack> tracks = BindControls(candidate["controls"], catalog, warnings);
+    ParseFlow(candidate.dump(), Name, Folder);
+    const ControlTrack* track = nullptr;
+    for (const ControlTrack& t : tracks)
+        if (t.Info == &info) track = &t;
+    if (candidate != Raw) {
+        if (!continuesDrag) {
+            Undos.push_back(HistoryEntry{Raw, label});
+            if (Undos.size() > HistoryLimit) Undos.erase(Undos.begin());
+        }
+        Redos.clear();
+        Raw = std::move(candidate);
+        ++Generation;
+    }
+    if (!track) return std::nullopt;
+    return *track;
+}
+
+std::vector<std::string> PreviewDocument::Set(const std::string& name, const Json& given, int64_t frame, bool final) {
     ++Ticket;
     std::lock_guard<std::mutex> hold(Lock);
     const ControlCatalog& catalog = Live->Catalog();
@@ -247,15 +409,20 @@ std::vector<std::string> PreviewDocument::Set(const std::string& name, const Jso
     if (frame < FlowFirst || frame > FlowLast)
         throw UserError("frame " + std::to_string(frame) + " lies outside the flow's frames " +
                         std::to_string(FlowFirst) + "-" + std::to_string(FlowLast));
-    if (IsKeyframed(given)) throw UserError("\"" + name + "\": set one value at a time (keys are kept by frame)");
-    const Json value = CheckedFileName(info, given);
+    const bool wholeTrack = IsKeyframed(given);
+    if (wholeTrack) {
+        if (given.size() != 1 || !given["keys"].is_array() || given["keys"].empty())
+            throw UserError("\"" + name + "\": \"keys\" must be a non-empty list of [frame, value]");
+        if (IsFileNameControl(info)) throw UserError("\"" + name + "\" names a file and cannot be animated");
+    }
+    const Json value = RoundedValue(info, wholeTrack ? given : CheckedFileName(info, given));
 
     Json candidate = Raw;
     if (!candidate.contains("controls")) candidate["controls"] = Json::object();
     Json& controls = candidate["controls"];
     std::string key = KeyInFlow(controls, catalog, info);
     if (key.empty()) key = info.Key;
-    if (controls.contains(key) && IsKeyframed(controls[key])) {
+    if (!wholeTrack && controls.contains(key) && IsKeyframed(controls[key])) {
         // A keyframed control stays keyframed: the edit is the key at this frame.
         Json& keys = controls[key]["keys"];
         bool replaced = false;
@@ -280,22 +447,175 @@ std::vector<std::string> PreviewDocument::Set(const std::string& name, const Jso
     } else {
         controls[key] = value;
     }
-    // The same checks and limits as a flow's values.
-    std::vector<std::string> warnings;
-    const std::vector<ControlTrack> tracks = BindControls(controls, catalog, &warnings);
-    ParseFlow(candidate.dump(), Name, Folder);
-    const ControlTrack* track = nullptr;
-    for (const ControlTrack& t : tracks)
-        if (t.Info == &info) track = &t;
-    if (!track) throw UserError("\"" + name + "\" cannot be set");
+    std::vector<std::string> warnings, again;
+    ControlValue now;
     // A number limited to its range is kept as limited, as a render would use it.
-    if (!track->Animated && std::holds_alternative<double>(track->Keys.front().second))
-        controls[key] = std::get<double>(track->Keys.front().second);
-    Raw = std::move(candidate);
-    ++Generation;
+    {
+        const std::vector<ControlTrack> tracks = BindControls(controls, catalog, &warnings);
+        for (const ControlTrack& t : tracks) {
+            if (t.Info != &info) continue;
+            now = t.At(double(frame));
+            if (!IsKeyframed(controls[key]) && std::holds_alternative<double>(t.Keys.front().second))
+                controls[key] = std::get<double>(t.Keys.front().second);
+        }
+    }
+    // A control the flow did not hold, set back to its default, is left out again.
+    if (!SavedRaw.value("controls", Json::object()).contains(key) && !IsKeyframed(controls[key]) &&
+        (info.Type == DT_Number || info.Type == DT_Point)) {
+        for (const Json& page : Description.value("pages", Json::array()))
+            for (const Json& in : page.value("inputs", Json::array()))
+                if (in.value("key", Json()) == Json(info.Key) && in.contains("default") && !in["default"].is_null() &&
+                    in["default"] == controls[key])
+                    controls.erase(key);
+    }
+    const bool continuesDrag = !OpenDrag.empty() && OpenDrag == info.Key;
+    const bool changed = candidate != Raw;
+    Commit(std::move(candidate), info, "set " + info.Key, continuesDrag, &again);
+    if (changed || final) OpenDrag = final ? std::string() : info.Key;
     // The live tool gets the edit as a user's click would reach it.
-    Live->Controls().Set(info, track->At(double(frame)), double(frame));
+    Live->Controls().Set(info, now, double(frame));
     return warnings;
+}
+
+std::vector<int64_t> PreviewDocument::Key(const std::string& name, KeyEdit what, int64_t frame, int64_t to,
+                                          std::vector<std::string>* warnings) {
+    ++Ticket;
+    std::lock_guard<std::mutex> hold(Lock);
+    const ControlCatalog& catalog = Live->Catalog();
+    const ControlInfo& info = catalog.Require(name);
+    if (info.Button) throw UserError("\"" + name + "\" is a button: it has no keys");
+    if (info.Type == DT_Text || info.In->Page < 0) throw UserError("\"" + name + "\" cannot be animated");
+    for (const int64_t f : {frame, to})
+        if (f < FlowFirst || f > FlowLast)
+            throw UserError("frame " + std::to_string(f) + " lies outside the flow's frames " +
+                            std::to_string(FlowFirst) + "-" + std::to_string(FlowLast));
+    Json candidate = Raw;
+    if (!candidate.contains("controls")) candidate["controls"] = Json::object();
+    Json& controls = candidate["controls"];
+    std::string key = KeyInFlow(controls, catalog, info);
+    if (key.empty()) key = info.Key;
+    const bool keyed = controls.contains(key) && IsKeyframed(controls[key]);
+    const auto at = [&](const Json& k) { return k.is_array() && k.size() == 2 && k[0].is_number() && k[0].get<double>() == double(frame); };
+    std::string label;
+    if (what == KeyEdit::Add) {
+        label = "key " + info.Key + " at " + std::to_string(frame);
+        if (!keyed) {
+            Json value;
+            if (controls.contains(key)) {
+                value = controls[key];
+            } else {
+                Parameter* p = info.In->GetValue(double(frame));
+                value = ParameterJson(p);
+                if (p) p->Recycle();
+                // The tool's default curve is written as a curve without points.
+                if (info.Type == DT_LookUpTable && value.is_object() && value["table"] == Json(LookUpTable().Table))
+                    value = Json{{"points", Json::array()}};
+            }
+            if (value.is_null()) throw UserError("\"" + name + "\" cannot be animated");
+            controls[key] = Json{{"keys", Json::array({Json::array({frame, value})})}};
+        } else {
+            Json& keys = controls[key]["keys"];
+            if (std::none_of(keys.begin(), keys.end(), at)) {
+                std::vector<std::string> ignored;
+                const std::vector<ControlTrack> tracks = BindControls(controls, catalog, &ignored);
+                const ControlTrack* track = nullptr;
+                for (const ControlTrack& t : tracks)
+                    if (t.Info == &info) track = &t;
+                // Before the first key or after the last the value is that key's,
+                // as written; between two it is the interpolated value, rounded as
+                // a value from the page is.
+                size_t before = 0;
+                while (before < keys.size() && keys[before][0].get<double>() < double(frame)) ++before;
+                Json value;
+                if (before == 0) {
+                    value = keys.front()[1];
+                } else if (before == keys.size()) {
+                    value = keys.back()[1];
+                } else {
+                    const ControlValue v = track->At(double(frame));
+                    const ControlValue held = track->Keys[before - 1].second;
+                    if (v == held) {
+                        value = keys[before - 1][1];
+                    } else if (info.Type == DT_LookUpTable && keys[before - 1][1].contains("points") &&
+                               keys[before][1].contains("points") &&
+                               keys[before - 1][1]["points"].size() == keys[before][1]["points"].size()) {
+                        // Curves with points at the same places give points between.
+                        const Json &a = keys[before - 1][1]["points"], &b = keys[before][1]["points"];
+                        const double f0 = keys[before - 1][0].get<double>(), f1 = keys[before][0].get<double>();
+                        const double t = (double(frame) - f0) / (f1 - f0);
+                        Json points = Json::array();
+                        bool same = true;
+                        for (size_t i = 0; i < a.size(); ++i) {
+                            same = same && a[i][0] == b[i][0];
+                            const double ya = a[i][1].get<double>(), yb = b[i][1].get<double>();
+                            points.push_back(Json::array({a[i][0], ya + (yb - ya) * t}));
+                        }
+                        value = same ? Json{{"points", points}} : ValueJson(v);
+                    } else {
+                        value = ValueJson(v);
+                    }
+                    value = RoundedValue(info, value);
+                }
+                keys.insert(keys.begin() + std::ptrdiff_t(before), Json::array({frame, value}));
+            }
+        }
+    } else {
+        if (!keyed) throw UserError("\"" + name + "\" has no keys");
+        Json& keys = controls[key]["keys"];
+        const auto found = std::find_if(keys.begin(), keys.end(), at);
+        if (found == keys.end()) throw UserError("\"" + name + "\" has no key at frame " + std::to_string(frame));
+        Json moved = *found;
+        keys.erase(found);
+        if (what == KeyEdit::Remove) {
+            label = "remove key " + info.Key + " at " + std::to_string(frame);
+            if (keys.empty()) controls[key] = moved[1];
+        } else {
+            label = "move key " + info.Key + " from " + std::to_string(frame) + " to " + std::to_string(to);
+            moved[0] = to;
+            Json sorted = Json::array();
+            for (const Json& k : keys)
+                if (!(k.is_array() && !k.empty() && k[0].is_number() && k[0].get<double>() == double(to)))
+                    sorted.push_back(k);
+            size_t place = 0;
+            while (place < sorted.size() && sorted[place][0].get<double>() < double(to)) ++place;
+            sorted.insert(sorted.begin() + std::ptrdiff_t(place), moved);
+            keys = sorted;
+        }
+    }
+    OpenDrag.clear();
+    const std::optional<ControlTrack> track = Commit(std::move(candidate), info, label, false, warnings);
+    if (track) Live->Controls().Set(info, track->At(double(frame)), double(frame));
+    return KeyFrames(Raw["controls"][key]);
+}
+
+bool PreviewDocument::Undo(std::string* label) {
+    ++Ticket;
+    std::lock_guard<std::mutex> hold(Lock);
+    OpenDrag.clear();
+    if (Undos.empty()) return false;
+    HistoryEntry entry = std::move(Undos.back());
+    Undos.pop_back();
+    *label = entry.Label;
+    Redos.push_back(HistoryEntry{Raw, entry.Label});
+    Raw = std::move(entry.Flow);
+    ++Generation;
+    Rebuild();
+    return true;
+}
+
+bool PreviewDocument::Redo(std::string* label) {
+    ++Ticket;
+    std::lock_guard<std::mutex> hold(Lock);
+    OpenDrag.clear();
+    if (Redos.empty()) return false;
+    HistoryEntry entry = std::move(Redos.back());
+    Redos.pop_back();
+    *label = entry.Label;
+    Undos.push_back(HistoryEntry{Raw, entry.Label});
+    Raw = std::move(entry.Flow);
+    ++Generation;
+    Rebuild();
+    return true;
 }
 
 std::string PreviewDocument::InFolder(const std::string& name, bool mustBeNew) const {
@@ -504,14 +824,26 @@ size_t PreviewDocument::StatesHeld() {
     return count;
 }
 
+std::string PreviewDocument::TextLocked() const {
+    return Raw == SavedRaw && !SavedText.empty() ? SavedText : TidyText(Raw);
+}
+
+std::string PreviewDocument::FlowText() {
+    std::lock_guard<std::mutex> hold(Lock);
+    return TextLocked();
+}
+
 std::string PreviewDocument::Save(const std::optional<std::string>& newName) {
     ++Ticket;
     std::lock_guard<std::mutex> hold(Lock);
     if (newName && (newName->size() < 6 || newName->compare(newName->size() - 5, 5, ".json") != 0))
         throw UserError("\"" + *newName + "\": a flow's name ends in .json");
     const std::string target = newName ? InFolder(*newName, true) : Path;
-    WriteFileAtomically(target, Raw.dump(2) + "\n");
+    const std::string text = TextLocked();
+    WriteFileAtomically(target, text);
     Path = target;
+    SavedRaw = Raw;
+    SavedText = text;
     return target;
 }
 

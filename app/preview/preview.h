@@ -52,7 +52,26 @@ public:
     // warnings (values limited to their range). Throws UserError for an unknown
     // control, a button, a value of the wrong kind, or a file name (SystemFile)
     // that is not a regular file in the flow's folder.
-    std::vector<std::string> Set(const std::string& name, const Json& value, int64_t frame);
+    // `value` may also be {"keys": [[frame, value], ...]}, replacing the whole
+    // keyed value. Numbers from the page are rounded (see RoundedValue). A drag
+    // is a run of sets with final false ended by one with final true: it is one
+    // edit for Undo.
+    std::vector<std::string> Set(const std::string& name, const Json& value, int64_t frame, bool final = true);
+    // Keys a control at a frame with its value there; removes the key at `frame`
+    // (the last key removed leaves the control constant at its value); moves the
+    // key at `frame` to `to` (replacing a key there). Returns the control's key
+    // frames; warnings go to `warnings`. Throws UserError for a button, a text
+    // (file name) control, an unknown control, a frame outside the flow or a key
+    // that is not there.
+    enum class KeyEdit { Add, Remove, Move };
+    std::vector<int64_t> Key(const std::string& name, KeyEdit what, int64_t frame, int64_t to,
+                             std::vector<std::string>* warnings);
+    // Undoes or redoes one edit of the flow. Returns false (and does nothing)
+    // when there is none; `label` names the edit.
+    bool Undo(std::string* label);
+    bool Redo(std::string* label);
+    // The flow as edited, as Save writes it.
+    std::string FlowText();
     // Presses a button of the live tool; `file` answers the dialog the press opens:
     // a plain file name in the flow's folder, naming a regular file there (not a
     // link) or a new name, never the flow itself. Returns the message boxes shown.
@@ -82,11 +101,29 @@ private:
     Json CheckedFileName(const ControlInfo& info, const Json& value) const;
     std::string RenderFrame(Track& track, int64_t n, bool quick, uint64_t ticket);
     void StopIfSuperseded(uint64_t ticket) const;
+    // Makes `candidate` the flow as edited, after the checks a flow's values
+    // pass, remembering the flow before it for Undo unless the edit continues an
+    // open drag. Returns the bound track of `info` in the new flow, if it holds it.
+    std::optional<ControlTrack> Commit(Json candidate, const ControlInfo& info, const std::string& label, bool continuesDrag,
+                        std::vector<std::string>* warnings);
+    std::string TextLocked() const;
 
     // Guards the flow as edited, the live tool and the frame cache; held briefly.
     std::mutex Lock;
     std::string Path, Folder, Name, WorkFolder;
     Json Raw;  // the flow file as edited
+    // The flow as loaded or last saved, and its text: an untouched flow is saved
+    // as it was written.
+    Json SavedRaw;
+    std::string SavedText;
+    // Undo and redo: the flow before each edit (after, for redo), with a label;
+    // at most HistoryLimit each. A drag in progress names its control.
+    struct HistoryEntry {
+        Json Flow;
+        std::string Label;
+    };
+    std::vector<HistoryEntry> Undos, Redos;
+    std::string OpenDrag;
     int64_t FlowFirst = 0, FlowLast = 0, TimelineFirst = 0, TimelineLast = 0;
     std::unique_ptr<Session> Live;
     Json Description;

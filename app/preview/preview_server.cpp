@@ -201,8 +201,47 @@ int RunPreview(const std::string& flowPath, int port, const std::string& frames)
                 const auto name = TextOf(body, "name");
                 if (!name) throw UserError("missing \"name\"");
                 if (!body.contains("value")) throw UserError("missing \"value\"");
-                const auto warnings = doc.Set(*name, body["value"], FrameOf(body, doc.First()));
+                bool final = true;
+                if (body.contains("final")) {
+                    if (!body["final"].is_boolean()) throw UserError("\"final\" must be true or false");
+                    final = body["final"].get<bool>();
+                }
+                const auto warnings = doc.Set(*name, body["value"], FrameOf(body, doc.First()), final);
                 return Reply(200, Json{{"ok", true}, {"warnings", warnings}});
+            });
+        if (path == "/api/key" && m == "POST")
+            return Guarded([&] {
+                const Json body = BodyOf(req);
+                const auto name = TextOf(body, "name");
+                if (!name) throw UserError("missing \"name\"");
+                const bool remove = body.contains("remove") && body["remove"] == Json(true);
+                if (body.contains("remove") && !body["remove"].is_boolean())
+                    throw UserError("\"remove\" must be true or false");
+                const bool move = body.contains("from") || body.contains("to");
+                if (move && (!body.contains("from") || !body.contains("to") || remove || body.contains("frame")))
+                    throw UserError("a key is moved with \"from\" and \"to\" (and no \"frame\" or \"remove\")");
+                if (!move && !body.contains("frame")) throw UserError("missing \"frame\"");
+                const int64_t frame = move ? FrameOf(Json{{"frame", body["from"]}}, 0) : FrameOf(body, 0);
+                const int64_t to = move ? FrameOf(Json{{"frame", body["to"]}}, 0) : frame;
+                std::vector<std::string> warnings;
+                const auto what = move ? PreviewDocument::KeyEdit::Move
+                                       : remove ? PreviewDocument::KeyEdit::Remove : PreviewDocument::KeyEdit::Add;
+                const auto keys = doc.Key(*name, what, frame, to, &warnings);
+                return Reply(200, Json{{"keys", keys}, {"warnings", warnings}});
+            });
+        if ((path == "/api/undo" || path == "/api/redo") && m == "POST")
+            return Guarded([&] {
+                std::string label;
+                const bool done = path == "/api/undo" ? doc.Undo(&label) : doc.Redo(&label);
+                return Reply(200, Json{{"done", done}, {"what", label}});
+            });
+        if (path == "/api/flow" && m == "GET")
+            return Guarded([&] {
+                HttpResponse res;
+                res.ContentType = "application/json";
+                res.Body = doc.FlowText();
+                res.Headers = CommonHeaders;
+                return res;
             });
         if (path == "/api/press" && m == "POST")
             return Guarded([&] {
