@@ -62,6 +62,19 @@ struct FrameSettings {
     Births Birth;
     Looks Look;
     Ranges Range;
+    // lumets' own motion extension: motion blur over the shutter, and a flow field
+    // (turbulence) plus wind added to each particle's velocity in the step.
+    struct Motions {
+        int32_t Blur = 0;              // MotionBlur: 0 off, 1 on
+        double ShutterAngle = 180;     // degrees, 0..720
+        int32_t ShutterOffset = 1;     // 0 start, 1 centre, 2 end of the frame
+        int32_t Samples = 8;           // MotionBlurSamples, 1..64
+        double Turbulence = 0;         // strength, 0 = off
+        double TurbulenceScale = 0.25; // feature size in picture heights
+        double TurbulenceSpeed = 0.02; // how fast the field evolves, per frame
+        Vec2d Wind;                    // added to each particle's velocity per frame
+    };
+    Motions Motion;
 
     // Time and space: the step, field handling, the picture's aspect and the
     // proxy scales of the shape source.
