@@ -46,6 +46,10 @@ const std::vector<ParamSpec> Params = {
     {"start y", ParamKind::Number, "Start of the birth line, y (0 top to 1 bottom)", "Start", 1},
     {"end x", ParamKind::Number, "End of the birth line, x (0 left to 1 right); end x and y replace the flow's point together once either leaves its default", "End", 0},
     {"end y", ParamKind::Number, "End of the birth line, y (0 top to 1 bottom)", "End", 1},
+    // Appended parameters only: hosts address parameters by their index.
+    {"turbulence", ParamKind::Number,
+     "Turbulence, strength of a swirling flow; 0 to 1 spans the control's range, the default keeps the flow's value",
+     "Turbulence"},
 };
 
 namespace {

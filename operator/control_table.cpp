@@ -31,7 +31,7 @@ constexpr int32_t FirstOfPair = 2;
 
 constexpr uint32_t White = 0xFFFFFF, Red = 0x0000FF, Green = 0x00FF00, Blue = 0xFF0000;
 
-enum PageIndex { Setup, Forces, Behavior, Image, Rotation, Modifiers, LoadSave, Path, Color };
+enum PageIndex { Setup, Forces, Behavior, Image, Rotation, Modifiers, LoadSave, Path, Color, Motion };
 
 constexpr std::optional<double> No = std::nullopt;
 
@@ -470,6 +470,34 @@ std::vector<Control> MakeTable() {
         Curve(Color, "MoSp", "Color Morph", "ColorMorph", White, 3, 0, 1)
             .Means("x: age / Lifetime; y: share of the tint (0..1)",
                    "How far the tint replaces the particle's own colour over its life."),
+
+        // --- Motion: lumets' own page, after the tool's nine. Every control here
+        // is off at its default, so a flow without them draws what it always drew.
+        CheckBox(Motion, "MBlr", "Motion Blur", "MotionBlur")
+            .Means("switch",
+                   "Draws each particle smeared over the shutter interval between its previous and its current state."),
+        Slider(Motion, "ShAn", "Shutter Angle", "ShutterAngle", 0.0, 720.0, 0.0, 360.0, 180.0)
+            .Means("degrees (360 = one whole frame step)",
+                   "How long the shutter stays open, with MotionBlur on: 180 smears over half a step, 360 over a whole step, 0 draws no streak."),
+        Slider(Motion, "ShOf", "Shutter Offset", "ShutterOffset", 0.0, 2.0, No, No, 1.0, {Whole})
+            .Means("0 start, 1 centre, 2 end",
+                   "Where the shutter interval sits relative to the frame: opening at it (0), centred on it (1) or closing at it (2)."),
+        Slider(Motion, "MBSm", "Motion Blur Samples", "MotionBlurSamples", 1.0, 64.0, No, 16.0, 8.0, {Whole})
+            .Means("draws per particle",
+                   "Sub-frame draws of each particle over the shutter interval, with MotionBlur on; 1 draws it once."),
+        Slider(Motion, "Turb", "Turbulence", "Turbulence", 0.0, 1.0, No, 0.05, 0.0)
+            .Frei0r()
+            .Means("picture heights per frame (typical flow speed)",
+                   "Strength of a smooth swirling flow (a divergence-free noise field) that carries the particles along; 0 is off."),
+        Slider(Motion, "TbSc", "Turbulence Scale", "TurbulenceScale", 0.01, 10.0, No, 1.0, 0.25)
+            .Means("picture heights",
+                   "Size of the turbulence's swirls."),
+        Slider(Motion, "TbSp", "Turbulence Speed", "TurbulenceSpeed", 0.0, 10.0, No, 0.2, 0.02)
+            .Means("field periods per frame",
+                   "How fast the turbulence changes over time: 0 is a still flow, 1 a new flow every frame."),
+        Point(Motion, Id("Wind"), "Wind", "Wind", 0.0, 0.0, 0, {})
+            .Means("picture heights per frame (x right, y down)",
+                   "Velocity added to every free particle's own in each step: the particles drift with it."),
 
         // --- images (IDs with a first byte outside printable ASCII) ---
         ImageInput(0x02706EC9, "Particle", "ParticleImage"),

@@ -18,9 +18,10 @@ namespace controls {
 // The class name the tool registers under and hosts look it up by.
 inline constexpr const char* ClassName = "SamplePlugIn";
 
-// The pages, in the order the host shows them.
+// The pages, in the order the host shows them: the tool's nine, then lumets' own
+// "Motion" page (motion blur, turbulence and wind).
 inline constexpr const char* PageNames[] = {"Setup",    "Forces",    "Behavior", "Image", "Rotation",
-                                            "Modifiers", "Load/Save", "Path",     "Color"};
+                                            "Modifiers", "Load/Save", "Path",     "Color", "Motion"};
 inline constexpr int PageCount = int(std::size(PageNames));
 
 // The output: its label, ID and the name the name resource lists it under.

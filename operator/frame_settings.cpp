@@ -2,6 +2,7 @@
 // FrameSettings value, with points turned into simulation units and the derived
 // values (time step, field handling, gravity vector, bounce-line normals) worked
 // out once per frame.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -191,4 +192,28 @@ void ParticleOperator::FinishFrameSettings(Request* req) {
     f.Look.MorphLut = TableOf(req, InColorMorph);
     f.StrictDeviationLut = TableOf(req, InStrictDeviation);
     f.MaximumDeviation = float(NumberOf(req, InMaximumDeviation, f.MaximumDeviation));
+    RefreshMotionSettings(req);
+}
+
+// lumets' own motion page. Values are held within the controls' ranges, and one
+// that is not a finite number keeps the last one, so no flow can feed the step or
+// the drawing a NaN, a zero feature size or an unbounded sample count.
+void ParticleOperator::RefreshMotionSettings(Request* req) {
+    FrameSettings::Motions& m = Frame.Motion;
+    auto number = [&](Input* in, double last, double low, double high) {
+        const double v = NumberOf(req, in, last);
+        return std::isfinite(v) ? std::clamp(v, low, high) : last;
+    };
+    m.Blur = number(InMotionBlur, m.Blur, -1e9, 1e9) != 0.0 ? 1 : 0;
+    m.ShutterAngle = number(InShutterAngle, m.ShutterAngle, 0.0, 720.0);
+    m.ShutterOffset = TruncToInt(number(InShutterOffset, m.ShutterOffset, 0.0, 2.0));
+    m.Samples = TruncToInt(number(InMotionBlurSamples, m.Samples, 1.0, 64.0));
+    m.Turbulence = number(InTurbulence, m.Turbulence, 0.0, 1.0);
+    m.TurbulenceScale = number(InTurbulenceScale, m.TurbulenceScale, 0.01, 10.0);
+    m.TurbulenceSpeed = number(InTurbulenceSpeed, m.TurbulenceSpeed, 0.0, 10.0);
+    if (Parameter* p = InputOf(req, InWind, DT_Point)) {
+        const Point* w = static_cast<Point*>(p);
+        if (std::isfinite(w->X) && std::isfinite(w->Y))
+            m.Wind = Vec2d(std::clamp(w->X, -100.0, 100.0), std::clamp(w->Y, -100.0, 100.0));
+    }
 }

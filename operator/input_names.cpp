@@ -27,6 +27,8 @@ std::span<Input* ParticleOperator::* const> ParticleOperator::ControlHandles() {
         &P::InMaximumDeviation,
         &P::InColorTinting, &P::InRedSpline, &P::InGreenSpline, &P::InBlueSpline, &P::InEditRed, &P::InEditGreen,
         &P::InEditBlue, &P::InColorMorph,
+        &P::InMotionBlur, &P::InShutterAngle, &P::InShutterOffset, &P::InMotionBlurSamples, &P::InTurbulence,
+        &P::InTurbulenceScale, &P::InTurbulenceSpeed, &P::InWind,
         &P::InParticleImage, &P::InImage,
     };
     return Handles;

@@ -89,6 +89,8 @@ public:
     // the scalar controls and the images, then points, curves, lines and paths.
     void RefreshScalarSettings(Request* req);
     void FinishFrameSettings(Request* req);
+    // The motion page's values (motion blur, turbulence, wind), held within their ranges.
+    void RefreshMotionSettings(Request* req);
     void CompositeParticles(Request* req);
     LiveParticles LiveParticlesView() const;
     SourceScale ShapeSourceScale() const { return {Frame.ProxyScaleX, Frame.ProxyScaleY}; }
@@ -194,6 +196,9 @@ private:
     Input *InStrictMode = nullptr, *InStrictDeviation = nullptr, *InMaximumDeviation = nullptr;
     Input *InColorTinting = nullptr, *InRedSpline = nullptr, *InGreenSpline = nullptr, *InBlueSpline = nullptr;
     Input *InEditRed = nullptr, *InEditGreen = nullptr, *InEditBlue = nullptr, *InColorMorph = nullptr;
+    Input *InMotionBlur = nullptr, *InShutterAngle = nullptr, *InShutterOffset = nullptr;
+    Input *InMotionBlurSamples = nullptr, *InTurbulence = nullptr, *InTurbulenceScale = nullptr;
+    Input *InTurbulenceSpeed = nullptr, *InWind = nullptr;
     Input *InParticleImage = nullptr, *InImage = nullptr;
 };
 

@@ -59,9 +59,6 @@ struct FrameSettings {
         int32_t ShapeFrameCount = 101;
     };
 
-    Births Birth;
-    Looks Look;
-    Ranges Range;
     // lumets' own motion extension: motion blur over the shutter, and a flow field
     // (turbulence) plus wind added to each particle's velocity in the step.
     struct Motions {
@@ -74,6 +71,10 @@ struct FrameSettings {
         double TurbulenceSpeed = 0.02; // how fast the field evolves, per frame
         Vec2d Wind;                    // added to each particle's velocity per frame
     };
+
+    Births Birth;
+    Looks Look;
+    Ranges Range;
     Motions Motion;
 
     // Time and space: the step, field handling, the picture's aspect and the

@@ -198,7 +198,8 @@ function drawOverlay() {
   const lineHeight = 14 * px;
   for (const page of S.description.pages) {
     for (const input of page.inputs) {
-      if (input.type !== "Poin" || !input.key) continue;
+      // A point without a view control (Wind, a vector) is no place on the picture.
+      if (input.type !== "Poin" || !input.key || !input.viewControl) continue;
       const name = input.key;
       const p = at(name);
       if (!p) continue;

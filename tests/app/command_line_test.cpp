@@ -293,7 +293,7 @@ TEST_F(CommandLine, VersionControlsAndDemo) {
     ASSERT_EQ(r.Status, 0) << r.Err;
     const auto j = nlohmann::json::parse(r.Out);
     EXPECT_EQ(j["registry"]["classId"], "SamplePlugIn");
-    ASSERT_EQ(j["pages"].size(), 9u);
+    ASSERT_EQ(j["pages"].size(), 10u);
     const nlohmann::json want = {{"label", "Reset Position"}, {"member", "InResetPosition"}, {"id", 1953719634u},
                                  {"idText", "Rest"},           {"control", "BtnC"},          {"viewControl", nullptr}};
     for (const auto& [key, value] : want.items()) EXPECT_EQ(j["pages"][0]["inputs"][0].at(key), value) << key;

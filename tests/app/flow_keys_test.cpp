@@ -33,6 +33,8 @@ const std::vector<std::string> FlowKeys = {
     "LoadSystem", "Reverse", "LoadedNotice", "UnloadSystem", "SystemFile",
     "PathBinding", "PathPolyline", "PathSpeedVariance", "StrictMode", "StrictDeviation", "MaximumDeviation",
     "ColorTinting", "RedSpline", "GreenSpline", "BlueSpline", "EditRed", "EditGreen", "EditBlue", "ColorMorph",
+    "MotionBlur", "ShutterAngle", "ShutterOffset", "MotionBlurSamples", "Turbulence", "TurbulenceScale",
+    "TurbulenceSpeed", "Wind",
 };
 
 // A value a flow may give a control of the type.

@@ -182,6 +182,14 @@ const std::vector<Row> Expected = {
     {"Color", "Edit Green", M(InEditGreen), 0x68436EC7, "Numb", Check + " eds=3"},
     {"Color", "Edit Blue", M(InEditBlue), 0x68436CC2, "Numb", Check + " eds=3"},
     {"Color", "Color Morph", M(InColorMorph), 0x70536F4D, "LUT!", Spline + "color=0xFFFFFF grp=3 gpos=0 edit=1"},
+    {"Motion", "Motion Blur", M(InMotionBlur), 0x726C424D, "Numb", Check},
+    {"Motion", "Shutter Angle", M(InShutterAngle), 0x6E416853, "Numb", "SliC min=0 max=720 slo=0 shi=360 def=180"},
+    {"Motion", "Shutter Offset", M(InShutterOffset), 0x664F6853, "Numb", "SliC min=0 max=2 def=1 int=1"},
+    {"Motion", "Motion Blur Samples", M(InMotionBlurSamples), 0x6D53424D, "Numb", "SliC min=1 max=64 shi=16 def=8 int=1"},
+    {"Motion", "Turbulence", M(InTurbulence), 0x62727554, "Numb", "SliC min=0 max=1 shi=0.05 def=0"},
+    {"Motion", "Turbulence Scale", M(InTurbulenceScale), 0x63536254, "Numb", "SliC min=0.01 max=10 shi=1 def=0.25"},
+    {"Motion", "Turbulence Speed", M(InTurbulenceSpeed), 0x70536254, "Numb", "SliC min=0 max=10 shi=0.2 def=0.02"},
+    {"Motion", "Wind", M(InWind), 0x646E6957, "Poin", "OffC dx=0 dy=0"},
     {nullptr, "Particle", M(InParticleImage), 0x02706EC9, "Imag", ""},
     {nullptr, "Image", M(InImage), 0x01706EC9, "Imag", ""},
 };
@@ -197,7 +205,7 @@ TEST_F(ControlTable, PagesInputsAndOutputMatchTheTableInOrder) {
     std::vector<std::string> pages;
     for (const ControlPage& p : Op->Pages()) pages.push_back(p.Name);
     EXPECT_EQ(pages, (std::vector<std::string>{"Setup", "Forces", "Behavior", "Image", "Rotation", "Modifiers",
-                                               "Load/Save", "Path", "Color"}));
+                                               "Load/Save", "Path", "Color", "Motion"}));
     const auto& inputs = Op->Inputs();
     ASSERT_EQ(inputs.size(), Expected.size());
     for (size_t i = 0; i < Expected.size(); ++i) {

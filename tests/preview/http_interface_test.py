@@ -62,7 +62,7 @@ class PreviewInterface(unittest.TestCase):
                 self.assertIn(text, reply["error"])
         # Still serving after all of them.
         self.assertEqual(p.request("GET", "/")[0], 200)
-        self.assertEqual(len(p.request("GET", "/api/controls")[1]["description"]["pages"]), 9)
+        self.assertEqual(len(p.request("GET", "/api/controls")[1]["description"]["pages"]), 10)
 
     def test_edits_frames_and_save(self):
         p = self.p
