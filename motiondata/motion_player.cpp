@@ -75,7 +75,12 @@ MotionPlayer::Frame MotionPlayer::ReadFrame(double time, const PlaybackRange& ra
         }
         // Interpolate every particle first so that a damaged record leaves the pool
         // empty rather than half filled.
-        std::vector<Record> mixed(static_cast<size_t>(shared));
+        std::vector<Record> mixed(static_cast<size_t>(shared)), before;
+        // One request frame earlier the position stood back by `back` recorded
+        // frames; each particle's earlier state lies on the line through its
+        // two records (its records in frames k and k + 1, matched by ring order).
+        const double back = Pos - PlaybackPosition(time - 1.0, range.Start, range.Last, range.Reversed, n);
+        if (pool.Before) before.resize(mixed.size());
         for (int32_t i = 0; i < shared; ++i) {
             const Record ra = DecodeRecord(&blockA[size_t(i) * RecordSize]);
             const Record rb = DecodeRecord(&blockB[size_t(i) * RecordSize]);
@@ -86,8 +91,22 @@ MotionPlayer::Frame MotionPlayer::ReadFrame(double time, const PlaybackRange& ra
             m.Age = (1.0 - f) * ra.Age + f * rb.Age;
             m.Size = (1.0 - f) * ra.Size + f * rb.Size;
             if (!Finite(m)) return out;
+            if (pool.Before) {
+                Record& e = before[size_t(i)];
+                e.X = m.X - (rb.X - ra.X) * back;
+                e.Y = m.Y - (rb.Y - ra.Y) * back;
+                e.Angle = m.Angle - (rb.Angle - ra.Angle) * back;
+                e.Age = m.Age - (rb.Age - ra.Age) * back;
+                e.Size = m.Size - (rb.Size - ra.Size) * back;
+                if (!Finite(e)) e = m;  // drawn where it stands
+            }
         }
-        for (const Record& m : mixed) {
+        for (size_t i = 0; i < mixed.size(); ++i) {
+            const Record& m = mixed[i];
+            if (pool.Before) {
+                const Record& e = before[i];
+                pool.Before[*pool.Next] = ParticleBefore{Vec2d(e.X, e.Y), e.Angle, e.Age, e.Size};
+            }
             Particle& p = pool.Slots[*pool.Next];
             p.Position = Vec2d(m.X, m.Y);
             p.Angle = m.Angle;

@@ -15,6 +15,9 @@ struct PoolSlots {
     int32_t Size = 0;
     int32_t* Next = nullptr;
     int32_t* Live = nullptr;
+    // When set, each particle's state one request frame earlier goes in at the
+    // same slot (for motion blur).
+    ParticleBefore* Before = nullptr;
 };
 
 // The playback range as the controls give it.
@@ -53,7 +56,9 @@ public:
 
     // Rebuilds the live particles for `time` into an empty pool. The time maps
     // linearly onto the recorded frames over the range; the pool gets the particles
-    // that live in both neighbouring frames, interpolated between them. A frame
+    // that live in both neighbouring frames, interpolated between them (with
+    // pool.Before, also where each stood one request frame earlier, along the
+    // same two records). A frame
     // whose data is missing or damaged adds nothing.
     Frame ReadFrame(double time, const PlaybackRange& range, const PoolSlots& pool);
 

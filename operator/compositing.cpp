@@ -1,6 +1,7 @@
 // The operator's side of compositing: the frame snapshot and the live particles
 // handed to its compositor, and the chunks the host runs.
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 #include "operator/particle_operator.h"
@@ -44,6 +45,16 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     }
     look.M = Limit16(op.Frame.Look.Merge * 65535.0);
     look.Quality = unsigned(op.Frame.Look.HighQuality);
+    // Motion blur: the shutter as step fractions around the frame's own state
+    // (1), a shutter angle of 360 degrees being one whole step.
+    const FrameSettings::Motions& motion = op.Frame.Motion;
+    if (motion.Blur != 0 && motion.Samples >= 2) {
+        const double span = std::isfinite(motion.ShutterAngle) ? std::clamp(motion.ShutterAngle, 0.0, 720.0) / 360.0 : 0.0;
+        const double open = motion.ShutterOffset == 0 ? 1.0 : motion.ShutterOffset == 2 ? 1.0 - span : 1.0 - span / 2;
+        look.MotionSamples = std::min(motion.Samples, 64);
+        look.ShutterOpen = open;
+        look.ShutterClose = open + span;
+    }
 
     // A captured set with no levels draws from the host images instead.
     bool working = false;
@@ -60,7 +71,11 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
     return look;
 }
 
-LiveParticles ParticleOperator::LiveParticlesView() const { return LiveParticles(Pool.Particles, Pool.OldestIndex, Pool.LiveCount); }
+LiveParticles ParticleOperator::LiveParticlesView() const {
+    // Earlier states are kept only while motion blur is on.
+    const ParticleBefore* before = Pool.Before.size() == std::size_t(PoolSize) ? Pool.Before.data() : nullptr;
+    return LiveParticles(Pool.Particles, Pool.OldestIndex, Pool.LiveCount, before);
+}
 
 void ParticleOperator::CompositeParticles(Request*) {
     Compositing.Composite(LookAtFrame(*this), LiveParticlesView(), Passes);
@@ -74,5 +89,6 @@ void ParticleOperator::ProcessChunk(Request*, long chunk) {
     if (chunk < 0 || chunk >= Pool.LiveCount || chunk >= PoolSize) return;
     static std::mutex drawing;
     std::lock_guard<std::mutex> hold(drawing);
-    DrawParticleAlone(LookAtFrame(*this), LiveParticle(int32_t(chunk)));
+    const LiveParticles live = LiveParticlesView();
+    DrawParticleAlone(LookAtFrame(*this), live[int32_t(chunk)], live.Before(int32_t(chunk)));
 }

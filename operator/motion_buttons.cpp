@@ -166,11 +166,22 @@ void ParticleOperator::LoadMotionFile(const char* name) {
 // whose data is missing or damaged shows no particles; playback goes on at the
 // next request. When the following recorded frame runs past the end of the file
 // playback ends.
+// With motion blur on, the pool's slots for the particles' earlier states;
+// otherwise null (and none are kept).
+ParticleBefore* ParticleOperator::BeforeSlots() {
+    if (Frame.Motion.Blur == 0) {
+        Pool.Before.clear();
+        return nullptr;
+    }
+    Pool.Before.resize(std::size_t(PoolSize));
+    return Pool.Before.data();
+}
+
 void ParticleOperator::ReadMotionFrame(double time) {
     ClearParticles();
     const MotionPlayer::Frame frame =
         Player.ReadFrame(time, PlaybackRange{Frame.Range.LoadStartFrame, Frame.Range.LoadLastFrame, ReversePlayback != 0},
-                         PoolSlots{Pool.Particles, PoolSize, &Pool.NextIndex, &Pool.LiveCount});
+                         PoolSlots{Pool.Particles, PoolSize, &Pool.NextIndex, &Pool.LiveCount, BeforeSlots()});
     if (frame.Lifetime) Frame.Lifetime = *frame.Lifetime;
     if (frame.Result == MotionPlayer::Outcome::Shown) {
         Frame.Birth.ApplyBirthImage = 1;

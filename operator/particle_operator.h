@@ -99,6 +99,7 @@ public:
     void CloseMotionFiles();
     void LoadMotionFile(const char* name);
     void ReadMotionFrame(double time);
+    ParticleBefore* BeforeSlots();
     void OnSaveFile(double time);
     void OnUnloadSystem(double time);
     void OnLoadSystem(double time);

@@ -82,6 +82,12 @@ void ParticleOperator::StepParticles() {
     on.Banking = BankingEnabled.load() != 0;
     on.PathBinding = PathBindingEnabled.load() != 0;
     on.Strict = StrictModeEnabled.load() != 0;
+    // Motion blur draws each particle between its state before the step and
+    // after it.
+    if (Frame.Motion.Blur != 0)
+        Pool.KeepBefore(Frame.SimStep);
+    else
+        Pool.Before.clear();
     Pool.Step(StepSettings::Take(Frame, on), Random, Passes);
 }
 

@@ -10,6 +10,7 @@
 #include "render/blur.h"
 #include "render/frame_sources.h"
 #include "render/host_pixels.h"
+#include "render/motion_blur.h"
 #include "render/particle_plan.h"
 #include "render/pixel_kernels.h"
 
@@ -103,13 +104,36 @@ struct CompositePass final : WorkerPass {
     }
 
     // Rows r0 <= r < r1 of blurred plan i's grown picture, its drawn columns
-    // only: the whole picture resampled and tinted, then blurred.
+    // only: the whole picture resampled and tinted, then blurred. For a
+    // motion-blurred plan, output rows r0 .. r1 of its draws' average.
     bool MakeBlurredRows(int32_t i, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
         static thread_local std::vector<uint16_t> own;
         const ParticlePlan& plan = (*Plans)[std::size_t(i)];
+        if (plan.Before) return MakeMotionRows(plan, r0, r1, out);
         SourceView view;
         if (!ViewFor(i, own, view)) return false;
+        return DrawnRows(plan, view, r0, r1, out);
+    }
+
+    // Rows r0 <= r < r1 of a plan's drawn picture (blurred or not), its drawn
+    // columns only.
+    bool DrawnRows(const ParticlePlan& plan, const SourceView& view, int32_t r0, int32_t r1,
+                   std::vector<uint16_t>& out) const {
+        const int32_t cw = plan.C1 - plan.C0;
         try {
+            if (!plan.Blurred) {
+                out.resize(std::size_t(r1 - r0) * std::size_t(cw) * 4);
+                const TintWords tint = TintOf(plan);
+                for (int32_t j = r0; j < r1; ++j) {
+                    uint16_t* row = out.data() + std::size_t(j - r0) * std::size_t(cw) * 4;
+                    if (Look->Quality)
+                        Kernels->SplineRow(view, plan.Setup, j, plan.C0, plan.C1, row);
+                    else
+                        Kernels->NearestRow(view, plan.Setup, j, plan.C0, plan.C1, row);
+                    if (plan.Tint) Kernels->TintRow(row, cw, tint);
+                }
+                return true;
+            }
             const std::size_t stride = std::size_t(plan.W) * 4;
             std::vector<uint16_t> picture(stride * std::size_t(plan.H));
             const TintWords tint = TintOf(plan);
@@ -130,6 +154,39 @@ struct CompositePass final : WorkerPass {
         return true;
     }
 
+    // Output rows r0 <= y < r1 of motion-blurred plan's averaged draws (five
+    // words per pixel, render/motion_blur.h): each draw planned, made from its
+    // own source and summed.
+    bool MakeMotionRows(const ParticlePlan& box, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
+        static thread_local std::vector<uint16_t> own, drawn;
+        try {
+            MotionSum sum;
+            sum.Start(box.C0, r0, box.C1 - box.C0, r1 - r0);
+            for (int32_t k = 0; k < Look->MotionSamples; ++k) {
+                Particle q;
+                ParticlePlan plan;
+                if (!SubFrameParticle(*Look, *box.P, *box.Before, k, q) || !PlanParticle(*Look, q, plan)) continue;
+                const int32_t top = std::max(plan.DrawY + plan.R0, r0), bottom = std::min(plan.DrawY + plan.R1, r1);
+                if (top >= bottom) continue;
+                const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
+                const int32_t sh = plan.Level ? plan.Level->Height : plan.Img->Height;
+                plan.Setup =
+                    MakeResampleSetup(sw, sh, float(q.Angle), plan.Fx, plan.Fy, plan.W, plan.H, Look->Ay, Look->Ax);
+                SourceView view;
+                if (!OwnSource(plan, own, view)) continue;
+                if (!DrawnRows(plan, view, top - plan.DrawY, bottom - plan.DrawY, drawn)) continue;
+                const int32_t cw = plan.C1 - plan.C0;
+                for (int32_t y = top; y < bottom; ++y)
+                    sum.AddRow(plan.DrawX + plan.C0, y, drawn.data() + std::size_t(y - top) * std::size_t(cw) * 4, cw,
+                               plan.F);
+            }
+            sum.Finish(Look->MotionSamples, out);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
     // Band rows y0 <= y < y1 of blurred plan i, blended from its prepared
     // picture or from rows made here.
     void DrawBlurred(int32_t i, int32_t y0, int32_t y1) {
@@ -138,19 +195,24 @@ struct CompositePass final : WorkerPass {
         const int32_t top = std::max(plan.DrawY + plan.R0, y0), bottom = std::min(plan.DrawY + plan.R1, y1);
         if (top >= bottom) return;
         const int32_t cw = plan.C1 - plan.C0;
+        const std::size_t words = plan.Before ? 5 : 4;  // an averaged pixel has five
         const uint16_t* rows = nullptr;
         const int32_t k = PreparedOf[std::size_t(i)];
         if (k >= 0) {
             if (!PreparedReady[std::size_t(k)]) return;
-            rows = Prepared[std::size_t(k)].data() + std::size_t(top - plan.DrawY - plan.R0) * std::size_t(cw) * 4;
+            rows = Prepared[std::size_t(k)].data() + std::size_t(top - plan.DrawY - plan.R0) * std::size_t(cw) * words;
         } else {
             if (!MakeBlurredRows(i, top - plan.DrawY, bottom - plan.DrawY, made)) return;
             rows = made.data();
         }
         Image* out = Look->Out;
-        for (int32_t y = top; y < bottom; ++y, rows += std::size_t(cw) * 4) {
+        for (int32_t y = top; y < bottom; ++y, rows += std::size_t(cw) * words) {
             const int64_t offset = out->RowOffsets[std::size_t(y)] + int64_t(plan.DrawX + plan.C0) * out->PixelStep;
-            if (Contiguous)
+            if (plan.Before && Contiguous)
+                BlendPremultipliedRow(out->Data() + offset / 2, rows, cw, Look->M);
+            else if (plan.Before)
+                BlendPremultipliedThroughRoutines(out, offset, rows, cw, Look->M, false);
+            else if (Contiguous)
                 Kernels->BlendRow(out->Data() + offset / 2, rows, cw, plan.F, Look->M);
             else
                 BlendThroughRoutines(out, offset, rows, cw, plan.F, Look->M);
@@ -241,6 +303,13 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
         for (int32_t n = begin; n < end; ++n) {
             ParticlePlan& plan = plans[std::size_t(n)];
             planned[std::size_t(n)] = 0;
+            const ParticleBefore* before = particles.Before(n);
+            if (MotionBlurOn(look, before)) {
+                if (!PlanMotionParticle(look, particles[n], before, plan)) continue;
+                planned[std::size_t(n)] = 2;
+                bandRange[std::size_t(n)] = {plan.R0 / bandRows, (plan.R1 - 1) / bandRows};
+                continue;
+            }
             if (!PlanParticle(look, particles[n], plan)) continue;
             planned[std::size_t(n)] = plan.Blurred ? 2 : 1;
             const int32_t sw = plan.Level ? plan.Level->Width : plan.Img->Width;
@@ -276,7 +345,8 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
     FrameSources sources(options.SourceCacheBytes, look.Quality != 0);
     pass.Sources = &sources;
     pass.PlanSource.resize(plans.size());
-    for (std::size_t i = 0; i < plans.size(); ++i) pass.PlanSource[i] = sources.Find(plans[i], sourceIds[i]);
+    for (std::size_t i = 0; i < plans.size(); ++i)
+        pass.PlanSource[i] = plans[i].Before ? -1 : sources.Find(plans[i], sourceIds[i]);
 
     // The plans that cross each band, oldest first.
     pass.BandRows = bandRows;
@@ -309,7 +379,8 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
         for (std::size_t i = 0; anyBlurred && i < plans.size(); ++i) {
             const ParticlePlan& plan = plans[i];
             if (!plan.Blurred) continue;
-            const std::size_t bytes = std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * 8;
+            const std::size_t bytes =
+                std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * (plan.Before ? 10 : 8);
             if (bytes > options.BlurredBytes) continue;  // made band by band
             if (used + bytes > options.BlurredBytes) {
                 waves.push_back({int32_t(i), int32_t(pass.ToPrepare.size())});

@@ -33,5 +33,10 @@ struct FrameLook {
     const Image* Shared = nullptr;
     std::vector<uint16_t> SharedPixels;
     bool SharedReady = false;
+    // Motion blur: MotionSamples sub-frame draws per particle (below 2 it is
+    // off) at step fractions ShutterOpen .. ShutterClose, where 0 is the
+    // particle's state before the step and 1 the state drawn without blur.
+    int32_t MotionSamples = 0;
+    double ShutterOpen = 1.0, ShutterClose = 1.0;
 };
 

@@ -30,6 +30,10 @@ struct ParticlePlan {
     bool Tint = false;
     uint32_t TR = 0, TG = 0, TB = 0, TW = 0;
     ResampleSetup Setup;  // the mapping into the source (the banded path)
+    // A motion-blurred particle (render/motion_blur.h): its earlier state, and
+    // Blurred set; rows R0..R1 and columns C0..C1 are then output pixels
+    // (DrawX = DrawY = 0), the box every sub-frame draw falls in.
+    const ParticleBefore* Before = nullptr;
 };
 
 // Works out one particle's drawing; false when it draws nothing.

@@ -10,5 +10,6 @@
 void CompositeParticlesReference(FrameLook look, const LiveParticles& particles);
 
 // Draws one particle by itself into look.Out (a blurred one only in its drawn
-// part, so time and memory stay bounded by the output's size).
-void DrawParticleAlone(FrameLook look, const Particle& p);
+// part, so time and memory stay bounded by the output's size); with its
+// earlier state given and motion blur on, over the shutter.
+void DrawParticleAlone(FrameLook look, const Particle& p, const ParticleBefore* before = nullptr);

@@ -18,6 +18,13 @@ struct Particle {
     double PathSpeedFactor = 0.0;
 };
 
+// A particle's state before the frame's step (or, in playback, one frame
+// earlier), kept for drawing it over the shutter with motion blur on.
+struct ParticleBefore {
+    Vec2d Position;
+    double Angle = 0.0, Age = 0.0, Size = 1.0;
+};
+
 // The pool has 20000 slots. Only the fuzz build of the saved-block reader sets a
 // small pool (LUMETS_POOL_SIZE), since making a 20000-slot tool for every input
 // would take most of its time; that tool's code is otherwise the same.

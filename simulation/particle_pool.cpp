@@ -112,3 +112,12 @@ void ParticleSystem::Clear(bool particlesOwnImages) {
     LiveCount = 0;
     BirthAccumulator = 0.0;
 }
+
+void ParticleSystem::KeepBefore(double simStep) {
+    Before.resize(std::size_t(PoolSize));
+    const int32_t live = LiveCount < 0 ? 0 : LiveCount > PoolSize ? PoolSize : LiveCount;
+    for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = NextSlot(slot)) {
+        const Particle& p = Particles[slot];
+        Before[std::size_t(slot)] = ParticleBefore{p.Position, p.Angle, p.Age - simStep, p.Size};
+    }
+}

@@ -45,7 +45,15 @@ public:
     // runs on the workers through `runner`, with the same result.
     void Step(const StepSettings& s, RandomSource& random, PassRunner& runner);
 
+    // Keeps every live particle's state before the step about to run (in
+    // Before, by pool slot) for motion blur; its age is the one before the
+    // ageing of `simStep` that precedes the step.
+    void KeepBefore(double simStep);
+
     Particle Particles[PoolSize];
+    // The states kept by KeepBefore (or by playback), by pool slot; empty when
+    // motion blur is off.
+    std::vector<ParticleBefore> Before;
     int32_t LiveCount = 0, OldestIndex = 0, NextIndex = 0;
     // Births owed to later frames: the fraction of a birth carried over.
     double BirthAccumulator = 0.0;

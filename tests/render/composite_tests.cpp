@@ -200,8 +200,10 @@ namespace {
 // processor runs, and so must images with their own pixel routines. With blur,
 // fewer particles, each blurred by a random curve, maximum and quality. The
 // pictures of the first `few` rounds hash to `kept`; LUMETS_COMPOSITE_ROUNDS
-// asks for more rounds (the CTest label `long` runs thousands).
-void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kept) {
+// asks for more rounds (the CTest label `long` runs thousands). With motion,
+// every particle is also drawn over a random shutter from a random earlier
+// state, and the hash is not kept.
+void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kept, bool motion = false) {
     const char* more = std::getenv("LUMETS_COMPOSITE_ROUNDS");
     const int rounds = std::max(few, more ? std::atoi(more) : 0);
     std::mt19937 rng(seed);
@@ -278,6 +280,20 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
             if (kind == 0) p.ShapeImage = randomImage(20);
         }
         f.Live(oldest, count);
+        if (motion) {
+            FrameSettings::Motions& m = f.Op->Frame.Motion;
+            m.Blur = 1;
+            m.Samples = 2 + int32_t(rng() % 9);
+            m.ShutterAngle = uni(0.0, 720.0);
+            m.ShutterOffset = int32_t(rng() % 3);
+            f.Op->Pool.Before.resize(PoolSize);
+            for (int32_t i = 0; i < count; ++i) {
+                const Particle& p = f.Op->Pool.Particles[(oldest + i) % PoolSize];
+                f.Op->Pool.Before[std::size_t((oldest + i) % PoolSize)] =
+                    ParticleBefore{p.Position + Vec2d(uni(-0.3, 0.3), uni(-0.3, 0.3)), p.Angle + uni(-90.0, 90.0),
+                                   p.Age - uni(0.0, 4.0), p.Size * uni(0.7, 1.3)};
+            }
+        }
 
         f.CompositeReference();
         const std::vector<uint16_t> want(f.Op->OutputImage->Data(), f.Op->OutputImage->Data() + background.size());
@@ -313,7 +329,7 @@ void CheckBandedAgainstReference(uint32_t seed, int few, bool blur, uint64_t kep
         EXPECT_TRUE(std::equal(want.begin(), want.end(), f.Op->OutputImage->Data())) << "own routines, round " << round;
         SetWorkerThreads(0);
         for (uint16_t x : want) hash = (hash ^ x) * 1099511628211ull;
-        if (round == few - 1) {
+        if (round == few - 1 && !motion) {
             EXPECT_EQ(hash, kept) << "the pictures of the first " << few << " rounds changed";
         }
         if (kind == 1) {
@@ -331,4 +347,9 @@ TEST(CompositeRandomized, BandedPathEqualsOneAtATimeAtAnyThreadCount) {
 
 TEST(CompositeRandomized, BlurredParticlesToo) {
     CheckBandedAgainstReference(20261206, 3, true, 11781215943508450531ull);
+}
+
+TEST(CompositeRandomized, MotionBlurredParticlesToo) {
+    CheckBandedAgainstReference(20261207, 4, false, 0, true);
+    CheckBandedAgainstReference(20261208, 2, true, 0, true);
 }
