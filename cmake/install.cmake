@@ -99,10 +99,18 @@ Renders particle flows (JSON) to image files with the Lumet-s particle tool,
 records particle motion to .lpd files and plays it back. Also holds the host
 library, the particle plug-in and a frei0r filter for ffmpeg, MLT and
 GStreamer.")
+if(TARGET lumets_python)
+  string(APPEND CPACK_COMPONENT_RUNTIME_DESCRIPTION "
+The Python module lumets drives flows and gives frames as NumPy arrays.")
+endif()
 # Package dependencies from the shared libraries the programs link (dpkg-shlibdeps);
 # our own host library is found in the build tree. The shlibs file lets other
 # packages' programs that link the host library depend on this package.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+# The Python module is built for one interpreter version and imports NumPy.
+if(TARGET lumets_python)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${LUMETS_PYTHON_DEB_DEPENDS}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")

@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libopenimageio-dev libtbb-dev libcli11-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev libbenchmark-dev openimageio-tools python3 libcairo2-dev
-      slurm-wlm munge
+      slurm-wlm munge pybind11-dev python3-dev python3-numpy python3-pytest python3-openimageio
       frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad "$@")
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds a Release tree (warnings as errors), makes the Debian packages with
-# CPack (lumets: the program, host library, plug-in, frei0r module, documents;
+# CPack (lumets: the program, host library, plug-in, frei0r module, Python module, documents;
 # lumets-dev: headers, the library's .so link, CMake and pkg-config files), checks
 # what each holds, runs lintian on both (no errors, no warnings that are not
 # overridden with a reason in packaging/debian/), installs both with apt-get, runs
@@ -43,7 +43,7 @@ dpkg-deb -c "$dev" | awk '{print $6}' | sed 's|^\./|/|' >"$dir/dev-files.txt"
 grep -qE '^/usr/lib/liblumets_host\.so\.[0-9]+$' "$dir/runtime-files.txt" || fail "lumets has no liblumets_host.so.N"
 grep -qE '^/usr/lib/lumets/plugins/lumets_particles\.so$' "$dir/runtime-files.txt" || fail "lumets has no plug-in"
 grep -qE '^/usr/share/doc/lumets/copyright$' "$dir/runtime-files.txt" || fail "lumets has no copyright file"
-if grep -E '^/usr/include/|\.so$|/cmake/|\.pc$' "$dir/runtime-files.txt" | grep -v '^/usr/lib/lumets/plugins/\|^/usr/lib/frei0r-1/'; then
+if grep -E '^/usr/include/|\.so$|/cmake/|\.pc$' "$dir/runtime-files.txt" | grep -v '^/usr/lib/lumets/plugins/\|^/usr/lib/frei0r-1/\|^/usr/lib/python3/dist-packages/'; then
   fail "lumets holds the development files above"
 fi
 for f in /usr/include/lumets/host/plugins.h /usr/lib/liblumets_host.so /usr/lib/cmake/lumets/lumetsConfig.cmake \
@@ -107,6 +107,17 @@ if [ -f "$examples/fountain.json" ]; then
   echo "package-check: an installed example renders into the current folder with -o; without it: $(cat user.err)"
 else
   echo "package-check: $examples not installed (documents excluded by dpkg's path-exclude), examples not run"
+fi
+
+# The Python module: imported from the installed package, it renders a frame.
+if grep -qE '^/usr/lib/python3/dist-packages/lumets\..*\.so$' "$dir/runtime-files.txt"; then
+  shape=$(env -u LUMETS_PLUGIN_PATH -u PYTHONPATH /usr/bin/python3 -c \
+    'import lumets; print(lumets.Flow.from_dict({"flow": 1, "frames": [0, 3]}).render(2).shape)') \
+    || fail "the installed Python module does not import or render"
+  [ "$shape" = "(360, 640, 4)" ] || fail "the installed Python module rendered a frame of shape $shape"
+  echo "package-check: the installed Python module renders a frame of shape $shape"
+else
+  echo "package-check: the package holds no Python module (built without pybind11 or NumPy)"
 fi
 
 # A program built against lumets-dev: every installed header, the library, and

@@ -211,6 +211,18 @@ int CommandRender(const RenderArgs& a) {
     return 0;
 }
 
+int RenderFlow(FlowFile flow, const RenderArgs& a, const FrameSink& sink) {
+    const FrameList frames = FramesWithin(flow, a.Frames);
+    SessionOptions options = OptionsFrom(a);
+    options.StopWhen = sink.StopWhen;
+    Session session(std::move(flow), options);
+    const bool warmup = !a.NoWarmup;
+    session.CheckInputs(warmup ? std::min(frames.First(), session.File().First) : frames.First(), frames.Last());
+    ApplyThreads(a.Threads);
+    session.Render(frames, warmup, a.Quick ? Request::FlagQuick : 0, sink.Write, "frame");
+    return 0;
+}
+
 int CommandDemo(const RenderArgs& a) {
     FlowFile flow = ParseFlow(DemoFlowJson, "demo", "");
     const std::string dir = a.Output.empty() ? "out/demo" : a.Output;
@@ -222,8 +234,9 @@ int CommandDemo(const RenderArgs& a) {
     return 0;
 }
 
-int CommandRecord(const RenderArgs& a) {
-    FlowFile flow = LoadFlowFile(a.Flow);
+int CommandRecord(const RenderArgs& a) { return RecordFlow(LoadFlowFile(a.Flow), a, {}); }
+
+int RecordFlow(FlowFile flow, const RenderArgs& a, const std::function<bool()>& stopWhen) {
     if (a.Motion.empty()) throw UserError("record needs --to FILE.lpd");
     // The recording is renamed over its target when complete: never over a
     // device, a folder or anything else that is not a plain file.
@@ -231,7 +244,9 @@ int CommandRecord(const RenderArgs& a) {
         throw UserError("cannot record to " + a.Motion + ": it exists and is not a regular file");
     RangeWithin(flow, a.Frames);
     const int64_t flowFirst = flow.First, flowLast = flow.Last;
-    Session session(std::move(flow), OptionsFrom(a));
+    SessionOptions options = OptionsFrom(a);
+    options.StopWhen = stopWhen;
+    Session session(std::move(flow), options);
     const ControlCatalog& names = session.Catalog();
     const ControlInfo& start = names.Require("RecordStartFrame");
     const ControlInfo& last = names.Require("RecordLastFrame");
@@ -290,12 +305,15 @@ int CommandRecord(const RenderArgs& a) {
     return 0;
 }
 
-int CommandPlay(const RenderArgs& a) {
-    FlowFile flow = LoadFlowFile(a.Flow);
+int CommandPlay(const RenderArgs& a) { return PlayFlow(LoadFlowFile(a.Flow), a, {}); }
+
+int PlayFlow(FlowFile flow, const RenderArgs& a, const FrameSink& sink) {
     if (a.Motion.empty()) throw UserError("play needs --motion FILE.lpd");
     // The direction is known once the flow's controls are in place; both default
     // names are checked before any work.
-    if (a.Output.empty()) {
+    if (sink.Write) {
+        FramesWithin(flow, a.Frames);
+    } else if (a.Output.empty()) {
         OutputPattern(PlayOutput(flow.Output, false), FramesWithin(flow, a.Frames));
         OutputPattern(PlayOutput(flow.Output, true), FramesWithin(flow, a.Frames));
     } else {
@@ -304,7 +322,9 @@ int CommandPlay(const RenderArgs& a) {
     const std::string flowOutput = flow.Output;
     // Refuse what the tool's loader refuses, with the reason, before the tool reads it.
     const MotionExtent extent = CheckPlayableMotionFile(a.Motion);
-    Session session(std::move(flow), OptionsFrom(a));
+    SessionOptions options = OptionsFrom(a);
+    options.StopWhen = sink.StopWhen;
+    Session session(std::move(flow), options);
     const double t0 = double(session.File().First);
     const ControlCatalog& names = session.Catalog();
     auto valueAt = [&](const char* name) {
@@ -350,6 +370,12 @@ int CommandPlay(const RenderArgs& a) {
     // one asked for need not run, whatever --no-warmup says.
     RenderArgs listed = a;
     listed.NoWarmup = true;
+    if (sink.Write) {
+        session.CheckInputs(frames.First(), frames.Last());
+        ApplyThreads(a.Threads);
+        session.Render(frames, false, a.Quick ? Request::FlagQuick : 0, sink.Write, "frame");
+        return 0;
+    }
     RenderFrames(session, listed, a.Output.empty() ? PlayOutput(flowOutput, range.Reverse) : a.Output, "frame");
     return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,7 +15,7 @@ namespace lumets {
 
 // Where an image input's pictures come from.
 struct ImageSourceSpec {
-    enum class Kind { Solid, File, Shape } SourceKind = Kind::Solid;
+    enum class Kind { Solid, File, Shape, Picture } SourceKind = Kind::Solid;
     // Solid background.
     int32_t Width = 640, Height = 360;
     double Color[4] = {0.0, 0.0, 0.0, 1.0};
@@ -25,6 +26,9 @@ struct ImageSourceSpec {
     // Built-in particle shape.
     std::string Shape = "dot";
     int32_t Size = 32;
+    // A picture handed over by a host program (every frame gets a copy; copies
+    // share its pixels).
+    std::shared_ptr<const Image> Picture;
 };
 
 struct FlowEvent {

@@ -62,6 +62,10 @@ Image* ImageFeed::At(int64_t frame) {
     case ImageSourceSpec::Kind::Shape:
         picture = Prepare(MakeBuiltinShape(Spec.Shape, Spec.Size));
         break;
+    case ImageSourceSpec::Kind::Picture:
+        if (!Spec.Picture) throw UserError("no " + Role + " picture");
+        picture = Prepare(Spec.Picture->CopyOfImage());
+        break;
     case ImageSourceSpec::Kind::File:
         picture = Prepare(ReadImageFile(Sequence ? Pattern.At(frame) : Spec.Path));
         break;

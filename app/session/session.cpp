@@ -127,6 +127,7 @@ void Session::CheckInputs(int64_t from, int64_t to) {
 bool Session::PrepareFrame(double time) {
     if (FrameError) return false;
     if (StopRequested()) return false;
+    if (Options.StopWhen && Options.StopWhen()) return false;
     try {
         const auto frame = int64_t(std::llround(time));
         BackgroundInput->SetValue(HostBackground ? HostBackground : Background->At(frame), time, 1);

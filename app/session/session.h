@@ -31,6 +31,9 @@ struct SessionOptions {
     // When set, warnings about the flow (values limited to a control's range) are
     // added here instead of being printed.
     std::vector<std::string>* Warnings = nullptr;
+    // Asked before each frame's request: true stops the render there, as Ctrl-C
+    // does (a host that watches for its own interruptions, such as a script's).
+    std::function<bool()> StopWhen;
 };
 
 // One flow loaded for rendering: the tool made through the plug-in's factory
