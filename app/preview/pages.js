@@ -124,83 +124,13 @@ function polylineWidget(input, name) {
   return { row: div, set: (v) => { if (v) area.value = JSON.stringify(v); } };
 }
 
-// A curve as points in 0..1: click to add, drag to move, double-click to remove.
-function curveWidget(input, name) {
-  const div = row(input, name);
-  const canvas = document.createElement("canvas");
-  canvas.className = "curve";
-  canvas.width = 220; canvas.height = 110;
-  let points = [[0, 0], [1, 1]];
-  const W = canvas.width, H = canvas.height, pad = 6;
-  const toPx = (p) => [pad + p[0] * (W - 2 * pad), H - pad - p[1] * (H - 2 * pad)];
-  const fromPx = (x, y) => [Math.min(1, Math.max(0, (x - pad) / (W - 2 * pad))),
-                            Math.min(1, Math.max(0, (H - pad - y) / (H - 2 * pad)))];
-  const draw = () => {
-    const g = canvas.getContext("2d");
-    g.clearRect(0, 0, W, H);
-    g.strokeStyle = "#333"; g.strokeRect(pad, pad, W - 2 * pad, H - 2 * pad);
-    g.strokeStyle = "#ffc83c"; g.beginPath();
-    points.forEach((p, i) => { const [x, y] = toPx(p); if (i) g.lineTo(x, y); else g.moveTo(x, y); });
-    g.stroke();
-    g.fillStyle = "#ffc83c";
-    for (const p of points) { const [x, y] = toPx(p); g.fillRect(x - 3, y - 3, 6, 6); }
-  };
-  const near = (e) => {
-    const r = canvas.getBoundingClientRect();
-    const x = e.clientX - r.left, y = e.clientY - r.top;
-    return points.findIndex((p) => { const [px, py] = toPx(p); return Math.hypot(px - x, py - y) < 7; });
-  };
-  const send = () => edit(name, { points: points.map((p) => [+p[0].toFixed(4), +p[1].toFixed(4)]) }, true);
-  let drag = -1;
-  canvas.addEventListener("pointerdown", (e) => {
-    drag = near(e);
-    if (drag < 0) {
-      const r = canvas.getBoundingClientRect();
-      points.push(fromPx(e.clientX - r.left, e.clientY - r.top));
-      points.sort((a, b) => a[0] - b[0]);
-      draw();
-      send();
-      return;
-    }
-    canvas.setPointerCapture(e.pointerId);
-  });
-  canvas.addEventListener("pointermove", (e) => {
-    if (drag < 0) return;
-    const r = canvas.getBoundingClientRect();
-    points[drag] = fromPx(e.clientX - r.left, e.clientY - r.top);
-    draw();
-  });
-  canvas.addEventListener("pointerup", () => {
-    if (drag < 0) return;
-    drag = -1;
-    points.sort((a, b) => a[0] - b[0]);
-    send();
-  });
-  canvas.addEventListener("dblclick", (e) => {
-    const i = near(e);
-    if (i >= 0 && points.length > 2) { points.splice(i, 1); draw(); send(); }
-  });
-  div.append(canvas);
-  const set = (v, c) => {
-    const flow = c && c.flow;
-    if (flow && Array.isArray(flow.points)) points = flow.points.map((p) => [p[0], p[1]]);
-    else if (v && Array.isArray(v.table) && v.table.length > 1) {
-      const t = v.table, n = t.length - 1;
-      points = [0, 0.25, 0.5, 0.75, 1].map((x) => [x, t[Math.round(x * n)] / 65535]);
-    }
-    draw();
-  };
-  draw();
-  return { row: div, set };
-}
-
 function widgetFor(input) {
   const name = input.key;
   if (input.control === "BtnC") return buttonWidget(input, name);
   if (input.control === "ChBC") return checkWidget(input, name);
   if (input.type === "Poin") return pointWidget(input, name);
   if (input.type === "PlLn") return polylineWidget(input, name);
-  if (input.type === "LUT!") return curveWidget(input, name);
+  if (input.type === "LUT!") return curveEditor(input, name);
   if (input.type === "Text") return textWidget(input, name);
   if (input.control === "PLIC") {  // a notice: a label the tool shows or hides
     const div = row(input, name);

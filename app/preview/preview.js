@@ -170,7 +170,7 @@ async function edit(name, value, final) {
     delete pending[name];
     let ok = true;
     try {
-      const r = await api("POST", "/api/set", { name, value: p.value, frame: S.frame });
+      const r = await api("POST", "/api/set", { name, value: p.value, frame: S.frame, final: p.final });
       for (const w of r.warnings) message(w, "info");
     } catch (err) {
       message(err.message, "error");
@@ -215,6 +215,7 @@ async function refreshState() {
   for (const el of document.querySelectorAll("[data-notice]"))
     el.classList.toggle("hidden", !Context.notices[el.dataset.notice].when(S.controls));
   drawOverlay();
+  drawKeys();
 }
 
 // --- timeline ---
@@ -290,6 +291,7 @@ async function start() {
     f.value = S.first;
   }
   buildPages();
+  keysInit();
   await refreshState();
   layout();
   $("scrub").addEventListener("input", () => goTo(Number($("scrub").value)));
