@@ -175,7 +175,8 @@ function curveEditor(input, name) {
     const lo = i > 0 ? points[i - 1][0] + gap : 0, hi = i < points.length - 1 ? points[i + 1][0] - gap : 1;
     points[i] = [+Math.min(hi, Math.max(lo, p[0])).toFixed(4), +clamp(p[1]).toFixed(4)];
   };
-  const draw = () => {
+  // A refresh leaves alone a field being typed in; the editor's own changes (force) do not.
+  const draw = (force) => {
     const g = canvas.getContext("2d");
     g.clearRect(0, 0, W, H);
     g.strokeStyle = "#333";
@@ -201,8 +202,8 @@ function curveEditor(input, name) {
     const has = selected >= 0 && selected < points.length;
     fx.disabled = fy.disabled = !has;
     remove.disabled = !has || points.length <= 2;
-    fx.value = has ? points[selected][0] : "";
-    fy.value = has ? points[selected][1] : "";
+    for (const [f, i] of [[fx, 0], [fy, 1]])
+      if (force === true || document.activeElement !== f) f.value = has ? points[selected][i] : "";
     result.textContent = curveResult(name, points);
     if (meaning.colour) {
       for (const n of ["RedSpline", "GreenSpline", "BlueSpline", "ColorMorph"]) {
@@ -281,7 +282,7 @@ function curveEditor(input, name) {
     if (fx.value === "" || fy.value === "" || !isFinite(x) || !isFinite(y))
       return message(`${input.label}: the point needs an x and a y in 0..1`, "error");
     place(selected, [x, y]);
-    draw();
+    draw(true);
     send(true);
   };
   fx.addEventListener("change", typed);
