@@ -89,7 +89,8 @@ function curveResult(name, points) {
     const size = switchOn("EnableScale") ? controlNumber("GeneralSize", 1) : 1;
     const factor = (y) => y * controlNumber("MaximumSize", 4) * size;
     const text = "Size at age 0, \u00bc, \u00bd, \u00be, 1 (a particle of size " + fmt(size, 3) + "): ";
-    if (particlePixels !== null) return text + over((y) => factor(y) * particlePixels, 1, " px");
+    // Drawn sizes are whole pixels, cut toward zero, and at least 2.
+    if (particlePixels !== null) return text + over((y) => Math.max(2, Math.trunc(factor(y) * particlePixels)), 0, " px");
     return text + over(factor, 2, "\u00d7") + " the particle picture";
   }
   case "MergeSpline":
