@@ -4,7 +4,7 @@
 // Loaded after pages.js and before preview.js, whose state and requests it uses.
 "use strict";
 
-const Keys = { selected: null, mark: null, track: null, name: null };
+const Keys = { selected: null, mark: null, track: null, name: null, drawn: "", dragging: false };
 
 // Buttons, texts (file names) and notices hold no keys.
 const keyable = (input) => input.key && input.control !== "BtnC" && input.control !== "PLIC" && input.type !== "Text";
@@ -131,8 +131,12 @@ function drawKeys() {
     b.classList.toggle("keyed", frames.length > 0);
     b.classList.toggle("here", frames.includes(S.frame));
   }
-  Keys.track.replaceChildren();
+  // The marks are made again only when they change, and never under a drag.
   const name = Keys.selected;
+  const drawn = JSON.stringify([name, keyFrames(name), Keys.mark, S.frame, $("scrub").clientWidth]);
+  if (Keys.dragging || drawn === Keys.drawn) return;
+  Keys.drawn = drawn;
+  Keys.track.replaceChildren();
   const input = name && S.widgets[name] ? S.widgets[name].row.querySelector("label") : null;
   Keys.name.textContent = name ? (input && input.textContent ? input.textContent : name) : "";
   Keys.name.title = name ? `Keys of ${name}` : "";
@@ -163,18 +167,26 @@ function dragMark(e, mark, name, from) {
   const span = trackSpan();
   const box = Keys.track.parentElement.getBoundingClientRect();
   let to = from;
+  Keys.dragging = true;
   const move = (ev) => {
     to = xFrame(ev.clientX - box.left, span);
     mark.style.left = frameX(to, span) + "px";
     mark.dataset.frame = to;
   };
-  const up = () => {
+  const end = () => {
     mark.removeEventListener("pointermove", move);
     mark.removeEventListener("pointerup", up);
+    mark.removeEventListener("pointercancel", cancel);
+    Keys.dragging = false;
+  };
+  const up = () => {
+    end();
     Keys.mark = to;
     if (to !== from) keyRequest({ name, from, to });
     else goTo(from).then(drawKeys);
   };
+  const cancel = () => { end(); Keys.drawn = ""; drawKeys(); };
   mark.addEventListener("pointermove", move);
   mark.addEventListener("pointerup", up);
+  mark.addEventListener("pointercancel", cancel);
 }
