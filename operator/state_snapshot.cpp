@@ -23,6 +23,7 @@ struct ParticleState : SimulationState {
             if (p.ShapeImage) p.ShapeImage->Recycle();
         if (Shape) Shape->Recycle();
     }
+    size_t Bytes() const override { return sizeof(*this) + Live.capacity() * sizeof(Particle); }
     std::vector<Particle> Live;  // oldest first
     int32_t OldestIndex = 0, NextIndex = 0;
     double BirthAccumulator = 0.0;

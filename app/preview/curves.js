@@ -89,7 +89,8 @@ function curveResult(name, points) {
     const size = switchOn("EnableScale") ? controlNumber("GeneralSize", 1) : 1;
     const factor = (y) => y * controlNumber("MaximumSize", 4) * size;
     const text = "Size at age 0, \u00bc, \u00bd, \u00be, 1 (a particle of size " + fmt(size, 3) + "): ";
-    if (particlePixels !== null) return text + over((y) => factor(y) * particlePixels, 1, " px");
+    // Drawn sizes are whole pixels, cut toward zero, and at least 2.
+    if (particlePixels !== null) return text + over((y) => Math.max(2, Math.trunc(factor(y) * particlePixels)), 0, " px");
     return text + over(factor, 2, "\u00d7") + " the particle picture";
   }
   case "MergeSpline":
@@ -175,7 +176,8 @@ function curveEditor(input, name) {
     const lo = i > 0 ? points[i - 1][0] + gap : 0, hi = i < points.length - 1 ? points[i + 1][0] - gap : 1;
     points[i] = [+Math.min(hi, Math.max(lo, p[0])).toFixed(4), +clamp(p[1]).toFixed(4)];
   };
-  const draw = () => {
+  // A refresh leaves alone a field being typed in; the editor's own changes (force) do not.
+  const draw = (force) => {
     const g = canvas.getContext("2d");
     g.clearRect(0, 0, W, H);
     g.strokeStyle = "#333";
@@ -201,8 +203,8 @@ function curveEditor(input, name) {
     const has = selected >= 0 && selected < points.length;
     fx.disabled = fy.disabled = !has;
     remove.disabled = !has || points.length <= 2;
-    fx.value = has ? points[selected][0] : "";
-    fy.value = has ? points[selected][1] : "";
+    for (const [f, i] of [[fx, 0], [fy, 1]])
+      if (force === true || document.activeElement !== f) f.value = has ? points[selected][i] : "";
     result.textContent = curveResult(name, points);
     if (meaning.colour) {
       for (const n of ["RedSpline", "GreenSpline", "BlueSpline", "ColorMorph"]) {
@@ -281,7 +283,7 @@ function curveEditor(input, name) {
     if (fx.value === "" || fy.value === "" || !isFinite(x) || !isFinite(y))
       return message(`${input.label}: the point needs an x and a y in 0..1`, "error");
     place(selected, [x, y]);
-    draw();
+    draw(true);
     send(true);
   };
   fx.addEventListener("change", typed);

@@ -35,7 +35,12 @@ function numberWidget(input, name) {
   field.step = whole ? 1 : "any";
   slider.addEventListener("input", () => { field.value = slider.value; edit(name, Number(slider.value), false); });
   slider.addEventListener("change", () => edit(name, Number(slider.value), true));
+  // What is typed but not yet entered is not overwritten by a refresh.
+  let typed = false;
+  field.addEventListener("input", () => { typed = true; });
+  field.addEventListener("blur", () => { typed = false; });
   field.addEventListener("change", () => {
+    typed = false;
     if (field.value === "" || isNaN(Number(field.value))) return message(`${input.label}: not a number`, "error");
     edit(name, Number(field.value), true);
   });
@@ -47,7 +52,7 @@ function numberWidget(input, name) {
     if (v > Number(slider.max)) slider.max = v;
     if (v < Number(slider.min)) slider.min = v;
     slider.value = v;
-    field.value = v;
+    if (!typed) field.value = v;
   };
   return { row: div, set };
 }

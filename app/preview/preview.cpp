@@ -236,6 +236,10 @@ struct PreviewDocument::Track {
     int64_t Cursor = 0;     // the last frame the session simulated; before the flow's first when fresh
     int64_t CheckedTo = 0;  // inputs checked from the flow's first frame up to here
     std::map<int64_t, std::unique_ptr<SimulationState>> States;
+    // The states' memory, and its bound: past it the grid is made twice as coarse
+    // (every other state on it goes), so a seek costs at most one (coarser)
+    // interval of steps and the states never hold more than Budget for long.
+    size_t Held = 0, Budget = 0;
     // The two states kept off the grid: after the last frame asked for, and where
     // a stopped seek stopped.
     int64_t Kept[2] = {INT64_MIN, INT64_MIN};
@@ -243,8 +247,8 @@ struct PreviewDocument::Track {
     // capture): otherwise every frame is simulated from the start, as a render does.
     bool StatesUsable = true;
 
-    Track(FlowFile flow, int proxy, uint64_t generation, int64_t interval)
-        : Flow(std::move(flow)), Proxy(proxy), Generation(generation), Interval(interval) {
+    Track(FlowFile flow, int proxy, uint64_t generation, int64_t interval, size_t budget)
+        : Flow(std::move(flow)), Proxy(proxy), Generation(generation), Interval(interval), Budget(budget) {
         Restart();
         CheckedTo = Flow.First - 1;
         for (const FlowEvent& e : Flow.Events) {
@@ -254,7 +258,10 @@ struct PreviewDocument::Track {
         // The state before any request. A reduced session cannot take it back once
         // it has run; the restore says so and the session starts afresh instead.
         if (StatesUsable)
-            if (auto initial = S->SaveState()) States[Flow.First - 1] = std::move(initial);
+            if (auto initial = S->SaveState()) {
+                Held += initial->Bytes();
+                States[Flow.First - 1] = std::move(initial);
+            }
     }
     ~Track() {
         States.clear();  // before the tool that made them
@@ -279,12 +286,29 @@ struct PreviewDocument::Track {
         if (!States.count(f)) {
             std::unique_ptr<SimulationState> saved = S->SaveState();
             if (!saved) return;
+            Held += saved->Bytes();
             States[f] = std::move(saved);
         }
-        if (OnGrid(f) || slot < 0) return;
-        const int64_t old = Kept[slot];
-        Kept[slot] = f;
-        if (old != INT64_MIN && old != f && old != Kept[1 - slot] && !OnGrid(old)) States.erase(old);
+        if (!OnGrid(f) && slot >= 0) {
+            const int64_t old = Kept[slot];
+            Kept[slot] = f;
+            if (old != INT64_MIN && old != f && old != Kept[1 - slot] && !OnGrid(old)) Erase(old);
+        }
+        // Over the bound: a grid twice as coarse, down to the state before the
+        // first frame and the two kept off the grid.
+        while (Held > Budget && Interval <= Flow.Last - Flow.First) {
+            Interval *= 2;
+            for (auto it = States.begin(); it != States.end();) {
+                const int64_t at = (it++)->first;
+                if (at >= Flow.First && !OnGrid(at) && at != Kept[0] && at != Kept[1]) Erase(at);
+            }
+        }
+    }
+    void Erase(int64_t f) {
+        if (auto it = States.find(f); it != States.end()) {
+            Held -= it->second->Bytes();
+            States.erase(it);
+        }
     }
 };
 
@@ -781,7 +805,7 @@ std::string PreviewDocument::Frame(int64_t n, bool quick, int proxy) {
         std::unique_ptr<Track>& track = Tracks[proxy];
         if (track && track->Generation != generation) track.reset();
         try {
-            if (!track) track = std::make_unique<Track>(ParseFlow(text, Name, Folder), proxy, generation, StateInterval);
+            if (!track) track = std::make_unique<Track>(ParseFlow(text, Name, Folder), proxy, generation, StateInterval, StateBudget);
             if (track->StatesUsable) {
                 png = RenderFrame(*track, n, quick, ticket);
             } else {
@@ -822,6 +846,19 @@ size_t PreviewDocument::StatesHeld() {
     size_t count = 0;
     for (const auto& [proxy, track] : Tracks) count += track->States.size();
     return count;
+}
+
+size_t PreviewDocument::StateBytes() {
+    std::lock_guard<std::mutex> seek(SeekLock);
+    size_t bytes = 0;
+    for (const auto& [proxy, track] : Tracks) bytes += track->Held;
+    return bytes;
+}
+
+void PreviewDocument::SetStateBudget(size_t bytes) {
+    std::lock_guard<std::mutex> seek(SeekLock);
+    StateBudget = bytes;
+    Tracks.clear();
 }
 
 std::string PreviewDocument::TextLocked() const {

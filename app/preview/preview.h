@@ -25,7 +25,7 @@ const std::map<std::string, std::pair<std::string, std::string>>& PreviewAssets(
 // edited flow, each rendered as `lumets render` renders it. Thread-safe.
 //
 // Full-size frames, quick or not, are simulated from saved simulation states
-// (kept every few frames), so that a frame costs at most one interval of steps
+// (kept every few frames, in at most StateBudget of memory), so that a frame costs at most one interval of steps
 // once the frames before it have been visited. Reduced (proxy) frames cannot
 // share them: a reduced source whose size does not divide evenly changes the
 // simulation, and the tool gives no state while its source is reduced; they go
@@ -90,8 +90,11 @@ public:
     // Frame requests made of the tool for Frame so far (simulated or drawn): the
     // cost of the seeks, for tests.
     uint64_t StepsSimulated() const { return Steps; }
-    // Simulation states held for scrubbing, for tests.
+    // Simulation states held for scrubbing and their memory, for tests.
     size_t StatesHeld();
+    size_t StateBytes();
+    // The bound on the states' memory (StateBudget); the states held so far go.
+    void SetStateBudget(size_t bytes);
 
 private:
     struct Track;
@@ -147,6 +150,9 @@ private:
     std::mutex SeekLock;
     std::map<int, std::unique_ptr<Track>> Tracks;
     int64_t StateInterval = 4;
+    // The full-size track's states take at most this much memory (reduced sizes
+    // keep none): past it their grid is thinned to a coarser one.
+    size_t StateBudget = size_t(256) << 20;
 
     struct RenderJob;
     std::mutex JobLock;  // guards Job only, so that the status never waits on a frame or a press

@@ -204,6 +204,16 @@ class CurvesAndKeys(unittest.TestCase):
         self.undo("Lifetime keyed")
         self.assertEqual(self.flow_controls()["Lifetime"], 60)
 
+    def test_3_typed_value_survives_a_refresh(self):
+        self.open_page("Forces")
+        field = self.driver.find_element(By.CSS_SELECTOR, '.control[data-control="Speed"] input[type=number]')
+        field.clear()
+        field.send_keys("0.07")
+        self.driver.execute_async_script("refreshState().then(arguments[0])")
+        self.assertEqual(field.get_attribute("value"), "0.07")
+        field.send_keys(Keys.ENTER)
+        self.wait(lambda d: self.flow_controls()["Speed"] == 0.07)
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -105,6 +105,8 @@ struct ControlPage {
 class SimulationState {
 public:
     virtual ~SimulationState() = default;
+    // Roughly the memory the state holds, for a host that bounds what it keeps.
+    virtual size_t Bytes() const { return sizeof(*this); }
 };
 
 // The base of every tool. Virtual operations the tools override keep the host's
