@@ -429,8 +429,15 @@ public:
         a.Motion = path.string();
         a.Reverse = reverse;
         return FrameIterator([file, a](const FrameSink& sink) {
-            std::lock_guard<std::mutex> one(MessagesInUse);
-            PlayFlow(file, a, sink);
+            // The messages are read before the first frame: the next record or
+            // play may start then (two playbacks read in turns do not wait on each other).
+            std::unique_lock<std::mutex> one(MessagesInUse);
+            FrameSink released = sink;
+            released.Write = [&](int64_t frame, Image* picture) {
+                if (one.owns_lock()) one.unlock();
+                sink.Write(frame, picture);
+            };
+            PlayFlow(file, a, released);
         });
     }
 

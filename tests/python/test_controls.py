@@ -80,5 +80,9 @@ def test_record_and_play_round_trip(lumets, tmp_path):
     assert len(played) == 3
     for frame, array in zip(range(3, 6), played):
         assert numpy.array_equal(array, read_png(tmp_path / f"p.{frame:04d}.png")), frame
+    # Two playbacks read in turns.
+    pairs = list(zip(*(flow.play(tmp_path / "py.lpd", "3-9", reverse=True) for _ in range(2))))
+    assert len(pairs) == 7 and all(numpy.array_equal(a, b) for a, b in pairs)
+    assert all(numpy.array_equal(a, p) for (a, _), p in zip(pairs, played))
     with pytest.raises(lumets.Error):
         list(flow.play(tmp_path / "none.lpd", "3-5"))
