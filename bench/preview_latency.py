@@ -7,7 +7,12 @@ example, on the middle frame of the flow:
   edit -> quick   the same with the quick, half-size frame shown while a slider moves
   step            the next frame, not seen before, with no edit (playing / scrubbing on)
   jump back       a frame near the start after that (rendered from a saved state)
-Each figure is the median of a few repetitions, in milliseconds.
+Each figure is the median of a few repetitions, in milliseconds. Then:
+  keyed playback  frames per second of the fountain with a keyed control, played
+                  frame after frame after an edit (each frame new)
+  long flow       a 10000-frame flow of about 5000 particles: the first pass to the
+                  last frame, then scrubs to far frames in random order (median and
+                  slowest) and the memory the server then holds
 
 Usage: bench/preview_latency.py LUMETS [SOURCE_DIR]
 """
@@ -84,6 +89,48 @@ def measure(lumets, flow):
     return statistics.median(edit), statistics.median(quick), statistics.median(step) if step else 0.0, back
 
 
+def keyed_playback(lumets, fountain, work):
+    with open(fountain) as f:
+        flow = json.load(f)
+    flow["frames"] = [0, 119]
+    flow["controls"]["GravityAngle"] = {"keys": [[0, 270], [60, 200], [119, 300]]}
+    path = os.path.join(work, "keyed.json")
+    with open(path, "w") as f:
+        json.dump(flow, f)
+    proc, port = start(lumets, path)
+    try:
+        call(port, "POST", "/api/set", {"name": "GravityAngle", "value": 240, "frame": 30})
+        t0 = time.perf_counter()
+        for n in range(120):
+            call(port, "GET", "/api/frame/%d.png" % n)
+        return 120 / (time.perf_counter() - t0)
+    finally:
+        proc.send_signal(signal.SIGINT)
+        proc.wait(timeout=30)
+
+
+def long_flow(lumets, fountain, work):
+    import random
+    with open(fountain) as f:
+        flow = json.load(f)
+    flow["frames"] = [0, 9999]
+    flow["controls"].update({"Birthrate": 100, "Lifetime": 50, "RollFrames": 60})
+    path = os.path.join(work, "long.json")
+    with open(path, "w") as f:
+        json.dump(flow, f)
+    proc, port = start(lumets, path)
+    try:
+        first = ms(lambda: call(port, "GET", "/api/frame/9999.png"))
+        rng = random.Random(1)
+        seeks = [ms(lambda n=rng.randrange(0, 9999): call(port, "GET", "/api/frame/%d.png" % n)) for _ in range(12)]
+        with open("/proc/%d/status" % proc.pid) as f:
+            rss = next(int(l.split()[1]) for l in f if l.startswith("VmRSS:")) // 1024
+        return first, statistics.median(seeks), max(seeks), rss
+    finally:
+        proc.send_signal(signal.SIGINT)
+        proc.wait(timeout=30)
+
+
 def main():
     lumets = os.path.abspath(sys.argv[1])
     source = sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(__file__), "..")
@@ -105,6 +152,11 @@ def main():
         for flow in flows:
             e, q, s, b = measure(lumets, flow)
             print("%-22s %9.1f ms %9.1f ms %7.1f ms %7.1f ms" % (os.path.basename(flow), e, q, s, b))
+        fountain = os.path.join(work, "examples", "fountain.json")
+        print("keyed playback (fountain, 120 frames): %.1f fps" % keyed_playback(lumets, fountain, work))
+        first, median, slowest, rss = long_flow(lumets, fountain, work)
+        print("long flow (10000 frames, ~5000 particles): first pass %.1f s, scrub to a far frame %.0f ms "
+              "(slowest %.0f ms), %d MiB held" % (first / 1000, median, slowest, rss))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

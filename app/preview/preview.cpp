@@ -213,6 +213,16 @@ std::string TidyText(const Json& flow) {
     return out;
 }
 
+// Edits change only a flow's controls: the history keeps those (null: none),
+// not the whole flow, whose operator data may be large.
+Json ControlsOf(const Json& flow) { return flow.contains("controls") ? flow["controls"] : Json(); }
+void PutControls(Json& flow, Json controls) {
+    if (controls.is_null())
+        flow.erase("controls");
+    else
+        flow["controls"] = std::move(controls);
+}
+
 // The key frames of a keyed flow value.
 std::vector<int64_t> KeyFrames(const Json& value) {
     std::vector<int64_t> frames;
@@ -413,7 +423,7 @@ std::optional<ControlTrack> PreviewDocument::Commit(Json candidate, const Contro
         if (t.Info == &info) track = &t;
     if (candidate != Raw) {
         if (!continuesDrag) {
-            Undos.push_back(HistoryEntry{Raw, label});
+            Undos.push_back(HistoryEntry{ControlsOf(Raw), label});
             if (Undos.size() > HistoryLimit) Undos.erase(Undos.begin());
         }
         Redos.clear();
@@ -620,8 +630,8 @@ bool PreviewDocument::Undo(std::string* label) {
     HistoryEntry entry = std::move(Undos.back());
     Undos.pop_back();
     *label = entry.Label;
-    Redos.push_back(HistoryEntry{Raw, entry.Label});
-    Raw = std::move(entry.Flow);
+    Redos.push_back(HistoryEntry{ControlsOf(Raw), entry.Label});
+    PutControls(Raw, std::move(entry.Controls));
     ++Generation;
     Rebuild();
     return true;
@@ -635,8 +645,8 @@ bool PreviewDocument::Redo(std::string* label) {
     HistoryEntry entry = std::move(Redos.back());
     Redos.pop_back();
     *label = entry.Label;
-    Undos.push_back(HistoryEntry{Raw, entry.Label});
-    Raw = std::move(entry.Flow);
+    Undos.push_back(HistoryEntry{ControlsOf(Raw), entry.Label});
+    PutControls(Raw, std::move(entry.Controls));
     ++Generation;
     Rebuild();
     return true;

@@ -119,10 +119,10 @@ private:
     // as it was written.
     Json SavedRaw;
     std::string SavedText;
-    // Undo and redo: the flow before each edit (after, for redo), with a label;
-    // at most HistoryLimit each. A drag in progress names its control.
+    // Undo and redo: the flow's controls before each edit (after, for redo), with
+    // a label; at most HistoryLimit each. A drag in progress names its control.
     struct HistoryEntry {
-        Json Flow;
+        Json Controls;
         std::string Label;
     };
     std::vector<HistoryEntry> Undos, Redos;
