@@ -109,7 +109,7 @@ struct CompositePass final : WorkerPass {
     bool MakeBlurredRows(int32_t i, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
         static thread_local std::vector<uint16_t> own;
         const ParticlePlan& plan = (*Plans)[std::size_t(i)];
-        if (plan.Before) return MakeMotionRows(plan, r0, r1, out);
+        if (plan.Before) return MakeMotionRows(i, r0, r1, out);
         SourceView view;
         if (!ViewFor(i, own, view)) return false;
         return DrawnRows(plan, view, r0, r1, out);
@@ -157,8 +157,13 @@ struct CompositePass final : WorkerPass {
     // Output rows r0 <= y < r1 of motion-blurred plan's averaged draws (five
     // words per pixel, render/motion_blur.h): each draw planned, made from its
     // own source and summed.
-    bool MakeMotionRows(const ParticlePlan& box, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
+    bool MakeMotionRows(int32_t i, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
         static thread_local std::vector<uint16_t> own, drawn;
+        const ParticlePlan& box = (*Plans)[std::size_t(i)];
+        // The frame's source of the particle's first draw serves every draw
+        // made from the same shape.
+        const int32_t shared = PlanSource[std::size_t(i)];
+        const FrameSource* frameSource = shared >= 0 ? &Sources->Sources[std::size_t(shared)] : nullptr;
         try {
             MotionSum sum;
             sum.Start(box.C0, r0, box.C1 - box.C0, r1 - r0);
@@ -173,7 +178,11 @@ struct CompositePass final : WorkerPass {
                 plan.Setup =
                     MakeResampleSetup(sw, sh, float(q.Angle), plan.Fx, plan.Fy, plan.W, plan.H, Look->Ay, Look->Ax);
                 SourceView view;
-                if (!OwnSource(plan, own, view)) continue;
+                if (frameSource && frameSource->Ready && plan.Level == box.Level && plan.Next == box.Next &&
+                    plan.Mix == box.Mix && plan.Img == box.Img)
+                    view = frameSource->View;
+                else if (!OwnSource(plan, own, view))
+                    continue;
                 if (!DrawnRows(plan, view, top - plan.DrawY, bottom - plan.DrawY, drawn)) continue;
                 const int32_t cw = plan.C1 - plan.C0;
                 for (int32_t y = top; y < bottom; ++y)
@@ -307,6 +316,7 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
             if (MotionBlurOn(look, before)) {
                 if (!PlanMotionParticle(look, particles[n], before, plan)) continue;
                 planned[std::size_t(n)] = 2;
+                sourceIds[std::size_t(n)] = SourceIdOf(plan, !plan.Level && ContiguousDirect(plan.Img));
                 bandRange[std::size_t(n)] = {plan.R0 / bandRows, (plan.R1 - 1) / bandRows};
                 continue;
             }
@@ -346,7 +356,7 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
     pass.Sources = &sources;
     pass.PlanSource.resize(plans.size());
     for (std::size_t i = 0; i < plans.size(); ++i)
-        pass.PlanSource[i] = plans[i].Before ? -1 : sources.Find(plans[i], sourceIds[i]);
+        pass.PlanSource[i] = sources.Find(plans[i], sourceIds[i]);
 
     // The plans that cross each band, oldest first.
     pass.BandRows = bandRows;

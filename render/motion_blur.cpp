@@ -25,10 +25,12 @@ bool SubFrameParticle(const FrameLook& look, const Particle& p, const ParticleBe
 
 bool PlanMotionParticle(const FrameLook& look, const Particle& p, const ParticleBefore* before, ParticlePlan& plan) {
     int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    ParticlePlan first;
     for (int32_t k = 0; k < look.MotionSamples; ++k) {
         Particle q;
         ParticlePlan s;
         if (!SubFrameParticle(look, p, *before, k, q) || !PlanParticle(look, q, s)) continue;
+        if (x0 == INT64_MAX) first = s;
         x0 = std::min(x0, int64_t(s.DrawX) + s.C0);
         x1 = std::max(x1, int64_t(s.DrawX) + s.C1);
         y0 = std::min(y0, int64_t(s.DrawY) + s.R0);
@@ -39,6 +41,12 @@ bool PlanMotionParticle(const FrameLook& look, const Particle& p, const Particle
     if (x0 >= x1 || y0 >= y1) return false;
     plan.Before = before;
     plan.Blurred = true;
+    plan.Level = first.Level;
+    plan.Next = first.Next;
+    plan.Mix = first.Mix;
+    plan.Img = first.Img;
+    plan.W = first.W;
+    plan.H = first.H;
     plan.C0 = int32_t(x0);
     plan.C1 = int32_t(x1);
     plan.R0 = int32_t(y0);

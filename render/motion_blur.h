@@ -34,7 +34,8 @@ bool MotionBlurOn(const FrameLook& look, const ParticleBefore* before);
 bool SubFrameParticle(const FrameLook& look, const Particle& p, const ParticleBefore& before, int32_t k, Particle& q);
 
 // The plan of a motion-blurred particle: the output box its draws fall in
-// (see ParticlePlan::Before); false when no draw shows.
+// (see ParticlePlan::Before), with the source and size of its first draw that
+// shows (for sharing the frame's source); false when no draw shows.
 bool PlanMotionParticle(const FrameLook& look, const Particle& p, const ParticleBefore* before, ParticlePlan& plan);
 
 // The sums of a particle's draws over a box of output pixels.

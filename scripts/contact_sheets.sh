@@ -40,6 +40,7 @@ sheet() {
 
 "$LUMETS" render sprite/make_sprite.json -q
 for flow in fountain snow sparks path colour embers; do sheet "$flow.json" "$flow"; done
+sheet sparks-blur.json sparks-blur
 "$LUMETS" capture sprite.json --frames 0-23 --save "$WORK/captured/sprite.json" -q
 sheet "$WORK/captured/sprite.json" sprite
 
