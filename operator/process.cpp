@@ -82,7 +82,7 @@ void ParticleOperator::StepParticles() {
     on.Banking = BankingEnabled.load() != 0;
     on.PathBinding = PathBindingEnabled.load() != 0;
     on.Strict = StrictModeEnabled.load() != 0;
-    Pool.Step(StepSettings::Take(Frame, on), Random, Passes);
+    Pool.Step(StepSettings::Take(Frame, on, FlowSeed), Random, Passes);
 }
 
 void ParticleOperator::Process(Request* req) {

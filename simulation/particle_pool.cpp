@@ -111,4 +111,5 @@ void ParticleSystem::Clear(bool particlesOwnImages) {
     }
     LiveCount = 0;
     BirthAccumulator = 0.0;
+    FlowTime = 0.0;
 }
