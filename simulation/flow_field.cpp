@@ -25,6 +25,13 @@ inline uint32_t Mix(uint32_t h) {
 inline double Fade(double f) { return f * f * f * (f * (f * 6.0 - 15.0) + 10.0); }
 inline double FadeSlope(double f) { return 30.0 * f * f * (f * (f - 2.0) + 1.0); }
 
+// The whole part below v, for |v| < 2^52 (where the conversions are exact);
+// the library floor is a call on processors without a rounding instruction.
+inline int64_t Floor(double v) {
+    const int64_t i = int64_t(v);
+    return double(i) > v ? i - 1 : i;
+}
+
 // Beyond this many lattice cells (or periods of time) from the origin a double
 // no longer resolves the place within a cell well; the field is zero there.
 constexpr double Far = 1e9;
@@ -33,40 +40,41 @@ constexpr double Far = 1e9;
 
 FlowField::FlowField(uint32_t toolSeed) : Hashed(Mix(toolSeed ^ 0x5EED7A1Bu)) {}
 
-void FlowField::Slice(double qx, double qy, int64_t ix, int64_t iy, int64_t k, double* dx, double* dy) const {
-    // Each corner's gradient: one full hash of the seed plus the corner's
-    // coordinates, each spread by its own odd multiplier.
+Vec2d FlowField::Velocity(const Vec2d& p, double t, double scale) const {
+    const double qx = p.x / scale, qy = p.y / scale;
+    if (!(std::fabs(qx) < Far && std::fabs(qy) < Far && std::fabs(t) < Far)) return Vec2d();
+    const int64_t ix = Floor(qx), iy = Floor(qy), k = Floor(t);
+    const double fqx = double(ix), fqy = double(iy), ft = double(k);
+
+    // Each corner's gradient on the two slices of time around t: one full hash
+    // of the seed plus the corner's coordinates, each spread by its own odd
+    // multiplier. The noise is linear in the gradients, so blending the two
+    // slices' noises is blending their gradients.
     constexpr uint32_t StepX = 0x85EBCA77u, StepY = 0xC2B2AE3Du, StepT = 0x9E3779B1u;
     const uint32_t h0 = Hashed + uint32_t(k) * StepT + uint32_t(ix) * StepX + uint32_t(iy) * StepY;
-    const uint32_t g00 = Mix(h0) & 15, g10 = Mix(h0 + StepX) & 15;
-    const uint32_t g01 = Mix(h0 + StepY) & 15, g11 = Mix(h0 + StepX + StepY) & 15;
+    const uint32_t corner[4] = {h0, h0 + StepX, h0 + StepY, h0 + StepX + StepY};
+    const double st = Fade(t - ft);
+    double gx[4], gy[4];
+    for (int c = 0; c < 4; ++c) {
+        const uint32_t a = Mix(corner[c]) & 15, b = Mix(corner[c] + StepT) & 15;
+        gx[c] = GradX[a] + st * (GradX[b] - GradX[a]);
+        gy[c] = GradY[a] + st * (GradY[b] - GradY[a]);
+    }
 
-    const double fx = qx - double(ix), fy = qy - double(iy);
-    // The corners' ramps g . (q - corner).
-    const double a00 = GradX[g00] * fx + GradY[g00] * fy;
-    const double a10 = GradX[g10] * (fx - 1.0) + GradY[g10] * fy;
-    const double a01 = GradX[g01] * fx + GradY[g01] * (fy - 1.0);
-    const double a11 = GradX[g11] * (fx - 1.0) + GradY[g11] * (fy - 1.0);
+    const double fx = qx - fqx, fy = qy - fqy;
+    // The corners' ramps g . (q - corner), corners 00, 10, 01, 11.
+    const double a00 = gx[0] * fx + gy[0] * fy;
+    const double a10 = gx[1] * (fx - 1.0) + gy[1] * fy;
+    const double a01 = gx[2] * fx + gy[2] * (fy - 1.0);
+    const double a11 = gx[3] * (fx - 1.0) + gy[3] * (fy - 1.0);
     const double sx = Fade(fx), sy = Fade(fy);
     const double dsx = FadeSlope(fx), dsy = FadeSlope(fy);
     const double cross = a00 - a10 - a01 + a11;
     // N = a00 + sx (a10 - a00) + sy (a01 - a00) + sx sy cross, differentiated.
-    *dx = GradX[g00] + sx * (GradX[g10] - GradX[g00]) + sy * (GradX[g01] - GradX[g00]) +
-          sx * sy * (GradX[g00] - GradX[g10] - GradX[g01] + GradX[g11]) + dsx * ((a10 - a00) + sy * cross);
-    *dy = GradY[g00] + sx * (GradY[g10] - GradY[g00]) + sy * (GradY[g01] - GradY[g00]) +
-          sx * sy * (GradY[g00] - GradY[g10] - GradY[g01] + GradY[g11]) + dsy * ((a01 - a00) + sx * cross);
-}
-
-Vec2d FlowField::Velocity(const Vec2d& p, double t, double scale) const {
-    const double qx = p.x / scale, qy = p.y / scale;
-    if (!(std::fabs(qx) < Far && std::fabs(qy) < Far && std::fabs(t) < Far)) return Vec2d();
-    const double fqx = std::floor(qx), fqy = std::floor(qy), ft = std::floor(t);
-    const int64_t ix = int64_t(fqx), iy = int64_t(fqy), k = int64_t(ft);
-    double dx0 = 0, dy0 = 0, dx1 = 0, dy1 = 0;
-    Slice(qx, qy, ix, iy, k, &dx0, &dy0);
-    Slice(qx, qy, ix, iy, k + 1, &dx1, &dy1);
-    const double st = Fade(t - ft);
-    const double dx = dx0 + st * (dx1 - dx0), dy = dy0 + st * (dy1 - dy0);
+    const double dx = gx[0] + sx * (gx[1] - gx[0]) + sy * (gx[2] - gx[0]) +
+                      sx * sy * (gx[0] - gx[1] - gx[2] + gx[3]) + dsx * ((a10 - a00) + sy * cross);
+    const double dy = gy[0] + sx * (gy[1] - gy[0]) + sy * (gy[2] - gy[0]) +
+                      sx * sy * (gy[0] - gy[1] - gy[2] + gy[3]) + dsy * ((a01 - a00) + sx * cross);
     // The stream function is scale * N(p / scale), so its gradient is N's; the
     // flow is its curl, turned a quarter turn from the gradient.
     return Vec2d(dy, -dx);

@@ -8,8 +8,8 @@
 // each lattice corner comes from an integer hash of the corner and the field's
 // seed. The field is a pure function of its seed, the place and the time: it
 // draws nothing from the tool's own generator and holds no state, so every
-// thread computes the same value for a particle. Only +, -, * and floor are used,
-// so the result is the same on every processor.
+// thread computes the same value for a particle. Only +, -, *, / and whole-number
+// conversions are used, so the result is the same on every processor.
 #include <cstdint>
 
 #include "simulation/vec2d.h"
@@ -27,9 +27,5 @@ public:
     uint32_t Seed() const { return Hashed; }
 
 private:
-    // The noise's value (the stream function) and its two derivatives at q in
-    // lattice units on the slice of time k.
-    void Slice(double qx, double qy, int64_t ix, int64_t iy, int64_t k, double* dx, double* dy) const;
-
     uint32_t Hashed;
 };
