@@ -1,5 +1,6 @@
 // One simulation step over a full pool (19999 live particles): the free step with
-// both attractors and both bounce lines on, and the strict path-bound step.
+// both attractors and both bounce lines on, the same with turbulence and wind,
+// and the strict path-bound step.
 // Reports the time per particle step.
 #include <benchmark/benchmark.h>
 
@@ -57,10 +58,8 @@ void RunSteps(benchmark::State& state, ParticleOperator& op) {
         benchmark::Counter(Live, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_FreeStepAllModifiers(benchmark::State& state) {
-    ToolHarness h;
-    ParticleOperator& op = *h.Op;
-    FillPool(op);
+// Both attractors, both bounce lines and banking on.
+void AllModifiers(ParticleOperator& op) {
     op.AttractorEnabled[0] = 1;
     op.Frame.Attractors[0].Position = Vec2d(0.4, 0.3);
     op.Frame.Attractors[0].Strength = 0.002;
@@ -70,6 +69,26 @@ void BM_FreeStepAllModifiers(benchmark::State& state) {
     SetLine(op, 0, {0.0, 0.52}, {1.25, 0.53}, 0.8, 0.3);
     SetLine(op, 1, {0.0, 0.48}, {1.25, 0.47}, 0.6, 0.0);
     op.BankingEnabled = 1;
+}
+
+void BM_FreeStepAllModifiers(benchmark::State& state) {
+    ToolHarness h;
+    ParticleOperator& op = *h.Op;
+    FillPool(op);
+    AllModifiers(op);
+    RunSteps(state, op);
+}
+
+// The same step with turbulence and wind added.
+void BM_FreeStepTurbulence(benchmark::State& state) {
+    ToolHarness h;
+    ParticleOperator& op = *h.Op;
+    FillPool(op);
+    AllModifiers(op);
+    op.Frame.Motion.Turbulence = 0.01;
+    op.Frame.Motion.TurbulenceScale = 0.2;
+    op.Frame.Motion.TurbulenceSpeed = 0.05;
+    op.Frame.Motion.Wind = Vec2d(0.002, -0.001);
     RunSteps(state, op);
 }
 
@@ -100,5 +119,6 @@ void BM_PathBoundStrict(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_FreeStepAllModifiers)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FreeStepTurbulence)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PathBoundStrict)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -12,7 +12,8 @@
 ParticleOperator::ParticleOperator(Registry* registry, CArchive* archive, TagList* tags)
     : ThreadedOperator(registry, archive, tags) {
     // Every tool has its own generator; a flow may give it a starting state.
-    Random.Seed(uint32_t(tags ? tags->GetLong(Tags::RandomSeed, 1) : 1));
+    FlowSeed = uint32_t(tags ? tags->GetLong(Tags::RandomSeed, 1) : 1);
+    Random.Seed(FlowSeed);
     ResetRequested = 0;
     CreateControls();
     if (archive) ReadSavedBlock(archive);

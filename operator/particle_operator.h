@@ -149,6 +149,8 @@ public:
 
     // --- randomness ---
     RandomSource Random;
+    // The generator's starting seed (the flow's), which the turbulence is made from.
+    uint32_t FlowSeed = 1;
 
     // Held by Process for the whole call, and by the interface-side actions that
     // free shapes or close files, so those never overlap a render.

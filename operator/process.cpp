@@ -88,7 +88,7 @@ void ParticleOperator::StepParticles() {
         Pool.KeepBefore(Frame.SimStep);
     else
         Pool.Before.clear();
-    Pool.Step(StepSettings::Take(Frame, on), Random, Passes);
+    Pool.Step(StepSettings::Take(Frame, on, FlowSeed), Random, Passes);
 }
 
 void ParticleOperator::Process(Request* req) {

@@ -1,6 +1,6 @@
 // Saving and restoring the simulation state between two frames, for hosts that
 // scrub a timeline: the live particles (their shape images are shared, never
-// changed after birth), the ring counters, the birth accumulator, the random
+// changed after birth), the ring counters, the birth accumulator, the turbulence's time, the random
 // generator, the shape copy, the two paths and the flags the frames read.
 #include "operator/particle_operator.h"
 
@@ -26,7 +26,7 @@ struct ParticleState : SimulationState {
     size_t Bytes() const override { return sizeof(*this) + Live.capacity() * sizeof(Particle); }
     std::vector<Particle> Live;  // oldest first
     int32_t OldestIndex = 0, NextIndex = 0;
-    double BirthAccumulator = 0.0;
+    double BirthAccumulator = 0.0, FlowTime = 0.0;
     uint32_t RandomState = 0;
     Image* Shape = nullptr;
     int32_t Flags[CarriedCount] = {};
@@ -54,6 +54,7 @@ std::unique_ptr<SimulationState> ParticleOperator::SaveState() {
     s->OldestIndex = Pool.OldestIndex;
     s->NextIndex = Pool.NextIndex;
     s->BirthAccumulator = Pool.BirthAccumulator;
+    s->FlowTime = Pool.FlowTime;
     s->RandomState = Random.GetState();
     if ((s->Shape = Shapes.Copy())) s->Shape->AddRef();
     for (size_t i = 0; i < CarriedCount; ++i) s->Flags[i] = (this->*CarriedFlags[i]).load();
@@ -83,6 +84,7 @@ bool ParticleOperator::RestoreState(const SimulationState& state) {
     Pool.LiveCount = int32_t(s->Live.size());
     Pool.NextIndex = s->NextIndex;
     Pool.BirthAccumulator = s->BirthAccumulator;
+    Pool.FlowTime = s->FlowTime;
     Random.Seed(s->RandomState);
     if (s->Shape) s->Shape->AddRef();
     Shapes.AdoptCopy(s->Shape);

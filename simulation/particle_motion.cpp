@@ -1,5 +1,5 @@
 // Ageing and the free step of the particles: attractors, jitter, gravity, the two
-// bounce lines, rotation and banking.
+// bounce lines, wind and turbulence, rotation and banking.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -98,8 +98,14 @@ Vec2d Bounce(const StepSettings::Line& line, const StepSettings& s, RandomSource
 
 }  // namespace
 
-StepSettings StepSettings::Take(const FrameSettings& f, const StepSwitches& on) {
+StepSettings StepSettings::Take(const FrameSettings& f, const StepSwitches& on, uint32_t flowSeed) {
     StepSettings s;
+    s.Wind = f.Motion.Wind;
+    s.Turbulence = f.Motion.Turbulence;
+    s.TurbulenceScale = f.Motion.TurbulenceScale;
+    s.TurbulenceSpeed = f.Motion.TurbulenceSpeed;
+    s.Drifting = s.Turbulence != 0.0 || s.Wind.x != 0.0 || s.Wind.y != 0.0;
+    s.Flow = FlowField(flowSeed);
     for (int k = 0; k < 2; ++k) {
         s.AttractorOn[k] = on.Attractor[k];
         s.AttractorPosition[k] = f.Attractors[k].Position;
@@ -148,9 +154,15 @@ Vec2d AttractorForce(const StepSettings& s, const Vec2d& P) {
     return F;
 }
 
-// The move of the free step, given the attractors' pull F: jitter, gravity,
-// the two bounce lines. The random draws are all here.
-void MoveParticle(const StepSettings& s, RandomSource& random, Particle& p, Vec2d F) {
+// The drift at P at the turbulence's time t: wind plus the flow.
+Vec2d Drift(const StepSettings& s, const Vec2d& P, double t) {
+    if (s.Turbulence == 0.0) return s.Wind;
+    return s.Wind + s.Flow.Velocity(P, t, s.TurbulenceScale) * s.Turbulence;
+}
+
+// The move of the free step, given the attractors' pull F and the drift (null
+// when off): jitter, gravity, the two bounce lines. The random draws are all here.
+void MoveParticle(const StepSettings& s, RandomSource& random, Particle& p, Vec2d F, const Vec2d* drift) {
     const Vec2d P = p.Position;
 
     // Jitter: six draws, taken even when Tumble is 0.
@@ -167,16 +179,25 @@ void MoveParticle(const StepSettings& s, RandomSource& random, Particle& p, Vec2
     F += Vec2d(jx, jy);
 
     p.Velocity += (F + s.GravityStep) * s.SimStep;
-    Vec2d D = p.Velocity * s.SimStep;
+    // The drift carries the particle without becoming its own velocity.
+    Vec2d D = drift ? (p.Velocity + *drift) * s.SimStep : p.Velocity * s.SimStep;
     const Vec2d E = D;
 
     // Both lines test the move as first computed; when both are hit, the second
     // line's bounce is the one that stands.
+    bool bounced = false;
     for (int k = 0; k < 2; ++k) {
         if (!s.Lines[k].Enabled) continue;
         double u = 0.0;
-        if (HitsLine(s.Lines[k], P, E, &u)) D = Bounce(s.Lines[k], s, random, p, E, u);
+        if (HitsLine(s.Lines[k], P, E, &u)) {
+            D = Bounce(s.Lines[k], s, random, p, E, u);
+            bounced = true;
+        }
     }
+    // A bounce reflects the whole move; the particle's own velocity is what
+    // remains of it without the drift (so against a wall of elasticity 0 a
+    // particle in the wind rests there instead of being pushed through).
+    if (bounced && drift) p.Velocity = p.Velocity - *drift;
 
     p.Position += D;
 }
@@ -206,7 +227,9 @@ struct StepPass final : WorkerPass {
     ParticleSystem* Pool = nullptr;
     RandomSource* Random = nullptr;
     const StepSettings* S = nullptr;
-    Vec2d* Pulls = nullptr;  // null when no attractor is on
+    Vec2d* Pulls = nullptr;   // null when no attractor is on
+    Vec2d* Drifts = nullptr;  // null without wind and turbulence
+    double FlowTime = 0.0;
     int32_t Live = 0;
     long Chunks = 0;
     std::unique_ptr<std::atomic<bool>[]> Pulled;  // per chunk: its pulls are done
@@ -216,13 +239,17 @@ struct StepPass final : WorkerPass {
 
     void Pull(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
-        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) Pulls[i] = AttractorForce(*S, Pool->Live(i).Position);
+        for (int32_t i = int32_t(c) * StepChunk; i < end; ++i) {
+            const Vec2d& P = Pool->Live(i).Position;
+            if (Pulls) Pulls[i] = AttractorForce(*S, P);
+            if (Drifts) Drifts[i] = Drift(*S, P, FlowTime);
+        }
         Pulled[std::size_t(c)].store(true, std::memory_order_release);
     }
     void Move(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
         for (int32_t i = int32_t(c) * StepChunk; i < end; ++i)
-            MoveParticle(*S, *Random, Pool->Live(i), Pulls ? Pulls[i] : Vec2d());
+            MoveParticle(*S, *Random, Pool->Live(i), Pulls ? Pulls[i] : Vec2d(), Drifts ? &Drifts[i] : nullptr);
     }
     void Turn(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
@@ -273,8 +300,13 @@ struct StepPass final : WorkerPass {
 
 }  // namespace
 
-void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p) {
-    MoveParticle(s, random, p, AttractorForce(s, p.Position));
+void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p, double flowTime) {
+    if (s.Drifting) {
+        const Vec2d drift = Drift(s, p.Position, flowTime);
+        MoveParticle(s, random, p, AttractorForce(s, p.Position), &drift);
+    } else {
+        MoveParticle(s, random, p, AttractorForce(s, p.Position), nullptr);
+    }
     TurnParticle(s, p);
 }
 
@@ -293,13 +325,16 @@ int32_t ParticleSystem::Age(double simStep, double lifetime) {
 
 void ParticleSystem::Step(const StepSettings& s, RandomSource& random, PassRunner& runner) {
     const int32_t live = std::clamp(LiveCount, 0, int32_t(PoolSize));
+    // The turbulence is sampled at the time the step starts from.
+    const double flowTime = FlowTime;
+    FlowTime += s.TurbulenceSpeed * s.SimStep;
     if (s.PathBinding || live < ParallelStepMinimum) {
         for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = slot + 1 == PoolSize ? 0 : slot + 1) {
             Particle& p = Particles[slot];
             if (s.PathBinding) {
                 PathBoundStepWith(s, p);
             } else {
-                FreeStepWith(s, random, p);
+                FreeStepWith(s, random, p, flowTime);
             }
         }
         return;
@@ -312,11 +347,17 @@ void ParticleSystem::Step(const StepSettings& s, RandomSource& random, PassRunne
     pass.Live = live;
     pass.Chunks = (live + StepChunk - 1) / StepChunk;
     pass.Pulled = std::make_unique<std::atomic<bool>[]>(std::size_t(pass.Chunks));
+    pass.FlowTime = flowTime;
     const bool pulled = s.AttractorOn[0] || s.AttractorOn[1];
     if (pulled) {
         StepPulls.resize(std::size_t(live));
         pass.Pulls = StepPulls.data();
-    } else {
+    }
+    if (s.Drifting) {
+        StepDrifts.resize(std::size_t(live));
+        pass.Drifts = StepDrifts.data();
+    }
+    if (!pulled && !s.Drifting) {
         for (long c = 0; c < pass.Chunks; ++c) pass.Pulled[std::size_t(c)].store(true, std::memory_order_relaxed);
         pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
     }

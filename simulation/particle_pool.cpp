@@ -111,6 +111,7 @@ void ParticleSystem::Clear(bool particlesOwnImages) {
     }
     LiveCount = 0;
     BirthAccumulator = 0.0;
+    FlowTime = 0.0;
 }
 
 void ParticleSystem::KeepBefore(double simStep) {

@@ -57,6 +57,10 @@ public:
     int32_t LiveCount = 0, OldestIndex = 0, NextIndex = 0;
     // Births owed to later frames: the fraction of a birth carried over.
     double BirthAccumulator = 0.0;
-    // The attractors' pulls of a large step, per live particle.
-    std::vector<Vec2d> StepPulls;
+    // The turbulence's time in field periods: it advances by TurbulenceSpeed per
+    // frame of simulated time and starts again with an empty pool.
+    double FlowTime = 0.0;
+    // The attractors' pulls and the drifts (wind and turbulence) of a large
+    // step, per live particle.
+    std::vector<Vec2d> StepPulls, StepDrifts;
 };

@@ -5,6 +5,7 @@
 // share are worked out once, and the loops work on plain values.
 #include <cstdint>
 
+#include "simulation/flow_field.h"
 #include "simulation/vec2d.h"
 
 class LookUpTable;
@@ -51,10 +52,21 @@ struct StepSettings {
     double AspectX = 1.0, AspectY = 1.0;
     const SegmentPath* Path = nullptr;
 
-    static StepSettings Take(const FrameSettings& f, const StepSwitches& on);
+    // The drift of the free step: wind plus the turbulence sampled at the
+    // particle, added to its velocity for its move. Off (and the step exactly as
+    // without it) when both are zero.
+    bool Drifting = false;
+    Vec2d Wind;
+    double Turbulence = 0.0, TurbulenceScale = 1.0;
+    double TurbulenceSpeed = 0.0;  // field periods per frame
+    FlowField Flow;
+
+    // `flowSeed` is the tool's starting seed, which the turbulence is made from.
+    static StepSettings Take(const FrameSettings& f, const StepSwitches& on, uint32_t flowSeed = 1);
 };
 
 // One free step of a particle: forces, jitter, gravity, bounce lines, rotation.
-void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p);
+// `flowTime` is the turbulence's time (field periods) at the start of the step.
+void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p, double flowTime = 0.0);
 // One path-bound step of a particle along the motion path.
 void PathBoundStepWith(const StepSettings& s, Particle& p);

@@ -71,6 +71,7 @@ TEST(StateSnapshot, RestoredStatesRenderTheFramesOfAFullSimulation) {
     CheckRestoredFramesMatch(Example("path.json"), 30);      // path binding
     CheckRestoredFramesMatch(Example("colour.json"), 15);
     CheckRestoredFramesMatch(Example("sprite.json"), 12);    // a particle image sequence
+    CheckRestoredFramesMatch(Example("smoke.json"), 10);     // turbulence: its time is part of the state
     // Keyframed numbers and a keyframed switch.
     CheckRestoredFramesMatch(Example("snow.json", [](Json& j) {
                                  j["controls"]["GravityAngle"] = {{"keys", {{0, 270}, {25, 180}}}};
