@@ -5,31 +5,21 @@ Exits 77 (skipped) when Chromium, its driver or selenium is not installed.
 """
 import json
 import os
-import shutil
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from preview_harness import Preview  # noqa: E402
+from preview_harness import BrowserPage, Preview, require_browser  # noqa: E402
 
 LUMETS, SOURCE = sys.argv[1], sys.argv[2]
-CHROMIUM, DRIVER = shutil.which("chromium"), shutil.which("chromedriver")
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.actions.mouse_button import MouseButton
-    from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    webdriver = None
-if not (CHROMIUM and DRIVER and webdriver):
-    print("SKIPPED: headless Chromium needs the Debian packages chromium, chromium-driver and python3-selenium")
-    sys.exit(77)
+require_browser()
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.actions.mouse_button import MouseButton
+from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
 
 BIRTH = [[-0.3, 0.2], [0.0, 0.3], [0.3, 0.2]]
 
@@ -46,27 +36,12 @@ class Viewer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.p = Preview(LUMETS, SOURCE, edit=with_splines)
-        cls.profile = tempfile.mkdtemp(prefix="lumets-chromium-")
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-sync",
-                    "--disable-background-networking", "--disable-component-update",
-                    "--disable-dev-shm-usage", "--window-size=1400,850", "--user-data-dir=" + cls.profile):
-            options.add_argument(arg)
-        try:
-            cls.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
-        except Exception:
-            cls.p.stop()
-            shutil.rmtree(cls.profile, ignore_errors=True)
-            raise
-        cls.driver.set_script_timeout(60)
-        cls.driver.get(cls.p.url)
-        cls.wait(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-ready") == "1")
+        cls.page = BrowserPage(cls.p)
+        cls.driver = cls.page.driver
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        shutil.rmtree(cls.profile, ignore_errors=True)
+        cls.page.close()
         if cls.p.stop() != 0:
             raise AssertionError("the preview server ended badly: " + cls.p.stderr[-2000:])
 

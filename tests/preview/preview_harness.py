@@ -93,3 +93,49 @@ class Preview:
 
 def digest(data):
     return hashlib.sha256(data).hexdigest()
+
+
+def require_browser():
+    """Exits 77 (skipped) unless headless Chromium, its driver and selenium are installed."""
+    try:
+        import selenium.webdriver  # noqa: F401
+    except ImportError:
+        found = False
+    else:
+        found = bool(shutil.which("chromium") and shutil.which("chromedriver"))
+    if not found:
+        print("SKIPPED: headless Chromium needs the Debian packages chromium, chromium-driver and python3-selenium")
+        raise SystemExit(77)
+
+
+class BrowserPage:
+    """Headless Chromium with a profile folder of its own, showing a preview's page
+    until the page says it is ready. A browser that does not start stops the preview."""
+
+    def __init__(self, preview, seconds=60):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.support.ui import WebDriverWait
+        self.profile = tempfile.mkdtemp(prefix="lumets-chromium-")
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium")
+        for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--disable-dev-shm-usage", "--window-size=1400,850", "--user-data-dir=" + self.profile):
+            options.add_argument(arg)
+        try:
+            self.driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+        except Exception:
+            preview.stop()
+            shutil.rmtree(self.profile, ignore_errors=True)
+            raise
+        self.driver.set_page_load_timeout(seconds)
+        self.driver.set_script_timeout(seconds)
+        self.driver.get(preview.url)
+        WebDriverWait(self.driver, seconds).until(
+            lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-ready") == "1")
+
+    def close(self):
+        self.driver.quit()
+        shutil.rmtree(self.profile, ignore_errors=True)
