@@ -622,30 +622,21 @@ std::vector<int64_t> PreviewDocument::Key(const std::string& name, KeyEdit what,
     return KeyFrames(Raw["controls"][key]);
 }
 
-bool PreviewDocument::Undo(std::string* label) {
-    ++Ticket;
-    std::lock_guard<std::mutex> hold(Lock);
-    OpenDrag.clear();
-    if (Undos.empty()) return false;
-    HistoryEntry entry = std::move(Undos.back());
-    Undos.pop_back();
-    *label = entry.Label;
-    Redos.push_back(HistoryEntry{ControlsOf(Raw), entry.Label});
-    PutControls(Raw, std::move(entry.Controls));
-    ++Generation;
-    Rebuild();
-    return true;
-}
+bool PreviewDocument::Undo(std::string* label) { return StepHistory(Undos, Redos, label); }
 
-bool PreviewDocument::Redo(std::string* label) {
+bool PreviewDocument::Redo(std::string* label) { return StepHistory(Redos, Undos, label); }
+
+// Takes the newest edit off one list, puts the flow's controls as they stand on
+// the other (so the step can be taken back) and restores the edit's controls.
+bool PreviewDocument::StepHistory(std::vector<HistoryEntry>& from, std::vector<HistoryEntry>& to, std::string* label) {
     ++Ticket;
     std::lock_guard<std::mutex> hold(Lock);
     OpenDrag.clear();
-    if (Redos.empty()) return false;
-    HistoryEntry entry = std::move(Redos.back());
-    Redos.pop_back();
+    if (from.empty()) return false;
+    HistoryEntry entry = std::move(from.back());
+    from.pop_back();
     *label = entry.Label;
-    Undos.push_back(HistoryEntry{ControlsOf(Raw), entry.Label});
+    to.push_back(HistoryEntry{ControlsOf(Raw), entry.Label});
     PutControls(Raw, std::move(entry.Controls));
     ++Generation;
     Rebuild();

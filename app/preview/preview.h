@@ -126,6 +126,7 @@ private:
         std::string Label;
     };
     std::vector<HistoryEntry> Undos, Redos;
+    bool StepHistory(std::vector<HistoryEntry>& from, std::vector<HistoryEntry>& to, std::string* label);
     std::string OpenDrag;
     int64_t FlowFirst = 0, FlowLast = 0, TimelineFirst = 0, TimelineLast = 0;
     std::unique_ptr<Session> Live;
