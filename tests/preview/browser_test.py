@@ -8,13 +8,12 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from preview_harness import BrowserPage, Preview, digest, require_browser  # noqa: E402
+from preview_harness import BrowserPage, Preview, digest, require_browser, retype  # noqa: E402
 
 LUMETS, SOURCE, ARTEFACTS = sys.argv[1], sys.argv[2], sys.argv[3]
 require_browser()
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 
@@ -75,8 +74,7 @@ class PreviewPage(unittest.TestCase):
 
     def test_3_scrub_to_a_frame(self):
         field = self.driver.find_element(By.ID, "frame-number")
-        field.clear()
-        field.send_keys("20", Keys.ENTER)
+        retype(field, "20")
         shown = self.shown_frame(20)
         self.driver.find_element(By.ID, "save").click()  # the flow as the page has it
         self.wait(lambda d: d.find_element(By.ID, "messages").text.count("Saved") >= 1)

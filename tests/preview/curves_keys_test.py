@@ -8,7 +8,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from preview_harness import BrowserPage, Preview, require_browser  # noqa: E402
+from preview_harness import BrowserPage, Preview, require_browser, retype  # noqa: E402
 
 LUMETS, SOURCE = sys.argv[1], sys.argv[2]
 require_browser()
@@ -68,8 +68,7 @@ class CurvesAndKeys(unittest.TestCase):
 
     def go_to(self, frame):
         field = self.driver.find_element(By.ID, "frame-number")
-        field.clear()
-        field.send_keys(str(frame), Keys.ENTER)
+        retype(field, str(frame))
         self.wait(lambda d: d.find_element(By.ID, "frame").get_attribute("data-frame") == str(frame))
 
     def undo(self, what):
@@ -100,11 +99,9 @@ class CurvesAndKeys(unittest.TestCase):
         self.assertAlmostEqual(points()[1][1], 0.5, delta=0.03)
         # Typed x past the next point stays before it.
         x, y = editor.find_elements(By.CSS_SELECTOR, "input[type=number]")[:2]
-        y.clear()
-        y.send_keys("0.25", Keys.ENTER)
+        retype(y, "0.25")
         self.wait(lambda d: points()[1][1] == 0.25)
-        x.clear()
-        x.send_keys("2", Keys.ENTER)
+        retype(x, "2")
         self.wait(lambda d: points()[1][0] > 0.9)
         self.assertLess(points()[1][0], 1)
         # Untouched curves stay out of the flow.
@@ -125,8 +122,7 @@ class CurvesAndKeys(unittest.TestCase):
             .click().perform()  # the last point, (1, 0.5)
         y = editor.find_elements(By.CSS_SELECTOR, "input[type=number]")[1]
         self.wait(lambda d: abs(float(y.get_attribute("value") or 9) - 0.5) < 0.003)
-        y.clear()
-        y.send_keys("0.75", Keys.ENTER)
+        retype(y, "0.75")
         curve = lambda: self.flow_controls()["StrictDeviation"]
         self.wait(lambda d: "points" in curve())
         got = curve()["points"]
@@ -147,8 +143,7 @@ class CurvesAndKeys(unittest.TestCase):
             self.flow_controls()["Birthrate"], dict) else None
         self.wait(lambda d: keys() == [[0, 12]])
         self.go_to(20)
-        field.clear()
-        field.send_keys("32", Keys.ENTER)
+        retype(field, "32")
         self.wait(lambda d: keys() == [[0, 12], [20, 32]])
         # Between the keys the field shows the value the flow gives there.
         self.go_to(10)
@@ -182,8 +177,7 @@ class CurvesAndKeys(unittest.TestCase):
     def test_3_typed_value_survives_a_refresh(self):
         self.open_page("Forces")
         field = self.driver.find_element(By.CSS_SELECTOR, '.control[data-control="Speed"] input[type=number]')
-        field.clear()
-        field.send_keys("0.07")
+        retype(field, "0.07", enter=False)
         self.driver.execute_async_script("refreshState().then(arguments[0])")
         self.assertEqual(field.get_attribute("value"), "0.07")
         field.send_keys(Keys.ENTER)

@@ -139,3 +139,11 @@ class BrowserPage:
     def close(self):
         self.driver.quit()
         shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def retype(field, text, enter=True):
+    """Replaces a field's text the way a user does: select all and type, without the
+    field losing focus in between. (Selenium's clear() blurs the field, and a refresh
+    landing before the typing would put the old value back in front of the new one.)"""
+    from selenium.webdriver.common.keys import Keys
+    field.send_keys(Keys.CONTROL + "a" + Keys.NULL + text + (Keys.ENTER if enter else ""))
