@@ -158,6 +158,15 @@ struct CompositePass final : WorkerPass {
     // words per pixel, render/motion_blur.h): each draw planned, made from its
     // own source and summed.
     bool MakeMotionRows(int32_t i, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
+        // The worker's sums, kept from particle to particle.
+        static thread_local MotionSumRows sums;
+        if (Look->MotionSamples <= MotionSumRows::MaxDraws) return SumDraws(i, r0, r1, sums, out);
+        MotionSum plain;
+        return SumDraws(i, r0, r1, plain, out);
+    }
+
+    template <class Sums>
+    bool SumDraws(int32_t i, int32_t r0, int32_t r1, Sums& sum, std::vector<uint16_t>& out) const {
         static thread_local std::vector<uint16_t> own, drawn;
         const ParticlePlan& box = (*Plans)[std::size_t(i)];
         // The frame's source of the particle's first draw serves every draw
@@ -165,7 +174,6 @@ struct CompositePass final : WorkerPass {
         const int32_t shared = PlanSource[std::size_t(i)];
         const FrameSource* frameSource = shared >= 0 ? &Sources->Sources[std::size_t(shared)] : nullptr;
         try {
-            MotionSum sum;
             sum.Start(box.C0, r0, box.C1 - box.C0, r1 - r0);
             for (int32_t k = 0; k < Look->MotionSamples; ++k) {
                 Particle q;

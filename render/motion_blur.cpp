@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 
 bool MotionBlurOn(const FrameLook& look, const ParticleBefore* before) {
     return before && look.MotionSamples >= 2 && look.ShutterOpen != look.ShutterClose;
@@ -82,6 +86,92 @@ void MotionSum::Finish(int32_t draws, std::vector<uint16_t>& out) const {
         for (int ch = 0; ch < 4; ++ch) out[i + ch] = uint16_t((Sums[i + ch] / n) >> 16);
         out[i + 4] = uint16_t(Sums[i + 4] / n);
     }
+}
+
+void MotionSumRows::Start(int32_t x0, int32_t y0, int32_t w, int32_t h) {
+    const bool wasClean = Clean;
+    Clean = false;  // until Finish has emptied the sums again
+    X0 = x0;
+    Y0 = y0;
+    W = std::max(w, 0);
+    H = std::max(h, 0);
+    const std::size_t count = std::size_t(W) * std::size_t(H);
+    if (!wasClean) {
+        std::fill(Sums.begin(), Sums.end(), 0u);
+        std::fill(Alpha.begin(), Alpha.end(), 0u);
+    }
+    if (Alpha.size() < count) {
+        Sums.resize(count * 8);
+        Alpha.resize(count);
+    }
+}
+
+void MotionSumRows::AddRow(int32_t x, int32_t y, const uint16_t* px, int32_t n, uint32_t F) {
+    if (y < Y0 || y >= Y0 + H) return;
+    const int32_t c0 = std::max(x, X0), c1 = std::min(x + n, X0 + W);
+    if (c0 >= c1) return;
+    const std::size_t first = std::size_t(y - Y0) * std::size_t(W) + std::size_t(c0 - X0);
+    uint32_t* s = Sums.data() + first * 8;
+    uint32_t* alpha = Alpha.data() + first;
+    const uint16_t* P = px + std::size_t(c0 - x) * 4;
+    const int32_t m = c1 - c0;
+    int32_t c = 0;
+#if defined(__SSE2__)
+    // Two pixels at a time: the 16 x 16-bit products' low and high halves
+    // come from one multiplication each, and are widened to 32 bits and summed.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i f = _mm_set1_epi16(int16_t(uint16_t(F)));
+    for (; c + 2 <= m; c += 2, P += 8, s += 16, alpha += 2) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+        const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF);
+        const __m128i ap = _mm_sub_epi16(a, _mm_mulhi_epu16(a, f));  // A' = A - ((A * F) >> 16)
+        const __m128i lo = _mm_mullo_epi16(v, ap), hi = _mm_mulhi_epu16(v, ap);
+        __m128i* d = reinterpret_cast<__m128i*>(s);
+        _mm_storeu_si128(d, _mm_add_epi32(_mm_loadu_si128(d), _mm_unpacklo_epi16(lo, zero)));
+        _mm_storeu_si128(d + 1, _mm_add_epi32(_mm_loadu_si128(d + 1), _mm_unpacklo_epi16(hi, zero)));
+        _mm_storeu_si128(d + 2, _mm_add_epi32(_mm_loadu_si128(d + 2), _mm_unpackhi_epi16(lo, zero)));
+        _mm_storeu_si128(d + 3, _mm_add_epi32(_mm_loadu_si128(d + 3), _mm_unpackhi_epi16(hi, zero)));
+        alpha[0] += uint32_t(_mm_extract_epi16(ap, 0));
+        alpha[1] += uint32_t(_mm_extract_epi16(ap, 4));
+    }
+#endif
+    for (; c < m; ++c, P += 4, s += 8, ++alpha) {
+        const uint32_t A = P[3];
+        const uint32_t Ap = A - ((A * F) >> 16);  // F = 0 keeps A
+        *alpha += Ap;
+        for (int ch = 0; ch < 4; ++ch) {
+            const uint32_t v = uint32_t(P[ch]) * Ap;
+            s[ch] += v & 0xFFFFu;
+            s[4 + ch] += v >> 16;
+        }
+    }
+}
+
+void MotionSumRows::Finish(int32_t draws, std::vector<uint16_t>& out) {
+    const std::size_t count = std::size_t(W) * std::size_t(H);
+    out.resize(count * 5);
+    const uint64_t n = uint64_t(std::clamp(draws, 1, MaxDraws));
+    // A word's sum S over n draws is below n * 2^32, and (S / n) >> 16 is
+    // T / n for T = S >> 16 = high sum + (low sum >> 16), below n * 2^16 (the
+    // alpha sum is too). T / n is (T * m) >> 32 for m = ceil(2^32 / n): exact,
+    // as T * (m * n - 2^32) < n * 2^16 * n <= 2^32 for n <= 256.
+    const uint64_t m = ((uint64_t(1) << 32) + n - 1) / n;
+    const uint32_t* s = Sums.data();
+    for (std::size_t i = 0; i < count; ++i, s += 8) {
+        for (int ch = 0; ch < 4; ++ch) {
+            const uint64_t T = s[4 + ch] + (s[ch] >> 16);
+            out[5 * i + std::size_t(ch)] = uint16_t((T * m) >> 32);
+        }
+        out[5 * i + 4] = uint16_t((uint64_t(Alpha[i]) * m) >> 32);
+    }
+    if (Alpha.size() > KeptPixels) {  // a large particle's memory is not held on to
+        Sums = {};
+        Alpha = {};
+    } else {
+        std::fill(Sums.begin(), Sums.begin() + std::ptrdiff_t(count * 8), 0u);
+        std::fill(Alpha.begin(), Alpha.begin() + std::ptrdiff_t(count), 0u);
+    }
+    Clean = true;
 }
 
 namespace {

@@ -18,6 +18,7 @@
 // it lives. One blend per particle keeps the oldest-first order of the blend.
 // Drawn N times at one and the same state, a particle gives exactly its
 // unblurred picture.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,31 @@ public:
 private:
     int32_t X0 = 0, Y0 = 0, W = 0, H = 0;
     std::vector<uint64_t> Sums;  // five per pixel
+};
+
+// The same sums as MotionSum, bit for bit, kept the compositor's way: each
+// product P * A' (below 2^32) is summed as its high and low 16 bits apart, in
+// 32-bit sums, so that no 64-bit arithmetic is needed per pixel; Finish joins
+// them and divides by a multiplication. At most MaxDraws draws. One per
+// worker: the memory of the sums is kept from particle to particle (up to
+// KeptPixels pixels).
+class MotionSumRows {
+public:
+    static constexpr int32_t MaxDraws = 256;
+    void Start(int32_t x0, int32_t y0, int32_t w, int32_t h);
+    void AddRow(int32_t x, int32_t y, const uint16_t* px, int32_t n, uint32_t F);
+    // As MotionSum::Finish; the sums are left empty for the next Start.
+    void Finish(int32_t draws, std::vector<uint16_t>& out);
+
+private:
+    // Sums for at most this many pixels are kept after Finish (36 bytes each).
+    static constexpr std::size_t KeptPixels = std::size_t(1) << 16;
+    int32_t X0 = 0, Y0 = 0, W = 0, H = 0;
+    bool Clean = true;  // every sum is 0
+    // Eight per pixel: the four words' products, their low 16 bits summed,
+    // then their high 16 bits summed.
+    std::vector<uint32_t> Sums;
+    std::vector<uint32_t> Alpha;  // one per pixel: the faded alphas summed
 };
 
 // n averaged pixels q (five words, as MotionSum::Finish gives) blended over n
