@@ -67,8 +67,9 @@ struct CompositePass final : WorkerPass {
     bool Contiguous = false;  // output rows of 8-byte pixels read and written in place
     const PixelKernels* Kernels = nullptr;
     // Blurred particles whose drawn part is made before the bands: per plan
-    // its index in ToPrepare and Prepared, or -1 when it alone is over the
-    // budget and each band makes the rows it needs.
+    // its index in ToPrepare and Prepared, or -1 when each band makes the
+    // rows it needs (one over the budget on its own, or a motion-blurred one
+    // with sharp draws).
     std::vector<int32_t> PreparedOf, ToPrepare;
     std::vector<std::vector<uint16_t>> Prepared;
     std::vector<uint8_t> PreparedReady;
@@ -397,6 +398,10 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
         for (std::size_t i = 0; anyBlurred && i < plans.size(); ++i) {
             const ParticlePlan& plan = plans[i];
             if (!plan.Blurred) continue;
+            // A motion-blurred particle whose draws are not blurred needs no
+            // whole picture: each band sums the draws' rows it crosses, with no
+            // memory kept and with the sums small enough to stay in cache.
+            if (plan.Before && !look.Blur) continue;
             const std::size_t bytes =
                 std::size_t(plan.R1 - plan.R0) * std::size_t(plan.C1 - plan.C0) * (plan.Before ? 10 : 8);
             if (bytes > options.BlurredBytes) continue;  // made band by band
