@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/pixel_kernels.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -90,7 +92,8 @@ void MotionSum::Finish(int32_t draws, std::vector<uint16_t>& out) const {
 
 void MotionSumRows::Start(int32_t x0, int32_t y0, int32_t w, int32_t h) {
     const bool wasClean = Clean;
-    Clean = false;  // until Finish has emptied the sums again
+    Clean = false;
+    Wide = ActivePixelIsa() != PixelIsa::Generic;  // until Finish has emptied the sums again
     X0 = x0;
     Y0 = y0;
     W = std::max(w, 0);
@@ -116,6 +119,12 @@ void MotionSumRows::AddRow(int32_t x, int32_t y, const uint16_t* px, int32_t n, 
     const uint16_t* P = px + std::size_t(c0 - x) * 4;
     const int32_t m = c1 - c0;
     int32_t c = 0;
+    if (Wide) {
+        c = AddPixelsAvx2(s, alpha, P, m, F);
+        P += std::size_t(c) * 4;
+        s += std::size_t(c) * 8;
+        alpha += c;
+    }
 #if defined(__SSE2__)
     // Two pixels at a time: the 16 x 16-bit products' low and high halves
     // come from one multiplication each, and are widened to 32 bits and summed.

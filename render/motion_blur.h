@@ -72,6 +72,7 @@ public:
     void Finish(int32_t draws, std::vector<uint16_t>& out);
 
 private:
+    bool Wide = false;  // AVX2 sums (the compositing kernels' instruction set has it)
     // Sums for at most this many pixels are kept after Finish (36 bytes each).
     static constexpr std::size_t KeptPixels = std::size_t(1) << 16;
     int32_t X0 = 0, Y0 = 0, W = 0, H = 0;
@@ -81,6 +82,11 @@ private:
     std::vector<uint32_t> Sums;
     std::vector<uint32_t> Alpha;  // one per pixel: the faded alphas summed
 };
+
+// The part of MotionSumRows::AddRow that takes four pixels at a time, for
+// processors with AVX2: the first pixels of the n at px (a multiple of four,
+// returned) summed into sums (eight per pixel) and alpha (one per pixel).
+int32_t AddPixelsAvx2(uint32_t* sums, uint32_t* alpha, const uint16_t* px, int32_t n, uint32_t F);
 
 // n averaged pixels q (five words, as MotionSum::Finish gives) blended over n
 // output pixels in the same word order: W = ((M * A) >> 16) - A + 65535,

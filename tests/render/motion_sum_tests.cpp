@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "render/motion_blur.h"
+#include "render/pixel_kernels.h"
 
-// The worker's sums (32-bit halves, division by multiplication, memory kept
-// between particles) give the plain sums' averages bit for bit: for every
-// number of draws up to the most they take, with pixels at full value (the
-// largest sums) and random ones, rows reaching past the box on either side,
-// boxes of different sizes one after another on the same sums, and sums
-// started again before they were finished.
-TEST(MotionSumRows, EqualPlainSums) {
+namespace {
+
+void CheckAgainstPlainSums(PixelIsa isa) {
     std::mt19937 rng(27);
     MotionSumRows fast;
     std::vector<uint16_t> want, got;
@@ -40,6 +37,20 @@ TEST(MotionSumRows, EqualPlainSums) {
         }
         plain.Finish(draws, want);
         fast.Finish(draws, got);
-        ASSERT_EQ(want, got) << draws << " draws";
+        ASSERT_EQ(want, got) << draws << " draws, " << PixelIsaName(isa);
     }
+}
+
+}  // namespace
+
+// The worker's sums (32-bit halves, division by multiplication, memory kept
+// between particles; plain and AVX2) give the plain sums' averages bit for
+// bit: for every number of draws up to the most they take, with pixels at full
+// value (the largest sums) and random ones, rows reaching past the box on
+// either side, boxes of different sizes one after another on the same sums,
+// and sums started again before they were finished.
+TEST(MotionSumRows, EqualPlainSums) {
+    for (PixelIsa isa : {PixelIsa::Generic, PixelIsa::Avx2})
+        if (ForcePixelIsa(isa)) CheckAgainstPlainSums(isa);
+    ClearForcedPixelIsa();
 }
