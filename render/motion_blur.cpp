@@ -165,20 +165,29 @@ void MotionSumRows::Finish(int32_t draws, std::vector<uint16_t>& out) {
     // alpha sum is too). T / n is (T * m) >> 32 for m = ceil(2^32 / n): exact,
     // as T * (m * n - 2^32) < n * 2^16 * n <= 2^32 for n <= 256.
     const uint64_t m = ((uint64_t(1) << 32) + n - 1) / n;
-    const uint32_t* s = Sums.data();
-    for (std::size_t i = 0; i < count; ++i, s += 8) {
+    uint32_t* s = Sums.data();
+    uint32_t* alpha = Alpha.data();
+    uint16_t* q = out.data();
+    std::size_t i = 0;
+    if (Wide && n >= 2) {  // m then fits in 32 bits
+        i = FinishPixelsAvx2(s, alpha, count, uint32_t(m), q);
+        s += i * 8;
+        alpha += i;
+        q += i * 5;
+    }
+    // Each sum is read and emptied for the next Start.
+    for (; i < count; ++i, s += 8, ++alpha, q += 5) {
         for (int ch = 0; ch < 4; ++ch) {
             const uint64_t T = s[4 + ch] + (s[ch] >> 16);
-            out[5 * i + std::size_t(ch)] = uint16_t((T * m) >> 32);
+            q[ch] = uint16_t((T * m) >> 32);
+            s[ch] = s[4 + ch] = 0;
         }
-        out[5 * i + 4] = uint16_t((uint64_t(Alpha[i]) * m) >> 32);
+        q[4] = uint16_t((uint64_t(*alpha) * m) >> 32);
+        *alpha = 0;
     }
     if (Alpha.size() > KeptPixels) {  // a large particle's memory is not held on to
         Sums = {};
         Alpha = {};
-    } else {
-        std::fill(Sums.begin(), Sums.begin() + std::ptrdiff_t(count * 8), 0u);
-        std::fill(Alpha.begin(), Alpha.begin() + std::ptrdiff_t(count), 0u);
     }
     Clean = true;
 }

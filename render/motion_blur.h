@@ -88,6 +88,12 @@ private:
 // returned) summed into sums (eight per pixel) and alpha (one per pixel).
 int32_t AddPixelsAvx2(uint32_t* sums, uint32_t* alpha, const uint16_t* px, int32_t n, uint32_t F);
 
+// The part of MotionSumRows::Finish that takes two pixels at a time, for
+// processors with AVX2: the first of count pixels' sums (a multiple of two,
+// returned) averaged into out (five words per pixel) with m = ceil(2^32 / n)
+// below 2^32, and emptied.
+std::size_t FinishPixelsAvx2(uint32_t* sums, uint32_t* alpha, std::size_t count, uint32_t m, uint16_t* out);
+
 // n averaged pixels q (five words, as MotionSum::Finish gives) blended over n
 // output pixels in the same word order: W = ((M * A) >> 16) - A + 65535,
 // out = min(((out * W) >> 16) + q, 65535) for each of the four words.

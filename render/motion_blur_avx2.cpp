@@ -2,6 +2,7 @@
 // plain version's arithmetic (render/motion_blur.cpp), four pixels at a time.
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "render/motion_blur.h"
@@ -45,6 +46,32 @@ int32_t AddPixelsAvx2(uint32_t* sums, uint32_t* alpha, const uint16_t* px, int32
         _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), aps));
     }
     return c;
+}
+
+std::size_t FinishPixelsAvx2(uint32_t* sums, uint32_t* alpha, std::size_t count, uint32_t m, uint16_t* out) {
+    const __m256i mul = _mm256_set1_epi64x(int64_t(m));
+    const __m256i zero = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2, sums += 16, alpha += 2, out += 10) {
+        __m256i* d = reinterpret_cast<__m256i*>(sums);
+        const __m256i r0 = _mm256_loadu_si256(d), r1 = _mm256_loadu_si256(d + 1);
+        // The low sums of both pixels, then their high sums; T = high + (low >> 16).
+        const __m256i lo = _mm256_permute2x128_si256(r0, r1, 0x20), hi = _mm256_permute2x128_si256(r0, r1, 0x31);
+        const __m256i T = _mm256_add_epi32(hi, _mm256_srli_epi32(lo, 16));
+        // (T * m) >> 32 in each 32-bit lane: the even lanes' products shifted
+        // down, the odd lanes' taken in their upper halves.
+        const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(T, mul), 32);
+        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(T, 32), mul);
+        const __m256i words = _mm256_packus_epi32(_mm256_blend_epi32(even, odd, 0xAA), zero);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(words));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 5), _mm256_extracti128_si256(words, 1));
+        out[4] = uint16_t((uint64_t(alpha[0]) * m) >> 32);
+        out[9] = uint16_t((uint64_t(alpha[1]) * m) >> 32);
+        _mm256_storeu_si256(d, zero);
+        _mm256_storeu_si256(d + 1, zero);
+        alpha[0] = alpha[1] = 0;
+    }
+    return i;
 }
 
 #if defined(__clang__)
