@@ -15,7 +15,7 @@ void CheckAgainstPlainSums(PixelIsa isa) {
     std::vector<uint16_t> want, got;
     for (int32_t draws = 1; draws <= MotionSumRows::MaxDraws; ++draws) {
         const bool full = draws % 2 == 1;
-        const int32_t x0 = int32_t(rng() % 7) - 3, y0 = int32_t(rng() % 5), w = 1 + int32_t(rng() % 9),
+        const int32_t x0 = int32_t(rng() % 7) - 3, y0 = int32_t(rng() % 5), w = 1 + int32_t(rng() % 20),
                       h = 1 + int32_t(rng() % 4);
         if (draws % 3 == 0) {  // a particle given up half way (its memory dropped) leaves nothing behind
             const std::vector<uint16_t> junk(80, 65535);
@@ -26,7 +26,7 @@ void CheckAgainstPlainSums(PixelIsa isa) {
         plain.Start(x0, y0, w, h);
         fast.Start(x0, y0, w, h);
         for (int32_t k = 0; k < draws; ++k) {
-            const int32_t n = 1 + int32_t(rng() % 13), x = x0 - 2 + int32_t(rng() % 5);
+            const int32_t n = 1 + int32_t(rng() % 24), x = x0 - 2 + int32_t(rng() % 5);
             const uint32_t F = full ? 0 : (rng() % 4 == 0 ? 0 : rng() % 65536);
             std::vector<uint16_t> px(std::size_t(n) * 4);
             for (auto& v : px) v = full ? 65535 : uint16_t(rng());
