@@ -26,6 +26,12 @@
 // first, each wave in every band before the next (a particle over the budget
 // on its own is made band by band). Particles with no blur take the
 // row-at-a-time path untouched.
+//
+// A motion-blurred particle (render/motion_blur.h) is blended once from the
+// average of its draws over the shutter. When its draws are sharp, each band
+// sums the draws' rows it crosses, in sums each worker keeps from particle to
+// particle; when they are blurred over their life, its average is made whole
+// before the bands, like a blurred picture.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
