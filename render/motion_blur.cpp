@@ -200,6 +200,11 @@ inline uint32_t BackgroundShare(uint32_t A, uint32_t M) { return ((M * A) >> 16)
 
 void BlendPremultipliedRow(uint16_t* out, const uint16_t* q, int32_t n, uint32_t M) {
     int32_t p = 0;
+    if (ActivePixelIsa() != PixelIsa::Generic) {
+        p = BlendPremultipliedAvx2(out, q, n, M);
+        out += std::size_t(p) * 4;
+        q += std::size_t(p) * 5;
+    }
 #if defined(__SSE2__)
     // Two pixels at a time: (out * W) >> 16 is the high half of the product,
     // and the sum capped at 65535 a saturating add.

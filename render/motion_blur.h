@@ -98,6 +98,9 @@ std::size_t FinishPixelsAvx2(uint32_t* sums, uint32_t* alpha, std::size_t count,
 // output pixels in the same word order: W = ((M * A) >> 16) - A + 65535,
 // out = min(((out * W) >> 16) + q, 65535) for each of the four words.
 void BlendPremultipliedRow(uint16_t* out, const uint16_t* q, int32_t n, uint32_t M);
+// Its first pixels (a multiple of four, returned) four at a time, for
+// processors with AVX2.
+int32_t BlendPremultipliedAvx2(uint16_t* out, const uint16_t* q, int32_t n, uint32_t M);
 // The same through the output's read-pixel and write-pixel routines; q holds
 // blue, green, red, alpha words, or red, green, blue, alpha with rgba.
 void BlendPremultipliedThroughRoutines(Image* out, int64_t offset, const uint16_t* q, int32_t n, uint32_t M,
