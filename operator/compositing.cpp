@@ -54,6 +54,7 @@ FrameLook LookAtFrame(const ParticleOperator& op) {
         look.MotionSamples = std::min(motion.Samples, 64);
         look.ShutterOpen = open;
         look.ShutterClose = open + span;
+        look.AngleIsDirection = op.BankingEnabled.load() != 0;
     }
 
     // A captured set with no levels draws from the host images instead.

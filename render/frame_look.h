@@ -38,5 +38,10 @@ struct FrameLook {
     // particle's state before the step and 1 the state drawn without blur.
     int32_t MotionSamples = 0;
     double ShutterOpen = 1.0, ShutterClose = 1.0;
+    // With Banking a particle's angle is its direction of motion, set anew each
+    // step and meaningful only up to whole turns: the draws turn the short way
+    // (179 to -179 degrees is 2 degrees, not 358). Without it the angle adds up
+    // the particle's spin, which may exceed half a turn a step.
+    bool AngleIsDirection = false;
 };
 

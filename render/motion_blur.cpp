@@ -23,7 +23,9 @@ bool SubFrameParticle(const FrameLook& look, const Particle& p, const ParticleBe
     if (v > 0.0 && look.Lifetime > 0.0 && std::trunc(p.Age + v * aged) >= look.Lifetime) return false;  // retired
     q = p;
     q.Position = p.Position + (p.Position - before.Position) * v;
-    q.Angle = p.Angle + (p.Angle - before.Angle) * v;
+    double turn = p.Angle - before.Angle;
+    if (look.AngleIsDirection) turn -= 360.0 * std::round(turn / 360.0);
+    q.Angle = p.Angle + turn * v;
     q.Age = p.Age + aged * v;
     q.Size = p.Size + (p.Size - before.Size) * v;
     return true;

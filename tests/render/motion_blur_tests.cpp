@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "render/motion_blur.h"
 #include "render_fixture.h"
 
 namespace {
@@ -115,5 +116,27 @@ TEST(MotionBlur, DrawsOfOneStateEqualTheUnblurredPicture) {
         f.Op->Pool.Before.assign(PoolSize, ParticleBefore{p.Position, p.Angle, p.Age, p.Size});
         f.Composite();
         EXPECT_TRUE(std::equal(unblurred.begin(), unblurred.end(), out->Data())) << samples << " draws";
+    }
+}
+
+// With Banking the angle is a direction: a particle turning from 179 to -179
+// degrees turns 2 degrees over the shutter, not 358 back through 0. Without
+// Banking the angle is its spin, which may well be 358 degrees a step.
+TEST(MotionBlur, BankedDrawsTurnTheShortWay) {
+    FrameLook look;
+    look.MotionSamples = 5;
+    look.ShutterOpen = 0.0;
+    look.ShutterClose = 1.0;
+    Particle p{};
+    p.Age = 10.0;
+    p.Angle = -179.0;
+    const ParticleBefore before{p.Position, 179.0, 9.0, p.Size};
+    for (bool banked : {true, false}) {
+        look.AngleIsDirection = banked;
+        Particle q;
+        ASSERT_TRUE(SubFrameParticle(look, p, before, 2, q));
+        EXPECT_DOUBLE_EQ(q.Angle, banked ? -180.0 : 0.0);
+        ASSERT_TRUE(SubFrameParticle(look, p, before, 0, q));
+        EXPECT_DOUBLE_EQ(q.Angle, banked ? -181.0 : 179.0);
     }
 }
