@@ -21,12 +21,18 @@ struct Streak {
     HostPixel Left;  // the first column's pixel
 };
 
-Streak DrawStreak(double angle, int32_t offset, double age = 10.0, double ageBefore = 9.0, double lifetime = 100.0) {
+// With a proxy divisor d the picture, the particle and its move are 1/d the size.
+Streak DrawStreak(double angle, int32_t offset, double age = 10.0, double ageBefore = 9.0, double lifetime = 100.0,
+                  int32_t d = 1) {
     RenderFixture f;
-    f.Output(140, 12, OpaqueBlack);
+    f.Output(140 / d, 12 / d, OpaqueBlack);
     f.Op->Frame.AspectX = 140.0 / 12.0;
     f.Op->Frame.Lifetime = lifetime;
-    Particle& p = f.Put(0, 60, 4, 4, 4, RenderFixture::Solid(4, 4, HostPixel{65535, 65535, 65535, 65535}), 1.0, age);
+    if (d > 1) {
+        f.Op->Frame.ProxyScaleX = f.Op->Frame.ProxyScaleY = 1.0 / d;
+        f.Op->Shapes.AdoptProxyCopy(RenderFixture::Solid(4 / d, 4 / d, HostPixel{65535, 65535, 65535, 65535}));
+    }
+    Particle& p = f.Put(0, 60 / d, 4 / d, 4 / d, 4 / d, RenderFixture::Solid(4, 4, HostPixel{65535, 65535, 65535, 65535}), 1.0, age);
     p.Position.x *= f.Op->Frame.AspectX;
     f.Live(0, 1);
     f.Op->Frame.Motion = FrameSettings::Motions{};
@@ -38,8 +44,8 @@ Streak DrawStreak(double angle, int32_t offset, double age = 10.0, double ageBef
     f.Op->Pool.Before[0] = ParticleBefore{p.Position - Vec2d(40.0 / 12.0, 0.0), p.Angle, ageBefore, p.Size};
     f.Composite();
     Streak s;
-    for (int32_t x = 0; x < 140; ++x) {
-        const HostPixel px = f.At(x, 5);
+    for (int32_t x = 0; x < 140 / d; ++x) {
+        const HostPixel px = f.At(x, 5 / d);
         if (px.R == 0) continue;
         if (s.First < 0) {
             s.First = x;
@@ -68,6 +74,10 @@ TEST(MotionBlur, StreakFollowsShutterAngleAndOffset) {
         EXPECT_EQ(s.First, c.First) << c.Angle << " degrees, offset " << c.Offset;
         EXPECT_EQ(s.End, c.End) << c.Angle << " degrees, offset " << c.Offset;
     }
+    // A proxy render at half size draws the streak at half its length.
+    const Streak half = DrawStreak(360, 1, 10.0, 9.0, 100.0, 2);
+    EXPECT_EQ(half.First, 20);
+    EXPECT_EQ(half.End, 42);
     const Streak whole = DrawStreak(360, 2);
     EXPECT_EQ(whole.Left.R, (65535u * 65535u / 5u) >> 16);
     EXPECT_EQ(DrawStreak(0, 1).Left.R, (65535u * 65535u) >> 16);  // the plain blend of white
