@@ -57,7 +57,7 @@ render_all() {
 }
 
 run "$LUMETS" render sprite/make_sprite.json
-for flow in colour embers fountain path snow sparks sprite; do render_all "$flow" "$flow.json"; done
+for flow in colour embers fountain path smoke snow sparks sparks-blur sprite; do render_all "$flow" "$flow.json"; done
 render_all make_sprite sprite/make_sprite.json
 render_all fountain-quick fountain.json --quick
 render_all colour-quick colour.json --quick --threads 1
@@ -67,6 +67,9 @@ render_all path-proxy-quick path.json --proxy 3 --quick
 # Blurred particles: a proxy render (the blur scaled with it), quick, one thread.
 render_all embers-proxy-quick embers.json --proxy 2 --quick
 render_all embers-1thread embers.json --threads 1
+# Motion-blurred particles: a proxy render in quick quality, and one thread.
+render_all sparks-blur-proxy-quick sparks-blur.json --proxy 2 --quick
+render_all sparks-blur-1thread sparks-blur.json --threads 1 --frames 0-11
 
 # Captured shapes: every particle plays the sequence (full size, and the reduced
 # working set of a proxy render).
@@ -83,6 +86,13 @@ range=(--set LoadStartFrame=0 --set LoadLastFrame=100)
 frames play play fountain.json --motion "$WORK/fountain.lpd" -o "$WORK/out/play.####.tif" --frames 0-29 "${range[@]}"
 frames play-reverse play fountain.json --motion "$WORK/fountain.lpd" -o "$WORK/out/play-reverse.####.tif" \
   --frames 0-29 --reverse --quick "${range[@]}"
+# Turbulence and wind are recorded like any motion; a blurred playback draws
+# each particle from its record one frame back.
+run "$LUMETS" record smoke.json --to "$WORK/smoke.lpd"
+echo "smoke.lpd $(sha256sum "$WORK/smoke.lpd" | cut -d' ' -f1)" >> "$LIST"
+run "$LUMETS" record sparks-blur.json --to "$WORK/sparks-blur.lpd" --frames 0-23
+frames play-blur play sparks-blur.json --motion "$WORK/sparks-blur.lpd" -o "$WORK/out/play-blur.####.tif" \
+  --frames 0-23 --set LoadStartFrame=0 --set LoadLastFrame=100
 
 # show_differences: the frames whose hash differs from the kept one go to
 # ARTEFACTS; with a reference lumets, their expected frames too, and the
