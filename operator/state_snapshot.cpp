@@ -72,7 +72,8 @@ bool ParticleOperator::RestoreState(const SimulationState& state) {
     const auto* s = dynamic_cast<const ParticleState*>(&state);
     std::lock_guard<std::mutex> gate(RenderGate);
     if (!s || !StateIsPortable()) return false;
-    if (s->Live.size() >= size_t(PoolSize) || (s->OldestIndex + int32_t(s->Live.size())) % PoolSize != s->NextIndex)
+    if (s->Live.size() >= size_t(PoolSize) || s->OldestIndex < 0 || s->OldestIndex >= PoolSize ||
+        (s->OldestIndex + int32_t(s->Live.size())) % PoolSize != s->NextIndex)
         return false;
     ClearParticles();
     Pool.OldestIndex = s->OldestIndex;

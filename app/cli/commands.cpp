@@ -399,6 +399,10 @@ int CommandCapture(const RenderArgs& a) {
     session.Controls().Press(names.Require("PreloadShapes"), t0);
     if (session.ServeRequests("capture") == 0) throw UserError("the capture did not start");
     if (SawMessage(platform::MessageKind::CaptureIncomplete)) throw UserError("the capture did not complete");
+    // The tool enables its delete button while it holds captured shapes; a
+    // press of it during the pass (a flow event) has thrown the capture away.
+    if (names.Require("DeletePreloaded").In->GetAttrs().GetLong(Tags::Disabled, 0) != 0)
+        throw UserError("the capture was deleted before it was saved (DeletePreloaded pressed during the pass)");
 
     CArchive archive;
     TagList tags;

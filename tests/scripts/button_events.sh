@@ -48,5 +48,9 @@ flow recapture.json '{"frame": 1, "press": "PreloadShapes"}'
 expect_failure "capture started again by an event" "start the same capture pass again" saved.json \
   -- capture recapture.json -q --frames 0-2 --save saved.json
 
+flow deleted.json '{"frame": 1, "press": "DeletePreloaded"}'
+expect_failure "capture deleted by an event" "capture was deleted" deleted-saved.json \
+  -- capture deleted.json -q --frames 0-2 --save deleted-saved.json
+
 echo "button_events: $failed failed"
 [ "$failed" -eq 0 ]
