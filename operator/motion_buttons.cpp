@@ -48,7 +48,8 @@ void ParticleOperator::SwitchControlsToPlayback() {
                       op.InSpeedVariance,    op.InGravity,           op.InAttractor1Enable,  op.InAttractor1Strength,
                       op.InAttractor2Enable, op.InAttractor2Strength, op.InEnableScale,      op.InBounce1Elasticity,
                       op.InBounce1Roughness, op.InBounce1Enable,     op.InBounce2Elasticity, op.InBounce2Roughness,
-                      op.InBounce2Enable}) {
+                      op.InBounce2Enable,    op.InTurbulence,        op.InTurbulenceScale,   op.InTurbulenceSpeed,
+                      op.InWind}) {
         P::SetDisabled(in, 1);
         P::SetVisible(in, 0);
     }
@@ -81,7 +82,8 @@ void ParticleOperator::SwitchControlsToSimulation(double time) {
                       op.InSlowMotion,      op.InTumble,           op.InLifetime,      op.InApplyBirthImage,
                       op.InSpeed,           op.InSpread,           op.InSpeedVariance, op.InGravity,
                       op.InAttractor1Enable, op.InAttractor2Enable, op.InEnableScale,  op.InBounce1Enable,
-                      op.InBounce2Enable}) {
+                      op.InBounce2Enable,   op.InTurbulence,       op.InTurbulenceScale, op.InTurbulenceSpeed,
+                      op.InWind}) {
         Show(in, false);
     }
     Show(op.InOrientation, true);

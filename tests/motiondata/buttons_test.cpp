@@ -160,7 +160,8 @@ TEST_F(ButtonsTest, LoadAndUnloadSwitchTheControlLayouts) {
     const std::vector<Config> configs = {
         {{o->ControlInput("EnableScale"), o->ControlInput("Attractor1Enable"), o->ControlInput("Bounce2Enable"), o->ControlInput("UseBirthSpline"), o->ControlInput("StrictMode")},
          {o->ControlInput("ResetPosition"), o->ControlInput("FastForward"), o->ControlInput("Birthrate"), o->ControlInput("GeneralSize"), o->ControlInput("SizeVariance"),
-          o->ControlInput("Attractor1Strength"), o->ControlInput("Bounce2Roughness"), o->ControlInput("StrictDeviation"), o->ControlInput("PathBinding")},
+          o->ControlInput("Attractor1Strength"), o->ControlInput("Bounce2Roughness"), o->ControlInput("StrictDeviation"), o->ControlInput("PathBinding"),
+          o->ControlInput("Turbulence"), o->ControlInput("Wind")},
          {o->ControlInput("Orientation"), o->ControlInput("GravityAngle"), o->ControlInput("Attractor1"), o->ControlInput("Bounce2Start"), o->ControlInput("BirthSpline")},
          {o->ControlInput("Attractor2"), o->ControlInput("Attractor2Strength"), o->ControlInput("Bounce1Start"), o->ControlInput("Start"), o->ControlInput("PathPolyline")}},
         {{o->ControlInput("PathBinding")}, {o->ControlInput("PathSpeedVariance"), o->ControlInput("StrictMode")}, {o->ControlInput("Start"), o->ControlInput("End"), o->ControlInput("PathPolyline")},
@@ -176,6 +177,7 @@ TEST_F(ButtonsTest, LoadAndUnloadSwitchTheControlLayouts) {
         }
         EXPECT_EQ(Disabled(o->ControlInput("UnloadSystem")), on);
         EXPECT_EQ(Visible(o->ControlInput("MergeSpline")), fadeVisible);     // not part of the switch
+        EXPECT_NE(Visible(o->ControlInput("MotionBlur")), 0);                // playback draws blurred too
         EXPECT_EQ(TextValue(o->ControlInput("SystemFile")), on ? "" : Two);  // the flow loads the same file when opened
     };
     for (const Config& c : configs) {
