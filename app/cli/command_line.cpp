@@ -11,6 +11,7 @@
 #include "app/preview/preview.h"
 #include "app/session/progress.h"
 #include "app/session/session.h"
+#include "app/io/names.h"
 #include "host/plugins.h"
 #include "host/registry.h"
 
@@ -19,19 +20,8 @@ namespace lumets {
 namespace {
 
 std::string UnknownCommandText(const std::string& word, const std::vector<std::string>& commands) {
-    std::string shown;
-    for (const char c : word.substr(0, 64)) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
-    auto distance = [](const std::string& x, const std::string& y) {
-        std::vector<size_t> prev(y.size() + 1), cur(y.size() + 1);
-        for (size_t j = 0; j <= y.size(); ++j) prev[j] = j;
-        for (size_t i = 1; i <= x.size(); ++i) {
-            cur[0] = i;
-            for (size_t j = 1; j <= y.size(); ++j)
-                cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1)});
-            std::swap(prev, cur);
-        }
-        return prev[y.size()];
-    };
+    const std::string shown = Shown(word);
+    const auto distance = EditDistance;
     size_t best = SIZE_MAX;
     for (const std::string& c : commands) best = std::min(best, distance(word, c));
     std::string list;
@@ -208,7 +198,7 @@ int RunCommandLine(int argc, char** argv) {
         if (*submit) return CommandSubmit(sub);
         if (*preview) return RunPreview(a.Flow, a.Port, a.Frames);
     } catch (const UserError& e) {
-        std::fprintf(stderr, "lumets: %s\n", e.what());
+        std::fprintf(stderr, "lumets: %s\n", Shown(e.what(), 4000).c_str());
         return 1;
     } catch (const Interrupted&) {
         if (StopSignal() == SIGTERM) {
@@ -221,7 +211,7 @@ int RunCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "lumets: out of memory\n");
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "lumets: %s\n", e.what());
+        std::fprintf(stderr, "lumets: %s\n", Shown(e.what(), 4000).c_str());
         return 1;
     }
     return 2;

@@ -22,6 +22,7 @@
 #include "app/io/frame_pattern.h"
 #include "app/io/image_io.h"
 #include "app/session/session.h"
+#include "app/io/names.h"
 
 extern char** environ;
 
@@ -232,7 +233,7 @@ std::vector<std::string> RenderOptions(const SubmitArgs& a, bool forPlay) {
 }  // namespace
 
 int CommandSubmit(const SubmitArgs& a) {
-    if (a.Engine != "slurm") throw UserError("unknown farm \"" + a.Engine + "\" (lumets submits to: slurm)");
+    if (a.Engine != "slurm") throw UserError("unknown farm \"" + Shown(a.Engine) + "\" (lumets submits to: slurm)");
     if (a.ChunkSize < 1) throw UserError("--chunk-size must be 1 or more");
     // Everything given here ends up in a batch script or on sbatch's command line.
     RequireScriptSafe("flow file", a.Flow);

@@ -6,6 +6,7 @@
 
 #include "app/io/errors.h"
 #include "app/io/image_io.h"
+#include "app/io/names.h"
 
 namespace lumets {
 
@@ -81,7 +82,7 @@ Image* MakeBuiltinShape(const std::string& name, int size) {
         });
     std::string list;
     for (const auto& n : BuiltinShapeNames()) list += (list.empty() ? "" : ", ") + n;
-    throw UserError("unknown particle shape \"" + name + "\" (built-in shapes: " + list + ")");
+    throw UserError("unknown particle shape \"" + Shown(name) + "\" (built-in shapes: " + list + ")");
 }
 
 }  // namespace lumets

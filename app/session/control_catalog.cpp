@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/io/errors.h"
+#include "app/io/names.h"
 #include "host/fourcc.h"
 #include "host/tags.h"
 
@@ -16,18 +17,6 @@ namespace {
 std::string Lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> prev(b.size() + 1), cur(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) prev[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        cur[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j)
-            cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-        std::swap(prev, cur);
-    }
-    return prev[b.size()];
 }
 
 bool TagFlag(const TagList& tags, uint32_t tag) { return tags.Has(tag) && tags.GetLong(tag, 0) != 0; }
@@ -139,7 +128,7 @@ const ControlInfo& ControlCatalog::Require(const std::string& key) const {
     if (const ControlInfo* c = Find(key)) return *c;
     std::string near;
     for (const std::string& s : Nearest(key)) near += (near.empty() ? "" : ", ") + s;
-    throw UserError("unknown control \"" + key + "\"" + (near.empty() ? "" : " (nearest: " + near + ")"));
+    throw UserError("unknown control \"" + Shown(key) + "\"" + (near.empty() ? "" : " (nearest: " + near + ")"));
 }
 
 Input* ControlCatalog::ImageInput(const std::string& label) const {

@@ -12,6 +12,7 @@
 #include "app/session/builtin_shapes.h"
 #include "app/io/errors.h"
 #include "app/io/input_files.h"
+#include "app/io/names.h"
 #include "host/parameters.h"
 
 namespace fs = std::filesystem;
@@ -58,17 +59,9 @@ std::string NearestOf(const std::string& key, const std::vector<std::string>& na
     std::string best;
     size_t bestD = SIZE_MAX;
     for (const std::string& n : names) {
-        // Edit distance, small and local.
-        std::vector<size_t> prev(n.size() + 1), cur(n.size() + 1);
-        for (size_t j = 0; j <= n.size(); ++j) prev[j] = j;
-        for (size_t i = 1; i <= key.size(); ++i) {
-            cur[0] = i;
-            for (size_t j = 1; j <= n.size(); ++j)
-                cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (key[i - 1] == n[j - 1] ? 0 : 1)});
-            std::swap(prev, cur);
-        }
-        if (prev[n.size()] < bestD) {
-            bestD = prev[n.size()];
+        const size_t d = EditDistance(key, n);
+        if (d < bestD) {
+            bestD = d;
             best = n;
         }
     }
@@ -113,7 +106,7 @@ ImageSourceSpec ParseBackground(const Json& v, const std::string& folder) {
             s.SourceKind = ImageSourceSpec::Kind::File;
             s.Path = Resolve(folder, value.get<std::string>());
         } else {
-            throw UserError("unknown key \"" + k + "\" in \"background\" (nearest: " +
+            throw UserError("unknown key \"" + Shown(k) + "\" in \"background\" (nearest: " +
                             NearestOf(k, {"width", "height", "color", "pixelAspect", "field", "file"}) + ")");
         }
     }
@@ -140,7 +133,7 @@ ImageSourceSpec ParseParticle(const Json& v, const std::string& folder) {
             if (!IsBuiltinShape(s.Shape)) {
                 std::string list;
                 for (const auto& n : BuiltinShapeNames()) list += (list.empty() ? "" : ", ") + n;
-                throw UserError("unknown particle shape \"" + s.Shape + "\" (built-in shapes: " + list + ")");
+                throw UserError("unknown particle shape \"" + Shown(s.Shape) + "\" (built-in shapes: " + list + ")");
             }
         } else if (k == "size") {
             s.Size = int32_t(WholeNumberOf(value, "\"particle\" size", 1, 4096));
@@ -149,7 +142,7 @@ ImageSourceSpec ParseParticle(const Json& v, const std::string& folder) {
             s.SourceKind = ImageSourceSpec::Kind::File;
             s.Path = Resolve(folder, value.get<std::string>());
         } else {
-            throw UserError("unknown key \"" + k + "\" in \"particle\" (nearest: " +
+            throw UserError("unknown key \"" + Shown(k) + "\" in \"particle\" (nearest: " +
                             NearestOf(k, {"shape", "size", "file"}) + ")");
         }
     }
@@ -170,7 +163,7 @@ FlowFile ParseFlow(const std::string& text, const std::string& name, const std::
             (void)v;
             if (std::find(TopLevelKeys.begin(), TopLevelKeys.end(), k) == TopLevelKeys.end() && k.rfind("_", 0) != 0 &&
                 k != "comment")
-                throw UserError("unknown key \"" + k + "\" (nearest: " + NearestOf(k, TopLevelKeys) + ")");
+                throw UserError("unknown key \"" + Shown(k) + "\" (nearest: " + NearestOf(k, TopLevelKeys) + ")");
         }
         if (!j.contains("flow")) throw UserError("not a lumets flow (no \"flow\": 1)");
         if (!j["flow"].is_number_integer() || j["flow"].get<int64_t>() != 1)
@@ -211,7 +204,7 @@ FlowFile ParseFlow(const std::string& text, const std::string& name, const std::
                         if (!v.is_string()) throw UserError("event \"file\" must be a path");
                         event.File = Resolve(folder, v.get<std::string>());
                     } else {
-                        throw UserError("unknown key \"" + k + "\" in an event (nearest: " +
+                        throw UserError("unknown key \"" + Shown(k) + "\" in an event (nearest: " +
                                         NearestOf(k, {"frame", "press", "file"}) + ")");
                     }
                 }
@@ -360,7 +353,7 @@ ControlValue ValueOf(const Json& v, const ControlInfo& info, const std::string& 
                     } else if (p.is_object() && p.contains("x") && p.contains("y")) {
                         for (const auto& [pk, pv] : p.items())
                             if (pk != "x" && pk != "y" && pk != "in" && pk != "out")
-                                throw UserError(what + ": unknown key \"" + pk + "\" in a point (x, y, in, out)");
+                                throw UserError(what + ": unknown key \"" + Shown(pk) + "\" in a point (x, y, in, out)");
                         pt.X = NumberOf(p["x"], what + " point x");
                         pt.Y = NumberOf(p["y"], what + " point y");
                         std::tie(pt.InX, pt.InY) = HandleOf(p, "in", what);
@@ -371,7 +364,7 @@ ControlValue ValueOf(const Json& v, const ControlInfo& info, const std::string& 
                     line.Points.push_back(pt);
                 }
             } else {
-                throw UserError(what + ": unknown key \"" + k + "\" (a polyline has \"points\" and \"closed\")");
+                throw UserError(what + ": unknown key \"" + Shown(k) + "\" (a polyline has \"points\" and \"closed\")");
             }
         }
         return line;
@@ -384,7 +377,7 @@ ControlValue ValueOf(const Json& v, const ControlInfo& info, const std::string& 
         for (const auto& [k, value] : v.items()) {
             (void)value;
             if (k != "table" && k != "points")
-                throw UserError(what + ": unknown key \"" + k + "\" (a curve has \"points\" or \"table\")");
+                throw UserError(what + ": unknown key \"" + Shown(k) + "\" (a curve has \"points\" or \"table\")");
         }
         if (v.contains("table")) {
             const Json& t = v["table"];

@@ -93,7 +93,14 @@ TEST_F(CommandLine, UserErrorsAreOneLineAndWriteNothing) {
     Write("bad.json", "{\"flow\": 1,\n \"frames\": [0, 3],\n \"controls\": {\"Birthrate\" 3}}");
     Write("nobg.json", R"({"flow": 1, "frames": [0, 3], "background": "plates/bg.####.png"})");
     Write("junk.lpd", "xy");
+    // Hostile keys: control characters are shown as '?', and a megabyte key is
+    // cut short (and compared by its first characters only).
+    Write("escape.json", "{\"flow\": 1, \"frames\": [0, 3], \"controls\": {\"Birth\\nrate\\u001b[31m\": 3}}");
+    Write("huge.json", "{\"flow\": 1, \"frames\": [0, 3], \"controls\": {\"" + std::string(2000000, 'B') + "\": 3}}");
+    EXPECT_LT(Run("render huge.json -o out/a.####.png").Err.size(), 300u);
     const std::pair<const char*, const char*> cases[] = {
+        {"render escape.json -o out/a.####.png", "unknown control \"Birth?rate?[31m\" (nearest: Birthrate"},
+        {"render huge.json -o out/a.####.png", "BBBBBBBBBBBB..."},
         {"render nothere.json", "missing file nothere.json"},
         {"render bad.json -o out/a.#.png", "bad.json:3:27: malformed JSON"},
         {"render flow.json --set Birthrat=3", "nearest: Birthrate"},
