@@ -8,21 +8,20 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from preview_harness import BrowserPage, Preview, digest, require_browser, retype  # noqa: E402
+from preview_harness import BrowserCase, digest, require_browser, retype  # noqa: E402
 
 LUMETS, SOURCE, ARTEFACTS = sys.argv[1], sys.argv[2], sys.argv[3]
 require_browser()
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
 
 
-class PreviewPage(unittest.TestCase):
+class PreviewPage(BrowserCase):
+    wait_seconds = 60
+
     @classmethod
     def setUpClass(cls):
-        cls.p = Preview(LUMETS, SOURCE)
-        cls.page = BrowserPage(cls.p)
-        cls.driver = cls.page.driver
+        cls.open(LUMETS, SOURCE)
 
     @classmethod
     def tearDownClass(cls):
@@ -30,13 +29,7 @@ class PreviewPage(unittest.TestCase):
             os.makedirs(ARTEFACTS, exist_ok=True)
             cls.driver.save_screenshot(os.path.join(ARTEFACTS, "preview.png"))
         finally:
-            cls.page.close()
-            if cls.p.stop() != 0:
-                raise AssertionError("the preview server ended badly: " + cls.p.stderr[-2000:])
-
-    @classmethod
-    def wait(cls, condition, seconds=60):
-        return WebDriverWait(cls.driver, seconds, poll_frequency=0.1).until(condition)
+            super().tearDownClass()
 
     def shown_frame(self, frame):
         """Waits until the viewer shows the full frame and returns its SHA-256."""

@@ -10,7 +10,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from preview_harness import BrowserPage, Preview, require_browser  # noqa: E402
+from preview_harness import BrowserCase, require_browser  # noqa: E402
 
 LUMETS, SOURCE = sys.argv[1], sys.argv[2]
 require_browser()
@@ -19,7 +19,6 @@ from selenium.webdriver.common.actions.mouse_button import MouseButton
 from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
 
 BIRTH = [[-0.3, 0.2], [0.0, 0.3], [0.3, 0.2]]
 
@@ -32,22 +31,10 @@ def with_splines(flow):
     flow["controls"]["PathPolyline"] = {"points": [[-0.4, -0.3], [0.4, -0.3]]}
 
 
-class Viewer(unittest.TestCase):
+class Viewer(BrowserCase):
     @classmethod
     def setUpClass(cls):
-        cls.p = Preview(LUMETS, SOURCE, edit=with_splines)
-        cls.page = BrowserPage(cls.p)
-        cls.driver = cls.page.driver
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.page.close()
-        if cls.p.stop() != 0:
-            raise AssertionError("the preview server ended badly: " + cls.p.stderr[-2000:])
-
-    @classmethod
-    def wait(cls, condition, seconds=30):
-        return WebDriverWait(cls.driver, seconds, poll_frequency=0.1).until(condition)
+        cls.open(LUMETS, SOURCE, edit=with_splines)
 
     def spline(self, name="BirthSpline"):
         value = self.p.request("GET", "/api/controls")[1]["controls"][name]["value"]

@@ -8,14 +8,13 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from preview_harness import BrowserPage, Preview, require_browser, retype  # noqa: E402
+from preview_harness import BrowserCase, require_browser, retype  # noqa: E402
 
 LUMETS, SOURCE = sys.argv[1], sys.argv[2]
 require_browser()
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
 
 
 def tabulate(points, n=1024):
@@ -34,23 +33,10 @@ CORNERS = [[0, 0], [0.2, 0.9], [0.6, 0.1], [1, 0.5]]
 TABLE = tabulate(CORNERS)
 
 
-class CurvesAndKeys(unittest.TestCase):
+class CurvesAndKeys(BrowserCase):
     @classmethod
     def setUpClass(cls):
-        cls.p = Preview(LUMETS, SOURCE, edit=lambda flow: flow["controls"].update(StrictDeviation={"table": TABLE}))
-        cls.page = BrowserPage(cls.p)
-        cls.driver = cls.page.driver
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.page.close()
-        code = cls.p.stop()
-        if code != 0:
-            raise AssertionError("the preview server ended badly: " + cls.p.stderr[-2000:])
-
-    @classmethod
-    def wait(cls, condition, seconds=30):
-        return WebDriverWait(cls.driver, seconds, poll_frequency=0.1).until(condition)
+        cls.open(LUMETS, SOURCE, edit=lambda flow: flow["controls"].update(StrictDeviation={"table": TABLE}))
 
     def flow_controls(self):
         status, flow = self.p.request("GET", "/api/flow")

@@ -8,6 +8,7 @@ import signal
 import subprocess
 import tempfile
 import time
+import unittest
 import urllib.parse
 
 
@@ -147,3 +148,27 @@ def retype(field, text, enter=True):
     landing before the typing would put the old value back in front of the new one.)"""
     from selenium.webdriver.common.keys import Keys
     field.send_keys(Keys.CONTROL + "a" + Keys.NULL + text + (Keys.ENTER if enter else ""))
+
+
+class BrowserCase(unittest.TestCase):
+    """A test class with a preview of its own, shown in headless Chromium.
+    A subclass's setUpClass calls open(); tearDownClass closes both and fails
+    the class if the preview server ended badly."""
+    wait_seconds = 30
+
+    @classmethod
+    def open(cls, lumets, source, edit=None):
+        cls.p = Preview(lumets, source, edit=edit)
+        cls.page = BrowserPage(cls.p)
+        cls.driver = cls.page.driver
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.page.close()
+        if cls.p.stop() != 0:
+            raise AssertionError("the preview server ended badly: " + cls.p.stderr[-2000:])
+
+    @classmethod
+    def wait(cls, condition, seconds=None):
+        from selenium.webdriver.support.ui import WebDriverWait
+        return WebDriverWait(cls.driver, seconds or cls.wait_seconds, poll_frequency=0.1).until(condition)
