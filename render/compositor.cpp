@@ -157,17 +157,11 @@ struct CompositePass final : WorkerPass {
 
     // Output rows r0 <= y < r1 of motion-blurred plan's averaged draws (five
     // words per pixel, render/motion_blur.h): each draw planned, made from its
-    // own source and summed.
+    // own source and summed. The look holds at most 64 draws (the samples
+    // control's range), well within what the worker's sums take.
     bool MakeMotionRows(int32_t i, int32_t r0, int32_t r1, std::vector<uint16_t>& out) const {
         // The worker's sums, kept from particle to particle.
-        static thread_local MotionSumRows sums;
-        if (Look->MotionSamples <= MotionSumRows::MaxDraws) return SumDraws(i, r0, r1, sums, out);
-        MotionSum plain;
-        return SumDraws(i, r0, r1, plain, out);
-    }
-
-    template <class Sums>
-    bool SumDraws(int32_t i, int32_t r0, int32_t r1, Sums& sum, std::vector<uint16_t>& out) const {
+        static thread_local MotionSumRows sum;
         static thread_local std::vector<uint16_t> own, drawn;
         const ParticlePlan& box = (*Plans)[std::size_t(i)];
         // The frame's source of the particle's first draw serves every draw
@@ -364,8 +358,7 @@ void Compositor::Composite(FrameLook look, const LiveParticles& particles, PassR
     FrameSources sources(options.SourceCacheBytes, look.Quality != 0);
     pass.Sources = &sources;
     pass.PlanSource.resize(plans.size());
-    for (std::size_t i = 0; i < plans.size(); ++i)
-        pass.PlanSource[i] = sources.Find(plans[i], sourceIds[i]);
+    for (std::size_t i = 0; i < plans.size(); ++i) pass.PlanSource[i] = sources.Find(plans[i], sourceIds[i]);
 
     // The plans that cross each band, oldest first.
     pass.BandRows = bandRows;
