@@ -228,7 +228,7 @@ struct StepPass final : WorkerPass {
     RandomSource* Random = nullptr;
     const StepSettings* S = nullptr;
     Vec2d* Pulls = nullptr;   // null when no attractor is on
-    Vec2d* Drifts = nullptr;  // null without wind and turbulence
+    Vec2d* Drifts = nullptr;  // null without turbulence (wind alone is the same for all)
     double FlowTime = 0.0;
     int32_t Live = 0;
     long Chunks = 0;
@@ -249,7 +249,8 @@ struct StepPass final : WorkerPass {
     void Move(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
         for (int32_t i = int32_t(c) * StepChunk; i < end; ++i)
-            MoveParticle(*S, *Random, Pool->Live(i), Pulls ? Pulls[i] : Vec2d(), Drifts ? &Drifts[i] : nullptr);
+            MoveParticle(*S, *Random, Pool->Live(i), Pulls ? Pulls[i] : Vec2d(),
+                         Drifts ? &Drifts[i] : S->Drifting ? &S->Wind : nullptr);
     }
     void Turn(long c) {
         const int32_t end = std::min(int32_t(c + 1) * StepChunk, Live);
@@ -301,12 +302,8 @@ struct StepPass final : WorkerPass {
 }  // namespace
 
 void FreeStepWith(const StepSettings& s, RandomSource& random, Particle& p, double flowTime) {
-    if (s.Drifting) {
-        const Vec2d drift = Drift(s, p.Position, flowTime);
-        MoveParticle(s, random, p, AttractorForce(s, p.Position), &drift);
-    } else {
-        MoveParticle(s, random, p, AttractorForce(s, p.Position), nullptr);
-    }
+    const Vec2d drift = s.Drifting ? Drift(s, p.Position, flowTime) : Vec2d();
+    MoveParticle(s, random, p, AttractorForce(s, p.Position), s.Drifting ? &drift : nullptr);
     TurnParticle(s, p);
 }
 
@@ -353,11 +350,12 @@ void ParticleSystem::Step(const StepSettings& s, RandomSource& random, PassRunne
         StepPulls.resize(std::size_t(live));
         pass.Pulls = StepPulls.data();
     }
-    if (s.Drifting) {
+    const bool turbulent = s.Turbulence != 0.0;
+    if (turbulent) {
         StepDrifts.resize(std::size_t(live));
         pass.Drifts = StepDrifts.data();
     }
-    if (!pulled && !s.Drifting) {
+    if (!pulled && !turbulent) {
         for (long c = 0; c < pass.Chunks; ++c) pass.Pulled[std::size_t(c)].store(true, std::memory_order_relaxed);
         pass.NextPull.store(pass.Chunks, std::memory_order_relaxed);
     }

@@ -1,5 +1,6 @@
 // The particle pool: birth of one particle, and the two ways particles leave the
 // ring apart from dying of age (overflow and a full reset).
+#include <algorithm>
 #include <cmath>
 
 #include "host/image.h"
@@ -116,7 +117,7 @@ void ParticleSystem::Clear(bool particlesOwnImages) {
 
 void ParticleSystem::KeepBefore(double simStep) {
     Before.resize(std::size_t(PoolSize));
-    const int32_t live = LiveCount < 0 ? 0 : LiveCount > PoolSize ? PoolSize : LiveCount;
+    const int32_t live = std::clamp(LiveCount, 0, int32_t(PoolSize));
     for (int32_t i = 0, slot = OldestIndex; i < live; ++i, slot = NextSlot(slot)) {
         const Particle& p = Particles[slot];
         Before[std::size_t(slot)] = ParticleBefore{p.Position, p.Angle, p.Age - simStep, p.Size};
